@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs what building and testing need, on Debian 12, when it is missing.
+# Runs as root (or through sudo when there is one); no input is asked for.
+set -euo pipefail
+pkgs=(cmake make g++ libgtest-dev googletest libbenchmark-dev
+      g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+      wine wine64 xvfb xauth xdotool imagemagick)
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+echo "setup: installing ${missing[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

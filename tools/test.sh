@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Builds both trees and runs every test: the native unit tests (also under
+# AddressSanitizer and UndefinedBehaviorSanitizer), then the Windows build's
+# unit and end-to-end tests under Wine, headless under Xvfb when there is no
+# display. Exits non-zero on the first failure.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+tools/setup.sh
+jobs=$(nproc)
+
+step() { printf '\n== %s\n' "$*"; }
+
+for preset in native asan; do
+  step "configure and build: $preset"
+  start=$SECONDS
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j"$jobs"
+  echo "build $preset: $((SECONDS - start)) s"
+  step "tests: $preset"
+  ctest --preset "$preset" -j"$jobs"
+done
+
+step "configure and build: win"
+start=$SECONDS
+cmake --preset win >/dev/null
+cmake --build --preset win -j"$jobs"
+echo "build win: $((SECONDS - start)) s"
+
+step "tests: win (under Wine)"
+export WINEPREFIX="$PWD/build/win/wineprefix" WINEDEBUG=-all
+tools/wine-prefix.sh "$WINEPREFIX"
+run_win_tests() {
+  # Keep one wineserver up for the whole run instead of one per test program.
+  wineserver -p 30
+  trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+  ctest --preset win
+}
+if [ -n "${DISPLAY:-}" ]; then
+  run_win_tests
+else
+  export -f run_win_tests
+  xvfb-run -a -s "-screen 0 1024x768x24" bash -c run_win_tests
+fi
