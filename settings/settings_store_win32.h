@@ -1,0 +1,35 @@
+// The settings store: the last folder of each file command, kept as string
+// values under HKEY_CURRENT_USER\SOFTWARE\CorvaleData.
+#ifndef SQ71_SETTINGS_SETTINGS_STORE_WIN32_H
+#define SQ71_SETTINGS_SETTINGS_STORE_WIN32_H
+
+#include <cstddef>
+
+#include "app/ui.h"
+
+namespace sq71 {
+
+// Value names, one per file command.
+constexpr const char* kLogLoadDir = "LogLoadDir";
+constexpr const char* kLogSaveDir = "LogSaveDir";
+constexpr const char* kExportDir = "ExportDir";
+
+// Key below HKEY_CURRENT_USER\SOFTWARE that holds the values.
+constexpr const char* kSettingsKey = "CorvaleData";
+
+// Size of the caller's buffer for a read, terminator included.
+constexpr std::size_t kSettingsBufferSize = 1024;
+
+// Fills a buffer of kSettingsBufferSize characters with the stored folder, or
+// with the current directory when there is none to be had (no key, no value, a
+// value too long for the buffer). Never creates the key.
+void SettingsRead(char* buffer, const char* value_name);
+
+// Stores the folder. When the key cannot be opened or created, shows message
+// 21 in the error style (through messages, when given); a failure to set the
+// value itself is not reported.
+void SettingsWrite(const char* folder, const char* value_name, Messages* messages);
+
+}  // namespace sq71
+
+#endif
