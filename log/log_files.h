@@ -1,0 +1,73 @@
+// The log's files: the .ulg file (the raw 65,536-byte log image) and the CSV
+// export of the decoded entries.
+//
+// Writes never leave a half-written file behind: the bytes go to a temporary
+// file in the target's folder, which replaces the target only once every write
+// and the close have succeeded. Reads replace the log image only when the whole
+// file came in.
+#ifndef SQ71_LOG_LOG_FILES_H
+#define SQ71_LOG_LOG_FILES_H
+
+#include <cstdint>
+#include <cstdio>
+#include <iosfwd>
+#include <string>
+
+#include "app/ui.h"
+#include "log/decoder.h"
+#include "log/log_image.h"
+
+namespace sq71 {
+
+enum class FileStatus {
+  kOk,
+  kCannotOpen,    // the file to read cannot be opened
+  kWrongSize,     // the file to read is not 65,536 bytes
+  kReadFailed,    // reading failed after the file was opened
+  kCannotCreate,  // the target cannot be written (read-only, locked, no folder)
+  kWriteFailed,   // a write, the close or the final replace failed
+};
+
+struct FileResult {
+  FileStatus status = FileStatus::kOk;
+  int error = 0;      // errno of the call that failed, 0 when none applies
+  int64_t size = -1;  // reads: the file's size in bytes, -1 when unknown
+  bool ok() const { return status == FileStatus::kOk; }
+};
+
+// Reads a .ulg file into *image; *image is changed only when all 65,536 bytes
+// came in.
+FileResult ReadUlgFile(const char* path, LogImage* image);
+
+// Writes the image to path, replacing any file there.
+FileResult WriteUlgFile(const char* path, const LogImage& image);
+
+// Writes the CSV file of the first count records (stopping at the first that
+// is not an entry) to path, replacing any file there.
+FileResult WriteCsvFile(const char* path, const LogImage& image, int count, RecordDecoder* decoder);
+
+// The CSV bytes (header, then one line per entry, CR LF line ends) to other
+// sinks. The FILE* and stream forms return false when a write failed.
+void AppendCsv(const LogImage& image, int count, RecordDecoder* decoder, std::string* out);
+bool WriteCsv(std::FILE* file, const LogImage& image, int count, RecordDecoder* decoder);
+bool WriteCsv(std::ostream& out, const LogImage& image, int count, RecordDecoder* decoder);
+
+// The File menu's operations, reporting through the message catalogue in the
+// error style. Quiet mode silences only the messages for a file that cannot be
+// opened or created.
+
+// 0 loaded (View enabled, menu bar redrawn); 1 the file cannot be opened
+// (message 4); -1 wrong size or a failed read (message 19), image and View
+// unchanged.
+int LoadUlg(const char* path, LogImage* image, ViewItem* view, Messages* messages, bool quiet);
+
+// 0 written; -1 not written (message 20), any old file left as it was.
+int SaveUlg(const char* path, const LogImage& image, Messages* messages, bool quiet);
+
+// 0 written; -1 not written (message 20), any old file left as it was.
+int ExportCsv(const char* path, const LogImage& image, int count, RecordDecoder* decoder,
+              Messages* messages, bool quiet);
+
+}  // namespace sq71
+
+#endif

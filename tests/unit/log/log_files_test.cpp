@@ -1,0 +1,489 @@
+#include "log/log_files.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/message_catalogue.h"
+#include "log/record_builder.h"
+
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#endif
+
+namespace sq71 {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Record;
+
+class MessageRecorder : public Messages {
+ public:
+  void ShowMessage(int number, MessageStyle style) override { shown.emplace_back(number, style); }
+  int AskQuestion(int number) override {
+    ADD_FAILURE() << "file operations ask nothing, got question " << number;
+    return kAnswerCancel;
+  }
+  // The numbers shown, each checked to be in the error style.
+  std::vector<int> Numbers() const {
+    std::vector<int> numbers;
+    for (const auto& [number, style] : shown) {
+      EXPECT_EQ(MessageStyle::kError, style) << "message " << number;
+      numbers.push_back(number);
+    }
+    return numbers;
+  }
+  std::vector<std::pair<int, MessageStyle>> shown;
+};
+
+class ViewRecorder : public ViewItem {
+ public:
+  void SetViewEnabled(bool enabled) override { calls.push_back(enabled); }
+  void RedrawMenuBar() override { ++redraws; }
+  std::vector<bool> calls;
+  int redraws = 0;
+};
+
+using Numbers = std::vector<int>;
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+void WriteBytes(const fs::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+LogImage Patterned(uint8_t seed) {
+  LogImage image;
+  for (std::size_t i = 0; i < image.size(); ++i) {
+    image[i] = static_cast<uint8_t>(i * 7 + seed + (i >> 8));
+  }
+  return image;
+}
+
+// An image whose 1024 records are all entries with distinct IDs.
+LogImage FullLog() {
+  LogImage image{};
+  for (int i = 0; i < kRecordCount; ++i) {
+    Record(image, i)
+        .Status(static_cast<uint8_t>(i % 4))
+        .Id(1, static_cast<uint16_t>(i))
+        .Name("SAT " + std::to_string(i))
+        .RfLevel(static_cast<uint16_t>(500 + i));
+  }
+  return image;
+}
+
+class LogFilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::random_device random;
+    dir_ = fs::temp_directory_path() /
+           ("sq71-log-files-" + std::to_string(random()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    for (const auto& item : fs::recursive_directory_iterator(dir_, ec)) {
+      fs::permissions(item.path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    }
+    fs::remove_all(dir_, ec);
+  }
+
+  std::string PathOf(const std::string& name) const { return (dir_ / name).string(); }
+
+  // The names in the folder: no temporary file may be left behind.
+  std::vector<std::string> Listing() const {
+    std::vector<std::string> names;
+    for (const auto& item : fs::directory_iterator(dir_)) {
+      names.push_back(item.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(LogFilesTest, LoadRejectsWrongSizesAndClosesTheFile) {
+  for (std::size_t size : {std::size_t{0}, kLogImageSize - 1, kLogImageSize + 1}) {
+    for (bool quiet : {false, true}) {
+      const std::string path = PathOf("wrong.ulg");
+      WriteBytes(path, std::string(size, '\x11'));
+      LogImage image = Patterned(3);
+      const LogImage before = image;
+      MessageRecorder messages;
+      ViewRecorder view;
+      EXPECT_EQ(-1, LoadUlg(path.c_str(), &image, &view, &messages, quiet)) << size;
+      EXPECT_EQ(Numbers{kMsgInvalidDataFile}, messages.Numbers()) << size << " quiet " << quiet;
+      EXPECT_TRUE(image == before) << size;
+      EXPECT_TRUE(view.calls.empty());
+      EXPECT_EQ(0, view.redraws);
+      // Another program could delete it straight away: no handle is left open.
+      EXPECT_EQ(0, std::remove(path.c_str())) << size;
+    }
+  }
+}
+
+TEST_F(LogFilesTest, LoadOfMissingFileIsSilentOnlyInQuietMode) {
+  const std::string path = PathOf("missing.ulg");
+  LogImage image = Patterned(1);
+  const LogImage before = image;
+  ViewRecorder view;
+
+  MessageRecorder quiet;
+  EXPECT_EQ(1, LoadUlg(path.c_str(), &image, &view, &quiet, true));
+  EXPECT_TRUE(quiet.shown.empty());
+
+  MessageRecorder loud;
+  EXPECT_EQ(1, LoadUlg(path.c_str(), &image, &view, &loud, false));
+  EXPECT_EQ(Numbers{kMsgInvalidBinaryFile}, loud.Numbers());
+
+  EXPECT_TRUE(image == before);
+  EXPECT_TRUE(view.calls.empty());
+  EXPECT_EQ(0, view.redraws);
+}
+
+TEST_F(LogFilesTest, LoadOfAFolderChangesNothing) {
+  LogImage image = Patterned(2);
+  const LogImage before = image;
+  MessageRecorder messages;
+  ViewRecorder view;
+  const int result = LoadUlg(dir_.string().c_str(), &image, &view, &messages, false);
+#ifdef _WIN32
+  // Windows will not open a folder as a file.
+  EXPECT_EQ(1, result);
+  EXPECT_EQ(Numbers{kMsgInvalidBinaryFile}, messages.Numbers());
+#else
+  // POSIX opens it; the read fails.
+  EXPECT_EQ(-1, result);
+  EXPECT_EQ(Numbers{kMsgInvalidDataFile}, messages.Numbers());
+#endif
+  EXPECT_TRUE(image == before);
+  EXPECT_TRUE(view.calls.empty());
+}
+
+TEST_F(LogFilesTest, LoadReplacesTheImageAndEnablesView) {
+  const std::string path = PathOf("log.ulg");
+  const LogImage stored = Patterned(9);
+  WriteBytes(path, std::string(stored.begin(), stored.end()));
+  LogImage image{};
+  MessageRecorder messages;
+  ViewRecorder view;
+  EXPECT_EQ(0, LoadUlg(path.c_str(), &image, &view, &messages, false));
+  EXPECT_TRUE(image == stored);
+  EXPECT_TRUE(messages.shown.empty());
+  EXPECT_EQ(std::vector<bool>{true}, view.calls);
+  EXPECT_EQ(1, view.redraws);
+  EXPECT_EQ(0, std::remove(path.c_str()));
+}
+
+TEST_F(LogFilesTest, LoadedZeroFileAndEndMarkerFile) {
+  const std::string path = PathOf("zero.ulg");
+  WriteBytes(path, std::string(kLogImageSize, '\0'));
+  LogImage image = Patterned(4);
+  MessageRecorder messages;
+  ViewRecorder view;
+  ASSERT_EQ(0, LoadUlg(path.c_str(), &image, &view, &messages, true));
+  EXPECT_EQ(kRecordCount, EntryCount(image, nullptr));
+  std::string csv;
+  RecordDecoder decoder;
+  AppendCsv(image, EntryCount(image, nullptr), &decoder, &csv);
+  EXPECT_EQ(std::string(kCsvHeader) + "\"00000-000\",\"                \",",
+            csv.substr(0, sizeof kCsvHeader - 1 + 31));
+  EXPECT_EQ(2, std::count(csv.begin(), csv.end(), '\n'));  // header and one entry
+
+  std::string marked(kLogImageSize, '\0');
+  marked[0] = '\xFF';
+  WriteBytes(path, marked);
+  ViewRecorder view2;
+  ASSERT_EQ(0, LoadUlg(path.c_str(), &image, &view2, &messages, true));
+  EXPECT_EQ(std::vector<bool>{true}, view2.calls);
+  EXPECT_EQ(0, EntryCount(image, nullptr));
+}
+
+TEST_F(LogFilesTest, SaveOfZeroImageWritesZeroBytes) {
+  const std::string path = PathOf("zero.ulg");
+  MessageRecorder messages;
+  EXPECT_EQ(0, SaveUlg(path.c_str(), LogImage{}, &messages, false));
+  EXPECT_TRUE(messages.shown.empty());
+  EXPECT_EQ(std::string(kLogImageSize, '\0'), ReadAll(path));
+  EXPECT_EQ(std::vector<std::string>{"zero.ulg"}, Listing());
+}
+
+TEST_F(LogFilesTest, SavedFileLoadsBackIdenticalAndReplacesAnOldOneWhole) {
+  const std::string path = PathOf("log.ulg");
+  WriteBytes(path, std::string(100000, 'x'));  // longer than a log: must not survive
+  const LogImage original = Patterned(77);
+  MessageRecorder messages;
+  ASSERT_EQ(0, SaveUlg(path.c_str(), original, &messages, false));
+  EXPECT_EQ(kLogImageSize, fs::file_size(path));
+
+  LogImage loaded{};
+  ViewRecorder view;
+  ASSERT_EQ(0, LoadUlg(path.c_str(), &loaded, &view, &messages, false));
+  EXPECT_TRUE(loaded == original);
+  EXPECT_TRUE(messages.shown.empty());
+
+  // Saving again over the file just written.
+  ASSERT_EQ(0, SaveUlg(path.c_str(), LogImage{}, &messages, false));
+  EXPECT_EQ(std::string(kLogImageSize, '\0'), ReadAll(path));
+  EXPECT_EQ(std::vector<std::string>{"log.ulg"}, Listing());
+}
+
+TEST_F(LogFilesTest, EightBitFileNames) {
+  // The C runtime's own code page on Windows; raw bytes on POSIX.
+  const std::string path = (dir_.string() + "/T\xE9l\xE9sat.ulg");
+  const LogImage original = Patterned(5);
+  MessageRecorder messages;
+  ASSERT_EQ(0, SaveUlg(path.c_str(), original, &messages, false));
+  ASSERT_EQ(0, SaveUlg(path.c_str(), original, &messages, false));  // over itself
+  LogImage loaded{};
+  ASSERT_EQ(0, LoadUlg(path.c_str(), &loaded, nullptr, &messages, false));
+  EXPECT_TRUE(loaded == original);
+  EXPECT_TRUE(messages.shown.empty());
+  EXPECT_EQ(1u, Listing().size());
+}
+
+// Save and export share the write path; each failure case runs through both.
+using WriteOp = int (*)(const std::string& path, Messages* messages, bool quiet);
+
+int SaveOp(const std::string& path, Messages* messages, bool quiet) {
+  return SaveUlg(path.c_str(), Patterned(8), messages, quiet);
+}
+int ExportOp(const std::string& path, Messages* messages, bool quiet) {
+  RecordDecoder decoder;
+  return ExportCsv(path.c_str(), FullLog(), kRecordCount, &decoder, messages, quiet);
+}
+const std::pair<const char*, WriteOp> kWriteOps[] = {{"save", SaveOp}, {"export", ExportOp}};
+
+TEST_F(LogFilesTest, WriteIntoMissingFolder) {
+  for (const auto& [name, op] : kWriteOps) {
+    const std::string path = PathOf("no such folder/out.file");
+    MessageRecorder loud;
+    EXPECT_EQ(-1, op(path, &loud, false)) << name;
+    EXPECT_EQ(Numbers{kMsgCantSaveImage}, loud.Numbers()) << name;
+    MessageRecorder quiet;
+    EXPECT_EQ(-1, op(path, &quiet, true)) << name;
+    EXPECT_TRUE(quiet.shown.empty()) << name;
+    EXPECT_TRUE(Listing().empty()) << name;
+  }
+}
+
+TEST_F(LogFilesTest, WriteOntoAFolderKeepsIt) {
+  fs::create_directory(dir_ / "taken");
+  for (const auto& [name, op] : kWriteOps) {
+    MessageRecorder loud;
+    EXPECT_EQ(-1, op(PathOf("taken"), &loud, false)) << name;
+    EXPECT_EQ(Numbers{kMsgCantSaveImage}, loud.Numbers()) << name;
+    MessageRecorder quiet;
+    EXPECT_EQ(-1, op(PathOf("taken"), &quiet, true)) << name;
+    EXPECT_TRUE(quiet.shown.empty()) << name;
+    EXPECT_TRUE(fs::is_directory(dir_ / "taken"));
+    EXPECT_EQ(std::vector<std::string>{"taken"}, Listing()) << name;
+  }
+}
+
+TEST_F(LogFilesTest, WriteOntoReadOnlyFileKeepsIt) {
+  const std::string path = PathOf("kept.file");
+  WriteBytes(path, "old content");
+  fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  if (std::FILE* probe = std::fopen(path.c_str(), "r+b")) {
+    std::fclose(probe);
+    GTEST_SKIP() << "this user may write read-only files (root)";
+  }
+  for (const auto& [name, op] : kWriteOps) {
+    MessageRecorder loud;
+    EXPECT_EQ(-1, op(path, &loud, false)) << name;
+    EXPECT_EQ(Numbers{kMsgCantSaveImage}, loud.Numbers()) << name;
+    MessageRecorder quiet;
+    EXPECT_EQ(-1, op(path, &quiet, true)) << name;
+    EXPECT_TRUE(quiet.shown.empty()) << name;
+    EXPECT_EQ("old content", ReadAll(path)) << name;
+    EXPECT_EQ(std::vector<std::string>{"kept.file"}, Listing()) << name;
+  }
+}
+
+#ifndef _WIN32
+// A write that fails after the file was created: the file-size limit makes
+// the kernel refuse writes past 4 KiB, as a full disk would.
+TEST_F(LogFilesTest, FailedWriteKeepsTheOldFileAndIsReportedEvenWhenQuiet) {
+  const std::string path = PathOf("kept.file");
+  WriteBytes(path, "old content");
+  struct sigaction ignore = {}, previous = {};
+  ignore.sa_handler = SIG_IGN;
+  ASSERT_EQ(0, sigaction(SIGXFSZ, &ignore, &previous));
+  rlimit limit = {}, saved = {};
+  ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &saved));
+  for (const auto& [name, op] : kWriteOps) {
+    for (bool quiet : {false, true}) {
+      MessageRecorder messages;
+      limit = saved;
+      limit.rlim_cur = 4096;
+      ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &limit));
+      const int result = op(path, &messages, quiet);
+      ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &saved));
+      EXPECT_EQ(-1, result) << name;
+      EXPECT_EQ(Numbers{kMsgCantSaveImage}, messages.Numbers()) << name << " quiet " << quiet;
+      EXPECT_EQ("old content", ReadAll(path)) << name;
+      EXPECT_EQ(std::vector<std::string>{"kept.file"}, Listing()) << name;
+    }
+  }
+  sigaction(SIGXFSZ, &previous, nullptr);
+
+  // The limit gone, the same writes go through.
+  MessageRecorder messages;
+  for (const auto& [name, op] : kWriteOps) EXPECT_EQ(0, op(path, &messages, false)) << name;
+  EXPECT_TRUE(messages.shown.empty());
+}
+#endif
+
+std::vector<std::string> CsvLines(const std::string& csv) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < csv.size()) {
+    const std::size_t end = csv.find("\r\n", start);
+    if (end == std::string::npos) {
+      lines.push_back(csv.substr(start));  // unterminated: fails the CR LF checks
+      break;
+    }
+    lines.push_back(csv.substr(start, end - start));
+    start = end + 2;
+  }
+  return lines;
+}
+
+TEST_F(LogFilesTest, ExportStopsAtTheFirstRecordThatIsNoEntry) {
+  LogImage image{};
+  Record(image, 0).Id(5, 1).Name("FIRST");
+  Record(image, 1).Status(9).Id(5, 2);
+  Record(image, 2).Id(5, 3);
+  const std::string path = PathOf("out.csv");
+  RecordDecoder decoder;
+  MessageRecorder messages;
+  ASSERT_EQ(0, ExportCsv(path.c_str(), image, 3, &decoder, &messages, false));
+  EXPECT_TRUE(messages.shown.empty());
+  const std::string csv = ReadAll(path);
+  const auto lines = CsvLines(csv);
+  ASSERT_EQ(2u, lines.size());
+  EXPECT_EQ(std::string(kCsvHeader), lines[0] + "\r\n");
+  EXPECT_EQ(0u, lines[1].find("\"00005-001\",\"           FIRST\",\"0.00E\","));
+  EXPECT_EQ("\r\n", csv.substr(csv.size() - 2));
+}
+
+TEST_F(LogFilesTest, ExportOfAFullLogWritesEveryLineWithCrLf) {
+  const LogImage image = FullLog();
+  const std::string path = PathOf("full.csv");
+  RecordDecoder decoder;
+  MessageRecorder messages;
+  ASSERT_EQ(0, ExportCsv(path.c_str(), image, kRecordCount, &decoder, &messages, false));
+  const std::string csv = ReadAll(path);
+  const auto lines = CsvLines(csv);
+  ASSERT_EQ(1025u, lines.size());
+  // Every line feed belongs to a CR LF, and nothing follows the last one.
+  EXPECT_EQ(1025, std::count(csv.begin(), csv.end(), '\n'));
+  EXPECT_EQ(1025, std::count(csv.begin(), csv.end(), '\r'));
+  EXPECT_EQ("\r\n", csv.substr(csv.size() - 2));
+  EXPECT_EQ(0u, lines[1].find("\"00001-000\",\"           SAT 0\","));
+  EXPECT_EQ(0u, lines[1024].find("\"00001-1023\",\"        SAT 1023\","));
+  for (const std::string& line : lines) EXPECT_EQ(std::string::npos, line.find('\n'));
+}
+
+TEST_F(LogFilesTest, ExportCountLimitsTheLinesAndZeroGivesTheHeaderOnly) {
+  const LogImage image = FullLog();
+  const std::string path = PathOf("out.csv");
+  RecordDecoder decoder;
+  MessageRecorder messages;
+  ASSERT_EQ(0, ExportCsv(path.c_str(), image, 2, &decoder, &messages, false));
+  EXPECT_EQ(3u, CsvLines(ReadAll(path)).size());
+  ASSERT_EQ(0, ExportCsv(path.c_str(), image, 0, &decoder, &messages, false));
+  EXPECT_EQ(std::string(kCsvHeader), ReadAll(path));
+  EXPECT_TRUE(messages.shown.empty());
+  EXPECT_EQ(std::vector<std::string>{"out.csv"}, Listing());
+}
+
+TEST_F(LogFilesTest, ExportStartsItsPassAtRecordZero) {
+  // A key left by another image must not cut this export short.
+  LogImage other{};
+  Record(other, 0).Id(9, 9);
+  LogImage image{};
+  Record(image, 0).Id(1, 1);
+  Record(image, 1).Id(9, 9);
+  Record(image, 2).Status(kEndMarker);
+  RecordDecoder decoder;
+  DecodedEntry entry{};
+  ASSERT_TRUE(decoder.Decode(other, 0, &entry));
+  std::string csv;
+  AppendCsv(image, EntryCount(image, nullptr), &decoder, &csv);
+  EXPECT_EQ(3u, CsvLines(csv).size());
+}
+
+TEST_F(LogFilesTest, EverySinkGetsTheSameBytes) {
+  const LogImage image = FullLog();
+  const std::string path = PathOf("out.csv");
+  RecordDecoder decoder;
+  ASSERT_TRUE(WriteCsvFile(path.c_str(), image, 700, &decoder).ok());
+  const std::string file_bytes = ReadAll(path);
+
+  std::string appended;
+  AppendCsv(image, 700, &decoder, &appended);
+  EXPECT_EQ(file_bytes, appended);
+
+  std::ostringstream stream;
+  EXPECT_TRUE(WriteCsv(stream, image, 700, &decoder));
+  EXPECT_EQ(file_bytes, stream.str());
+
+  const std::string other = PathOf("other.csv");
+  std::FILE* file = std::fopen(other.c_str(), "wb");
+  ASSERT_NE(nullptr, file);
+  EXPECT_TRUE(WriteCsv(file, image, 700, &decoder));
+  std::fclose(file);
+  EXPECT_EQ(file_bytes, ReadAll(other));
+
+  // A stream that refuses writes is reported.
+  std::ostringstream broken;
+  broken.setstate(std::ios::badbit);
+  EXPECT_FALSE(WriteCsv(broken, image, 700, &decoder));
+}
+
+TEST_F(LogFilesTest, ReadUlgFileReportsSizeAndReason) {
+  const std::string path = PathOf("short.ulg");
+  WriteBytes(path, std::string(65535, '\0'));
+  LogImage image{};
+  FileResult result = ReadUlgFile(path.c_str(), &image);
+  EXPECT_EQ(FileStatus::kWrongSize, result.status);
+  EXPECT_EQ(65535, result.size);
+
+  WriteBytes(path, std::string(200000, '\0'));
+  result = ReadUlgFile(path.c_str(), &image);
+  EXPECT_EQ(FileStatus::kWrongSize, result.status);
+  EXPECT_EQ(200000, result.size);
+
+  result = ReadUlgFile(PathOf("absent.ulg").c_str(), &image);
+  EXPECT_EQ(FileStatus::kCannotOpen, result.status);
+  EXPECT_EQ(ENOENT, result.error);
+
+  result = WriteUlgFile(PathOf("absent/x.ulg").c_str(), image);
+  EXPECT_EQ(FileStatus::kCannotCreate, result.status);
+  EXPECT_EQ(ENOENT, result.error);
+}
+
+}  // namespace
+}  // namespace sq71
