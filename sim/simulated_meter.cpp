@@ -1,0 +1,203 @@
+#include "sim/simulated_meter.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "protocol/frame.h"
+#include "sim/sample_log.h"
+
+namespace sq71::sim {
+
+MeterConfig::MeterConfig() : log(MakeSampleLog()) {}
+
+std::string DescribeFault(const Fault& fault) {
+  std::string text;
+  switch (fault.when) {
+    case FaultWhen::kRecord:
+      text = "record " + std::to_string(fault.key);
+      break;
+    case FaultWhen::kExchange:
+      text = "exchange " + std::to_string(fault.key);
+      break;
+    case FaultWhen::kErase:
+      text = "erase";
+      break;
+    case FaultWhen::kIdentify:
+      text = "identify";
+      break;
+  }
+  switch (fault.action) {
+    case FaultAction::kNoReply:
+      return text + " no_reply";
+    case FaultAction::kShortReply:
+      return text + " short_reply" + (fault.value >= 0 ? " " + std::to_string(fault.value) : "");
+    case FaultAction::kNak:
+      return text + " nak";
+    case FaultAction::kBadChecksum:
+      return text + " bad_checksum";
+    case FaultAction::kRecordNumber:
+      return text + " record_number " + std::to_string(fault.value);
+    case FaultAction::kDelay:
+      return text + " delay " + std::to_string(fault.value);
+  }
+  return text;
+}
+
+SimulatedMeter::SimulatedMeter(MeterConfig config) : config_(std::move(config)) {}
+
+std::vector<MeterReply> SimulatedMeter::Receive(const uint8_t* bytes, std::size_t count) {
+  input_.insert(input_.end(), bytes, bytes + count);
+  std::vector<MeterReply> replies;
+  std::size_t pos = 0;
+  while (true) {
+    while (pos < input_.size() && input_[pos] != kFrameStart) ++pos;
+    if (input_.size() - pos < 3) break;
+    // Requests are short: the high length byte is always 0. Anything else
+    // was not a frame start after all, so look for the next one.
+    if (input_[pos + 1] != 0x00) {
+      ++pos;
+      continue;
+    }
+    const int n = input_[pos + 2];
+    if (input_.size() - pos < static_cast<std::size_t>(n) + 4) break;
+    replies.push_back(Answer(input_.data() + pos, n));
+    pos += static_cast<std::size_t>(n) + 4;
+  }
+  input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(pos));
+  return replies;
+}
+
+MeterReply SimulatedMeter::Answer(const uint8_t* frame, int n) {
+  MeterReply reply;
+  if (frame[3 + n] != FrameChecksum(frame + 1, n + 2)) {
+    reply.request = "frame with a bad checksum ignored";
+    return reply;
+  }
+  const uint8_t* command = frame + 3;
+  enum { kIdentify, kErase, kRead } kind;
+  int record = -1;
+  if (n == 1 && command[0] == 'I') {
+    kind = kIdentify;
+    reply.request = "I";
+  } else if (n == 2 && command[0] == 'L' && command[1] == 'E') {
+    kind = kErase;
+    reply.request = "LE";
+  } else if (n == 4 && command[0] == 'L' && command[1] == 'R') {
+    kind = kRead;
+    record = command[2] * 256 + command[3];
+    reply.request = "LR " + std::to_string(record);
+  } else {
+    reply.request = "frame with an unknown command ignored";
+    return reply;
+  }
+  reply.accepted = true;
+  const int exchange = ++exchanges_;
+
+  std::vector<const Fault*> faults;
+  for (const Fault& f : config_.faults) {
+    const bool applies = (f.when == FaultWhen::kRecord && kind == kRead && f.key == record) ||
+                         (f.when == FaultWhen::kExchange && f.key == exchange) ||
+                         (f.when == FaultWhen::kErase && kind == kErase) ||
+                         (f.when == FaultWhen::kIdentify && kind == kIdentify);
+    if (applies) faults.push_back(&f);
+  }
+  bool silent = false;
+  bool nak = false;
+  for (const Fault* f : faults) {
+    if (f->action == FaultAction::kNoReply) silent = true;
+    if (f->action == FaultAction::kNak) nak = true;
+  }
+
+  switch (kind) {
+    case kIdentify:
+      reply.bytes = IdentifyReply();
+      break;
+    case kErase:
+      // A refused or lost erase leaves the log alone.
+      if (!silent && !nak) {
+        config_.log = LogImage{};
+        WriteEndMarker(RecordAt(config_.log, 0));
+        ++erases_;
+      }
+      reply.bytes = {kAck};
+      break;
+    case kRead: {
+      // The meter only holds records 0 to 1023 and does not answer past them.
+      if (record >= kRecordCount) {
+        reply.request += " (no such record, no reply)";
+        return reply;
+      }
+      int named = record;
+      for (const Fault* f : faults) {
+        if (f->action == FaultAction::kRecordNumber) named = f->value;
+      }
+      reply.bytes = ReadRecordReply(named, named < kRecordCount ? named : record);
+      break;
+    }
+  }
+
+  for (const Fault* f : faults) {
+    reply.faults.push_back(DescribeFault(*f));
+    switch (f->action) {
+      case FaultAction::kNoReply:
+      case FaultAction::kRecordNumber:
+        break;
+      case FaultAction::kNak:
+        reply.bytes[0] = kNak;
+        break;
+      case FaultAction::kBadChecksum:
+        if (kind != kErase) reply.bytes.back() = static_cast<uint8_t>(reply.bytes.back() + 1);
+        break;
+      case FaultAction::kDelay:
+        reply.delay_ms += f->value;
+        break;
+      case FaultAction::kShortReply:
+        break;  // applied last, after every byte has its final value
+    }
+  }
+  for (const Fault* f : faults) {
+    if (f->action != FaultAction::kShortReply) continue;
+    const std::size_t keep = f->value < 0
+                                 ? reply.bytes.size() - 1
+                                 : std::min(reply.bytes.size(), static_cast<std::size_t>(f->value));
+    reply.bytes.resize(std::min(keep, reply.bytes.size()));
+  }
+  if (silent) reply.bytes.clear();
+  return reply;
+}
+
+// 06, then the payload length 68 (00 44) and the command letters "LR"
+// echoed, the record number high byte first, the 64 record bytes, and the
+// checksum of everything after the ACK.
+std::vector<uint8_t> SimulatedMeter::ReadRecordReply(int number, int record_for_data) const {
+  std::vector<uint8_t> bytes(kReadReplySize);
+  bytes[0] = kAck;
+  bytes[1] = 0x00;
+  bytes[2] = 0x44;
+  bytes[3] = 'L';
+  bytes[4] = 'R';
+  bytes[5] = static_cast<uint8_t>((number >> 8) & 0xFF);
+  bytes[6] = static_cast<uint8_t>(number & 0xFF);
+  std::memcpy(bytes.data() + 7, RecordAt(config_.log, record_for_data), kRecordSize);
+  bytes[kReadReplySize - 1] = FrameChecksum(bytes.data() + 1, kReadReplySize - 2);
+  return bytes;
+}
+
+// 06, the payload length L high byte first, the command letter "I" echoed as
+// the first payload byte, the name (L - 1 bytes), the checksum of bytes 1 to
+// L + 2.
+std::vector<uint8_t> SimulatedMeter::IdentifyReply() const {
+  const std::size_t name_length = std::min<std::size_t>(config_.name.size(), 0xFFFE);
+  const std::size_t length = name_length + 1;
+  std::vector<uint8_t> bytes(length + 4);
+  bytes[0] = kAck;
+  bytes[1] = static_cast<uint8_t>(length >> 8);
+  bytes[2] = static_cast<uint8_t>(length & 0xFF);
+  bytes[3] = 'I';
+  std::memcpy(bytes.data() + 4, config_.name.data(), name_length);
+  bytes[length + 3] = FrameChecksum(bytes.data() + 1, static_cast<int>(length + 2));
+  return bytes;
+}
+
+}  // namespace sq71::sim
