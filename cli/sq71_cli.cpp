@@ -1,0 +1,227 @@
+#include "cli/sq71_cli.h"
+
+#include <cstring>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "app/message_catalogue.h"
+#include "log/decoder.h"
+#include "log/log_files.h"
+#include "log/log_image.h"
+
+#ifndef SQ71_VERSION
+#define SQ71_VERSION "unknown"
+#endif
+
+namespace sq71 {
+namespace {
+
+struct Io {
+  std::ostream& out;
+  std::ostream& err;
+};
+
+using Args = std::vector<std::string>;
+
+// One subcommand. Meter commands (read, erase, list) slot in as more rows of
+// the table below.
+struct Command {
+  const char* name;
+  const char* operands;  // as shown in the usage line
+  const char* summary;   // one line for the command list
+  const char* details;   // the rest of "sq71 help NAME"
+  std::size_t min_operands;
+  std::size_t max_operands;
+  int (*run)(const Args& operands, Io& io);
+};
+
+std::string Quoted(const std::string& path) { return "'" + path + "'"; }
+
+const char* Reason(int error) {
+  return error != 0 ? std::strerror(error) : "the file changed while it was read";
+}
+
+// Reads a log file, reporting on err why it cannot be used.
+bool ReadLog(const std::string& path, LogImage* image, Io& io) {
+  const FileResult result = ReadUlgFile(path.c_str(), image);
+  switch (result.status) {
+    case FileStatus::kOk:
+      return true;
+    case FileStatus::kCannotOpen:
+      io.err << "sq71: cannot open " << Quoted(path) << ": " << Reason(result.error) << "\n";
+      return false;
+    case FileStatus::kWrongSize:
+      io.err << "sq71: " << Quoted(path) << " is " << result.size << " bytes, a log file is "
+             << kLogImageSize << " bytes\n";
+      return false;
+    default:
+      io.err << "sq71: cannot read " << Quoted(path) << ": " << Reason(result.error) << "\n";
+      return false;
+  }
+}
+
+// The entry count, or 0 after saying there is nothing to show, as the
+// program's View and Export do.
+int EntriesOf(const LogImage& image, const std::string& path, Io& io) {
+  const int count = EntryCount(image, nullptr);
+  if (count == 0) io.err << "sq71: " << Quoted(path) << ": " << MessageText(kMsgNoLogData) << "\n";
+  return count;
+}
+
+bool Flushed(Io& io) {
+  io.out.flush();
+  if (io.out.good()) return true;
+  io.err << "sq71: cannot write to standard output\n";
+  return false;
+}
+
+int RunView(const Args& operands, Io& io) {
+  LogImage image{};
+  if (!ReadLog(operands[0], &image, io)) return kExitFailure;
+  const int count = EntriesOf(image, operands[0], io);
+  if (count == 0) return kExitFailure;
+  RecordDecoder decoder;
+  DecodedEntry entry;
+  for (int i = 0; i < count && decoder.Decode(image, i, &entry); ++i) {
+    io.out << entry.list_row << '\n';
+  }
+  return Flushed(io) ? kExitOk : kExitFailure;
+}
+
+int RunExport(const Args& operands, Io& io) {
+  LogImage image{};
+  if (!ReadLog(operands[0], &image, io)) return kExitFailure;
+  const int count = EntriesOf(image, operands[0], io);
+  if (count == 0) return kExitFailure;
+  RecordDecoder decoder;
+  const std::string& target = operands[1];
+  if (target == "-") {
+    WriteCsv(io.out, image, count, &decoder);
+    return Flushed(io) ? kExitOk : kExitFailure;
+  }
+  const FileResult result = WriteCsvFile(target.c_str(), image, count, &decoder);
+  if (!result.ok()) {
+    io.err << "sq71: cannot write " << Quoted(target) << ": " << Reason(result.error) << "\n";
+    return kExitFailure;
+  }
+  return kExitOk;
+}
+
+const Command kCommands[] = {
+    {"view", "LOG.ulg", "list the entries of a log file, one tab-separated row each",
+     "Prints the entries of a .ulg log file in record order, one row per line, exactly\n"
+     "as the Log Entries window lists them: 22 tab-separated columns (ID, name,\n"
+     "longitude, RF level as dBm, dBuV and dBmV each after a marker column, Locked,\n"
+     "Pilots, IQ Swap, MER and QBER each after a marker column, nominal and measured\n"
+     "frequency in kHz, nominal and measured symbol rate in kBd, standard, code rate).\n"
+     "A log without entries is an error, as in the program's View.\n",
+     1, 1, RunView},
+    {"export", "LOG.ulg OUT.csv", "write the entries of a log file as CSV",
+     "Writes the entries of a .ulg log file as a CSV file with CR LF line ends, byte\n"
+     "for byte what the program's Export (.csv) writes. OUT.csv \"-\" writes to standard\n"
+     "output. An existing OUT.csv is replaced only once the new file is complete.\n"
+     "A log without entries is an error, as in the program's Export (.csv).\n",
+     2, 2, RunExport},
+};
+
+const Command* Find(const std::string& name) {
+  for (const Command& command : kCommands) {
+    if (name == command.name) return &command;
+  }
+  return nullptr;
+}
+
+void ShowHelp(std::ostream& out) {
+  out << "Usage: sq71 COMMAND [ARGUMENTS]\n"
+         "\n"
+         "Works with the logs of the SQ-71 Meter.\n"
+         "\n"
+         "Commands:\n";
+  for (const Command& command : kCommands) {
+    std::string left = std::string(command.name) + " " + command.operands;
+    if (left.size() < 24) left.resize(24, ' ');
+    out << "  " << left << "  " << command.summary << "\n";
+  }
+  out << "  help [COMMAND]            show this help, or the help of one command\n"
+         "\n"
+         "Options:\n"
+         "  -h, --help                show help (also after a command: sq71 view --help)\n"
+         "  --version                 show the version\n"
+         "\n"
+         "Exit status: 0 success, 1 failure, 2 wrong usage.\n";
+}
+
+void ShowCommandHelp(const Command& command, std::ostream& out) {
+  out << "Usage: sq71 " << command.name << " " << command.operands << "\n\n" << command.details;
+}
+
+int UsageError(const std::string& what, const std::string& see, Io& io) {
+  io.err << "sq71: " << what << " (see 'sq71 " << see << "')\n";
+  return kExitUsage;
+}
+
+bool IsHelpOption(const std::string& arg) { return arg == "-h" || arg == "--help"; }
+
+int RunCommand(const Command& command, const Args& args, Io& io) {
+  const std::string see = std::string("help ") + command.name;
+  Args operands;
+  bool options_ended = false;
+  for (const std::string& arg : args) {
+    if (!options_ended && arg == "--") {
+      options_ended = true;
+    } else if (!options_ended && IsHelpOption(arg)) {
+      ShowCommandHelp(command, io.out);
+      return kExitOk;
+    } else if (!options_ended && arg.size() > 1 && arg[0] == '-') {
+      return UsageError(std::string(command.name) + ": unknown option '" + arg + "'", see, io);
+    } else {
+      operands.push_back(arg);
+    }
+  }
+  if (operands.size() < command.min_operands || operands.size() > command.max_operands) {
+    return UsageError(std::string(command.name) + ": expected " + command.operands + ", got " +
+                          std::to_string(operands.size()) +
+                          (operands.size() == 1 ? " argument" : " arguments"),
+                      see, io);
+  }
+  return command.run(operands, io);
+}
+
+}  // namespace
+
+int RunSq71(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+  Io io{out, err};
+  Args args;
+  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+  if (args.empty()) return UsageError("no command given", "--help", io);
+
+  const std::string& first = args[0];
+  if (IsHelpOption(first)) {
+    ShowHelp(out);
+    return kExitOk;
+  }
+  if (first == "--version") {
+    out << "sq71 " << SQ71_VERSION << "\n";
+    return kExitOk;
+  }
+  if (first == "help") {
+    if (args.size() == 1) {
+      ShowHelp(out);
+      return kExitOk;
+    }
+    if (args.size() > 2) return UsageError("help: expected at most one command", "--help", io);
+    const Command* command = Find(args[1]);
+    if (command == nullptr) return UsageError("unknown command '" + args[1] + "'", "--help", io);
+    ShowCommandHelp(*command, out);
+    return kExitOk;
+  }
+  if (first.size() > 1 && first[0] == '-') {
+    return UsageError("unknown option '" + first + "'", "--help", io);
+  }
+  const Command* command = Find(first);
+  if (command == nullptr) return UsageError("unknown command '" + first + "'", "--help", io);
+  return RunCommand(*command, Args(args.begin() + 1, args.end()), io);
+}
+
+}  // namespace sq71

@@ -1,0 +1,21 @@
+// The sq71 command-line tool, as a function the tests can call.
+#ifndef SQ71_CLI_SQ71_CLI_H
+#define SQ71_CLI_SQ71_CLI_H
+
+#include <iosfwd>
+
+namespace sq71 {
+
+// Exit statuses.
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+// Runs "sq71 ARGS...": argv[0] is the program's name. Results go to out, help
+// to out when asked for, errors (one line each) to err. out should be binary
+// (no CR added on Windows): exports write their CR LF themselves.
+int RunSq71(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
+
+}  // namespace sq71
+
+#endif

@@ -1,0 +1,236 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/sq71_cli.h"
+#include "log/decoder.h"
+#include "log/log_files.h"
+
+namespace sq71 {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kDataDir = SQ71_TEST_DATA_DIR;
+const std::string kSample = kDataDir + "/sample.ulg";
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+struct Outcome {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+Outcome Sq71(std::initializer_list<std::string> args) {
+  std::vector<const char*> argv{"sq71"};
+  for (const std::string& arg : args) argv.push_back(arg.c_str());
+  std::ostringstream out, err;
+  const int status = RunSq71(static_cast<int>(argv.size()), argv.data(), out, err);
+  return {status, out.str(), err.str()};
+}
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::random_device random;
+    dir_ = fs::temp_directory_path() / ("sq71-cli-" + std::to_string(random()));
+    fs::create_directories(dir_);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  std::string PathOf(const std::string& name) const { return (dir_ / name).string(); }
+
+  fs::path dir_;
+};
+
+// The golden files were checked by hand against the raw records of sample.ulg.
+TEST_F(CliTest, ViewPrintsTheGoldenRows) {
+  const Outcome run = Sq71({"view", kSample});
+  EXPECT_EQ(kExitOk, run.status);
+  EXPECT_EQ("", run.err);
+  EXPECT_EQ(ReadAll(kDataDir + "/sample.view.txt"), run.out);
+}
+
+TEST_F(CliTest, ExportWritesTheGoldenCsvToAFileAndToStdout) {
+  const std::string golden = ReadAll(kDataDir + "/sample.csv");
+  ASSERT_FALSE(golden.empty());
+  const std::string path = PathOf("sample.csv");
+  WriteBytes(path, "old");
+  Outcome run = Sq71({"export", kSample, path});
+  EXPECT_EQ(kExitOk, run.status);
+  EXPECT_EQ("", run.err);
+  EXPECT_EQ("", run.out);
+  EXPECT_EQ(golden, ReadAll(path));
+
+  run = Sq71({"export", kSample, "-"});
+  EXPECT_EQ(kExitOk, run.status);
+  EXPECT_EQ(golden, run.out);
+}
+
+TEST_F(CliTest, GuiExportMatchesTheGoldenCsv) {
+  // The program's own Export (.csv) path, through the shared decoder.
+  LogImage image{};
+  ASSERT_TRUE(ReadUlgFile(kSample.c_str(), &image).ok());
+  RecordDecoder decoder;
+  const std::string path = PathOf("gui.csv");
+  ASSERT_EQ(0,
+            ExportCsv(path.c_str(), image, EntryCount(image, nullptr), &decoder, nullptr, false));
+  EXPECT_EQ(ReadAll(kDataDir + "/sample.csv"), ReadAll(path));
+}
+
+TEST_F(CliTest, HelpInEveryForm) {
+  for (const auto& args : {std::initializer_list<std::string>{"--help"}, {"-h"}, {"help"}}) {
+    const Outcome run = Sq71(args);
+    EXPECT_EQ(kExitOk, run.status);
+    EXPECT_EQ(0u, run.out.find("Usage: sq71 COMMAND"));
+    EXPECT_NE(std::string::npos, run.out.find("\n  view LOG.ulg "));
+    EXPECT_NE(std::string::npos, run.out.find("\n  export LOG.ulg OUT.csv "));
+    EXPECT_EQ("", run.err);
+  }
+  for (const auto& args : {std::initializer_list<std::string>{"help", "view"},
+                           {"view", "--help"},
+                           {"view", "x.ulg", "-h"}}) {
+    const Outcome run = Sq71(args);
+    EXPECT_EQ(kExitOk, run.status);
+    EXPECT_EQ(0u, run.out.find("Usage: sq71 view LOG.ulg\n"));
+  }
+  for (const auto& args :
+       {std::initializer_list<std::string>{"help", "export"}, {"export", "--help"}}) {
+    const Outcome run = Sq71(args);
+    EXPECT_EQ(kExitOk, run.status);
+    EXPECT_EQ(0u, run.out.find("Usage: sq71 export LOG.ulg OUT.csv\n"));
+  }
+  const Outcome version = Sq71({"--version"});
+  EXPECT_EQ(kExitOk, version.status);
+  EXPECT_EQ(0u, version.out.find("sq71 "));
+}
+
+TEST_F(CliTest, UsageErrorsExitWithTwo) {
+  const struct {
+    std::initializer_list<std::string> args;
+    const char* err;
+  } cases[] = {
+      {{}, "sq71: no command given (see 'sq71 --help')\n"},
+      {{"frob"}, "sq71: unknown command 'frob' (see 'sq71 --help')\n"},
+      {{"--frob"}, "sq71: unknown option '--frob' (see 'sq71 --help')\n"},
+      {{"help", "frob"}, "sq71: unknown command 'frob' (see 'sq71 --help')\n"},
+      {{"help", "view", "export"},
+       "sq71: help: expected at most one command (see 'sq71 --help')\n"},
+      {{"view"}, "sq71: view: expected LOG.ulg, got 0 arguments (see 'sq71 help view')\n"},
+      {{"view", "a", "b"},
+       "sq71: view: expected LOG.ulg, got 2 arguments (see 'sq71 help view')\n"},
+      {{"view", "-q", "a"}, "sq71: view: unknown option '-q' (see 'sq71 help view')\n"},
+      {{"export", "a"},
+       "sq71: export: expected LOG.ulg OUT.csv, got 1 argument (see 'sq71 help export')\n"},
+      {{"export", "a", "b", "c"},
+       "sq71: export: expected LOG.ulg OUT.csv, got 3 arguments (see 'sq71 help export')\n"},
+  };
+  for (const auto& c : cases) {
+    std::vector<const char*> argv{"sq71"};
+    for (const std::string& arg : c.args) argv.push_back(arg.c_str());
+    std::ostringstream out, err;
+    EXPECT_EQ(kExitUsage, RunSq71(static_cast<int>(argv.size()), argv.data(), out, err)) << c.err;
+    EXPECT_EQ(c.err, err.str());
+    EXPECT_EQ("", out.str()) << c.err;
+  }
+}
+
+TEST_F(CliTest, UnreadableLogsExitWithOneAndSayWhy) {
+  const std::string missing = PathOf("x.ulg");
+  for (const char* command : {"view", "export"}) {
+    const Outcome run = command == std::string("view") ? Sq71({command, missing})
+                                                       : Sq71({command, missing, PathOf("o.csv")});
+    EXPECT_EQ(kExitFailure, run.status) << command;
+    EXPECT_EQ("sq71: cannot open '" + missing + "': No such file or directory\n", run.err);
+    EXPECT_EQ("", run.out);
+  }
+  for (std::size_t size : {std::size_t{0}, std::size_t{65535}, std::size_t{65537}}) {
+    const std::string path = PathOf("sized.ulg");
+    WriteBytes(path, std::string(size, '\0'));
+    const Outcome run = Sq71({"view", path});
+    EXPECT_EQ(kExitFailure, run.status) << size;
+    EXPECT_EQ(
+        "sq71: '" + path + "' is " + std::to_string(size) + " bytes, a log file is 65536 bytes\n",
+        run.err);
+    EXPECT_EQ("", run.out);
+  }
+  EXPECT_FALSE(fs::exists(PathOf("o.csv")));
+  // After "--" a leading dash is a file name.
+  const Outcome dashed = Sq71({"view", "--", "-q"});
+  EXPECT_EQ(kExitFailure, dashed.status);
+  EXPECT_EQ("sq71: cannot open '-q': No such file or directory\n", dashed.err);
+}
+
+TEST_F(CliTest, LogWithoutEntriesIsRefused) {
+  std::string bytes(kLogImageSize, '\0');
+  bytes[0] = '\xFF';
+  const std::string path = PathOf("empty.ulg");
+  WriteBytes(path, bytes);
+  const std::string csv = PathOf("empty.csv");
+  for (const Outcome& run :
+       {Sq71({"view", path}), Sq71({"export", path, csv}), Sq71({"export", path, "-"})}) {
+    EXPECT_EQ(kExitFailure, run.status);
+    EXPECT_EQ("sq71: '" + path + "': No logging data present\n", run.err);
+    EXPECT_EQ("", run.out);
+  }
+  EXPECT_FALSE(fs::exists(csv));
+}
+
+TEST_F(CliTest, UnwritableOutputExitsWithOneAndKeepsTheOldFile) {
+  const std::string in_missing_folder = PathOf("none/out.csv");
+  Outcome run = Sq71({"export", kSample, in_missing_folder});
+  EXPECT_EQ(kExitFailure, run.status);
+  EXPECT_EQ("sq71: cannot write '" + in_missing_folder + "': No such file or directory\n", run.err);
+
+  fs::create_directory(dir_ / "folder");
+  run = Sq71({"export", kSample, PathOf("folder")});
+  EXPECT_EQ(kExitFailure, run.status);
+  EXPECT_EQ(0u, run.err.find("sq71: cannot write '" + PathOf("folder") + "': "));
+  EXPECT_TRUE(fs::is_directory(dir_ / "folder"));
+
+  std::vector<const char*> argv{"sq71", "export", kSample.c_str(), "-"};
+  std::ostringstream broken, err;
+  broken.setstate(std::ios::badbit);
+  EXPECT_EQ(kExitFailure, RunSq71(4, argv.data(), broken, err));
+  EXPECT_EQ("sq71: cannot write to standard output\n", err.str());
+}
+
+TEST_F(CliTest, ViewStopsWhereTheGuiListStops) {
+  // Record 2 repeats record 0's ID: two rows, though the entry count is 1024.
+  LogImage image{};
+  RecordAt(image, 0)[rec::kIdMinor] = 1;
+  RecordAt(image, 1)[rec::kIdMinor] = 2;
+  RecordAt(image, 2)[rec::kIdMinor] = 1;
+  RecordAt(image, 3)[rec::kIdMinor] = 3;
+  const std::string path = PathOf("repeat.ulg");
+  ASSERT_TRUE(WriteUlgFile(path.c_str(), image).ok());
+  const Outcome view = Sq71({"view", path});
+  EXPECT_EQ(kExitOk, view.status);
+  ASSERT_EQ(2, std::count(view.out.begin(), view.out.end(), '\n'));
+  EXPECT_EQ(0u, view.out.find("00000-001\t"));
+  EXPECT_NE(std::string::npos, view.out.find("\n00000-002\t"));
+  const Outcome csv = Sq71({"export", path, "-"});
+  EXPECT_EQ(3, std::count(csv.out.begin(), csv.out.end(), '\n'));
+}
+
+}  // namespace
+}  // namespace sq71
