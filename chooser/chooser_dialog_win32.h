@@ -1,0 +1,58 @@
+// The file chooser dialog (template 150): the program's own open/save box,
+// built on the system's directory listing.
+#ifndef SQ71_CHOOSER_CHOOSER_DIALOG_WIN32_H
+#define SQ71_CHOOSER_CHOOSER_DIALOG_WIN32_H
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "app/ui.h"
+
+namespace sq71 {
+
+constexpr int kChooserPathSize = 1024;
+constexpr int kChooserExtensionSize = 32;
+constexpr int kChooserFilterSize = 256;
+
+// The chooser's inputs and results. One set for the whole program: a caller
+// fills the inputs right before opening the dialog and reads the results
+// right after it.
+struct ChooserBuffers {
+  // In: text for the name box. Out: the full path chosen, empty when none.
+  char chosen_file[kChooserPathSize];
+  // In: a copy of the start folder. Out: the folder to remember.
+  char chooser_folder[kChooserPathSize];
+  // In: the folder listed first; replaced by the current directory when it
+  // cannot be listed.
+  char start_folder[kChooserPathSize];
+  // Appended in save mode to a new name without a "."; empty means none.
+  char default_extension[kChooserExtensionSize];
+  // Endings, each followed by ";".
+  char filter_list[kChooserFilterSize];
+  // 0 to open an existing file, 1 to save.
+  int32_t save_mode;
+};
+
+extern ChooserBuffers g_chooser;
+
+// Messages the chooser shows ("Invalid binary file", "Confirm file
+// overwrite?"). Defaults to the main window's boxes; tests may replace it.
+void SetChooserMessages(Messages* messages);
+
+// The dialog procedure. lParam of WM_INITDIALOG is the owner, beside which
+// the dialog places itself.
+INT_PTR CALLBACK ChooserDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
+
+// One use of the chooser as every file command makes it: reads the folder
+// stored under value_name into the start folder, prepares the buffers, runs
+// dialog 150 owned by owner, and stores the chooser folder back under the
+// same name whatever way the dialog ended. default_extension null leaves the
+// buffer as it was (open mode does not use it). Returns true when a file was
+// chosen; its full path is then in g_chooser.chosen_file.
+bool RunFileChooser(HWND owner, const char* value_name, int save_mode, const char* filter_list,
+                    const char* default_extension);
+
+}  // namespace sq71
+
+#endif
