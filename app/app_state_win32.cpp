@@ -1,0 +1,18 @@
+#include "app/app_state_win32.h"
+
+#include "resources/strings.h"
+
+namespace sq71 {
+
+LogImage g_log_image{};
+int g_quiet = 0;
+char g_caption[kCaptionSize] = TXT_CAPTION_DEFAULT;
+char g_class_name[kCaptionSize] = TXT_CAPTION;
+HINSTANCE g_instance = nullptr;
+HWND g_main_window = nullptr;
+HMODULE g_d2xx_module = nullptr;
+D2xxFunctions g_d2xx;
+UsbDevice* g_device = nullptr;
+TransferState g_transfer;
+
+}  // namespace sq71

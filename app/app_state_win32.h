@@ -1,0 +1,44 @@
+// The program's global state, one instance each for the life of the process.
+// Plain globals on purpose: every handler of the one GUI thread reaches them,
+// and each has exactly one owner that writes it (noted below).
+#ifndef SQ71_APP_APP_STATE_WIN32_H
+#define SQ71_APP_APP_STATE_WIN32_H
+
+#include <windows.h>
+
+#include "log/log_image.h"
+#include "protocol/transfer_state.h"
+#include "usb/d2xx.h"
+
+namespace sq71 {
+
+class UsbDevice;
+
+// Caption and class name buffers, terminator included.
+constexpr int kCaptionSize = 100;
+
+// The downloaded or loaded log; zeroed at start-up.
+extern LogImage g_log_image;
+// 1 when "+Q" was on the command line: file open/create failures stay silent.
+extern int g_quiet;
+// Title of the main window and of every message box.
+extern char g_caption[kCaptionSize];
+// Name under which the main window class is registered.
+extern char g_class_name[kCaptionSize];
+// Source of every resource: strings, menu, accelerators, dialogs, icons.
+extern HINSTANCE g_instance;
+// Owner of the dialogs and of the transfer timer.
+extern HWND g_main_window;
+// The driver library, loaded at start-up and kept for the life of the process.
+extern HMODULE g_d2xx_module;
+// Its functions, bound by name.
+extern D2xxFunctions g_d2xx;
+// The one shared device object that Read and Erase Log use; null until
+// start-up creates it.
+extern UsbDevice* g_device;
+// Download progress; written by the transfer engine, read by the main window.
+extern TransferState g_transfer;
+
+}  // namespace sq71
+
+#endif

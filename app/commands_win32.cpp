@@ -1,0 +1,81 @@
+#include "app/commands_win32.h"
+
+#include "app/app_state_win32.h"
+#include "app/main_window_ui_win32.h"
+#include "app/message_box_win32.h"
+#include "app/message_catalogue.h"
+#include "log/log_image.h"
+#include "resources/resource_ids.h"
+
+namespace sq71 {
+
+void OnAbout(HWND) {}
+
+void OnExit(HWND main) { DestroyWindow(main); }
+
+void OnRead(HWND) {}
+
+void OnLoad(HWND) {}
+
+void OnEraseLog(HWND) {
+  // No, Cancel and closing the box all leave the meter alone.
+  if (ShowQuestionBox(kMsgConfirmErase) != kAnswerYes) return;
+}
+
+void OnSave(HWND) {}
+
+void OnVersion(HWND) {}
+
+void OnExport(HWND) {
+  // An empty log has nothing to export; the count also greys View then.
+  const int entries = EntryCount(g_log_image, &MainUi());
+  if (entries == 0) {
+    ShowMessageBox(kMsgNoLogData, MessageStyle::kError);
+    return;
+  }
+}
+
+void OnView(HWND) {
+  if (EntryCount(g_log_image, &MainUi()) == 0) {
+    ShowMessageBox(kMsgNoLogData, MessageStyle::kError);
+    return;
+  }
+}
+
+bool RunCommand(HWND main, int id) {
+  switch (id) {
+    case IDM_ABOUT:
+      OnAbout(main);
+      return true;
+    case IDM_EXIT:
+      OnExit(main);
+      return true;
+    case IDM_READ:
+      OnRead(main);
+      return true;
+    case IDM_LOAD:
+      OnLoad(main);
+      return true;
+    case IDM_ERASE_LOG:
+      OnEraseLog(main);
+      return true;
+    case IDM_SAVE:
+      OnSave(main);
+      return true;
+    case IDM_VERSION:
+      OnVersion(main);
+      return true;
+    case IDM_EXPORT:
+      OnExport(main);
+      return true;
+    case IDM_VIEW:
+      OnView(main);
+      return true;
+    default:
+      return false;
+  }
+}
+
+void OnTransferTick(HWND) {}
+
+}  // namespace sq71

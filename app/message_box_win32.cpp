@@ -1,0 +1,36 @@
+#include "app/message_box_win32.h"
+
+#include <windows.h>
+
+#include "app/app_state_win32.h"
+#include "app/message_catalogue.h"
+
+namespace sq71 {
+namespace {
+
+// No owner window: the task-modal style disables every window of the thread
+// anyway, and a box must still come up before the main window exists.
+int ShowBox(int number, UINT style) {
+  char text[kMessageBufferSize];
+  LoadMessageText(number, text, static_cast<int>(sizeof text));
+  return MessageBoxA(nullptr, text, g_caption, style);
+}
+
+}  // namespace
+
+int LoadMessageText(int number, char* buffer, int size) {
+  if (buffer == nullptr || size <= 0) return 0;
+  // LoadStringA leaves the buffer alone when the string does not exist.
+  buffer[0] = '\0';
+  // Loaded at every use, never cached.
+  return LoadStringA(g_instance, static_cast<UINT>(CatalogueLookup(number).string_id), buffer,
+                     size);
+}
+
+void ShowMessageBox(int number, MessageStyle style) { ShowBox(number, static_cast<UINT>(style)); }
+
+int ShowQuestionBox(int number) {
+  return ShowBox(number, static_cast<UINT>(MessageStyle::kQuestion));
+}
+
+}  // namespace sq71

@@ -1,0 +1,95 @@
+// Entry point of the Windows program: start-up, the message loop, shut-down.
+#include <windows.h>
+
+#include <cstring>
+
+#include "app/app_state_win32.h"
+#include "app/command_line.h"
+#include "app/main_window_win32.h"
+#include "app/message_box_win32.h"
+#include "app/message_catalogue.h"
+#include "resources/resource_ids.h"
+#include "resources/strings.h"
+#include "usb/d2xx_loader_win32.h"
+
+namespace {
+
+constexpr int kWindowWidth = 230;
+constexpr int kWindowHeight = 90;
+
+void RegisterMainClass(HINSTANCE instance) {
+  WNDCLASSEXA window_class = {};
+  window_class.cbSize = sizeof window_class;
+  window_class.style = CS_HREDRAW | CS_VREDRAW;
+  window_class.lpfnWndProc = sq71::MainWindowProc;
+  window_class.hInstance = instance;
+  window_class.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_MAIN));
+  window_class.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+  window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  window_class.lpszMenuName = MAKEINTRESOURCEA(IDR_MAINMENU);
+  window_class.lpszClassName = sq71::g_class_name;
+  // There is no icon 108: a null small icon makes the system take the small
+  // image of the main icon.
+  window_class.hIconSm = LoadIconA(instance, MAKEINTRESOURCEA(IDI_SMALL));
+  // A failure shows up as a failure to create the window.
+  RegisterClassExA(&window_class);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show_command) {
+  using namespace sq71;
+
+  // 1-2. Fresh global state.
+  g_log_image.fill(0);
+  g_quiet = 0;
+  std::strcpy(g_caption, TXT_CAPTION_DEFAULT);
+  g_instance = instance;
+
+  // 3. Quiet mode.
+  g_quiet = ScanQuietFlag(command_line);
+
+  // 4. Caption and class name from the string table.
+  LoadStringA(instance, IDS_CAPTION, g_caption, kCaptionSize);
+  LoadStringA(instance, IDS_CAPTION, g_class_name, kCaptionSize);
+
+  // 5. Window class.
+  RegisterMainClass(instance);
+
+  // 6. Main window: WS_SYSMENU alone gives a fixed-size window with a title
+  // bar and close box but no minimise, maximise or sizing frame.
+  g_transfer.reading = 0;
+  g_main_window = CreateWindowExA(0, g_class_name, g_caption, WS_SYSMENU, CW_USEDEFAULT, 0,
+                                  kWindowWidth, kWindowHeight, nullptr, nullptr, instance, nullptr);
+  if (g_main_window == nullptr) return 0;
+  ShowWindow(g_main_window, show_command);
+  UpdateWindow(g_main_window);
+
+  // 7. Accelerators: "?" and "/" for About.
+  HACCEL accelerators = LoadAcceleratorsA(instance, MAKEINTRESOURCEA(IDR_ACCELERATORS));
+
+  // 8. The driver library; it stays loaded for the life of the process. One
+  // that lacks any function we call counts as not loadable.
+  g_d2xx_module = LoadD2xxLibrary(kD2xxLibraryName, &g_d2xx);
+  if (g_d2xx_module == nullptr) {
+    ShowMessageBox(kMsgNoDriver, MessageStyle::kInformation);
+    return 0;
+  }
+
+  // 9. The shared device object (over g_d2xx) is created here and kept in
+  // g_device.
+
+  // 10. Message loop.
+  MSG msg = {};
+  while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    if (TranslateAcceleratorA(msg.hwnd, accelerators, &msg) == 0) {
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+  }
+
+  // 11. The device object is deleted here; that does not close an open
+  // device.
+  g_device = nullptr;
+  return static_cast<int>(msg.wParam);
+}
