@@ -16,7 +16,11 @@
 #include "app/message_catalogue.h"
 #include "log/record_builder.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
+#else
 #include <signal.h>
 #include <sys/resource.h>
 #endif
@@ -320,6 +324,28 @@ TEST_F(LogFilesTest, WriteOntoReadOnlyFileKeepsIt) {
     EXPECT_EQ(std::vector<std::string>{"kept.file"}, Listing()) << name;
   }
 }
+
+#ifdef _WIN32
+// Another program holding the file open without sharing (a spreadsheet showing
+// the CSV) makes it unwritable, whoever the user is.
+TEST_F(LogFilesTest, WriteOntoLockedFileKeepsIt) {
+  const std::string path = PathOf("kept.file");
+  WriteBytes(path, "old content");
+  const int lock = _sopen(path.c_str(), _O_RDONLY | _O_BINARY, _SH_DENYRW);
+  ASSERT_NE(-1, lock);
+  for (const auto& [name, op] : kWriteOps) {
+    MessageRecorder loud;
+    EXPECT_EQ(-1, op(path, &loud, false)) << name;
+    EXPECT_EQ(Numbers{kMsgCantSaveImage}, loud.Numbers()) << name;
+    MessageRecorder quiet;
+    EXPECT_EQ(-1, op(path, &quiet, true)) << name;
+    EXPECT_TRUE(quiet.shown.empty()) << name;
+    EXPECT_EQ(std::vector<std::string>{"kept.file"}, Listing()) << name;
+  }
+  _close(lock);
+  EXPECT_EQ("old content", ReadAll(path));
+}
+#endif
 
 #ifndef _WIN32
 // A write that fails after the file was created: the file-size limit makes
