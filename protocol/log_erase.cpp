@@ -1,0 +1,48 @@
+#include "protocol/log_erase.h"
+
+#include "app/message_catalogue.h"
+#include "protocol/frame.h"
+
+namespace sq71 {
+
+void EraseLogCommand(UsbDevice* device, Messages& ui) {
+  // No, Cancel and closing the box all leave the meter alone.
+  if (ui.AskQuestion(kMsgConfirmErase) != kAnswerYes) return;
+  EraseMeterLog(device, ui);
+}
+
+void EraseMeterLog(UsbDevice* device, Messages& ui) {
+  if (device == nullptr) {
+    ui.ShowMessage(kMsgNoMemory, MessageStyle::kError);
+    return;
+  }
+  device->Close();
+  if (device->Configure(0, 115200, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE) != FT_OK) {
+    ui.ShowMessage(kMsgUsbPortError, MessageStyle::kError);
+    return;
+  }
+  device->CheckEepromIdentity();
+  if (device->identity_changed()) {
+    device->Close();
+    ui.ShowMessage(kMsgDeviceRecycling, MessageStyle::kError);
+    return;
+  }
+  // Only the receive side is purged: nothing of ours is waiting to go out.
+  device->PurgeReceive();
+  device->SetTimeouts(kEraseTimeoutMs, kEraseTimeoutMs);
+
+  uint8_t request[kEraseRequestSize];
+  BuildEraseRequest(request);
+  // A failed write shows as a missing ACK; it is not judged by itself.
+  device->Write(request, kEraseRequestSize);
+
+  uint8_t reply = 0;
+  const FT_STATUS status = device->Read(&reply, 1);
+  if (TestEraseReply(status, device->bytes_read(), reply)) {
+    ui.ShowMessage(kMsgLogErased, MessageStyle::kInformation);
+  } else {
+    ui.ShowMessage(kMsgHandshake, MessageStyle::kError);
+  }
+}
+
+}  // namespace sq71

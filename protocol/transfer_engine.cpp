@@ -1,0 +1,134 @@
+#include "protocol/transfer_engine.h"
+
+#include <cstring>
+
+#include "app/message_catalogue.h"
+#include "protocol/frame.h"
+
+namespace sq71 {
+
+void TransferEngine::StopTimer() {
+  ui_.KillTransferTimer();
+  state_.reading = 0;
+}
+
+void TransferEngine::StartTransfer(UsbDevice* device) {
+  // A Read during a download starts it over: the old timer goes first, and
+  // the bar area is repainted blank.
+  StopTimer();
+  ui_.Invalidate(true);
+  state_.total = kTransferTotal;
+  state_.progress = 0;
+
+  if (device == nullptr) {
+    ui_.ShowMessage(kMsgNoMemory, MessageStyle::kError);
+    return;
+  }
+  device->Close();
+  if (device->Configure(0, 115200, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE) != FT_OK) {
+    ui_.ShowMessage(kMsgUsbPortError, MessageStyle::kError);
+    return;
+  }
+  device->CheckEepromIdentity();
+  if (device->identity_changed()) {
+    device->Close();
+    ui_.ShowMessage(kMsgDeviceRecycling, MessageStyle::kError);
+    return;
+  }
+
+  // Only now is the download certain to start; until here a failed Read
+  // keeps the log the user already has (perhaps unsaved) and its View item.
+  image_.fill(0);
+  ui_.SetViewEnabled(false);
+  ui_.RedrawMenuBar();
+  view_redrawn_ = false;
+
+  device->SetTimeouts(kTransferTimeoutMs, kTransferTimeoutMs);
+  state_.next_record = 0;
+  state_.busy = 0;
+  state_.reading = 1;
+  ui_.StartTransferTimer();
+}
+
+void TransferEngine::TransferTick(UsbDevice* device) {
+  if (state_.reading == 0 || state_.busy == 1) return;
+  if (device == nullptr) {
+    StopTimer();
+    return;
+  }
+  state_.busy = 1;
+
+  bool failed = false;
+  if (state_.next_record < state_.total) {
+    uint8_t request[kReadRequestSize];
+    BuildReadRequest(state_.next_record, request);
+    device->PurgeReceive();
+    device->PurgeTransmit();
+    // A failed write shows as a missing reply; it is not judged by itself.
+    device->Write(request, kReadRequestSize);
+
+    state_.progress = state_.next_record;
+    // No erase: the growing bar is drawn over itself without flicker.
+    ui_.Invalidate(false);
+
+    // Zeroed so that a read which delivers nothing can never pass as ACK.
+    uint8_t reply[kReadReplySize] = {};
+    const FT_STATUS status = device->Read(reply, kReadReplySize);
+    int number = 0;
+    const ReadReplyVerdict verdict = TestReadReply(status, device->bytes_read(), reply, &number);
+    if (verdict != ReadReplyVerdict::kGood) {
+      const int message = verdict == ReadReplyVerdict::kNoHandshake       ? kMsgHandshake
+                          : verdict == ReadReplyVerdict::kChecksumFailure ? kMsgChecksumError
+                                                                          : kMsgInvalidLogEntry;
+      // The box runs a nested message loop; the busy flag keeps the ticks
+      // it delivers from starting another exchange.
+      ui_.ShowMessage(message, MessageStyle::kError);
+      state_.reading = 0;
+      ui_.KillTransferTimer();
+      ui_.Invalidate(true);
+      failed = true;
+    } else {
+      // The reply, not the request, names the record.
+      uint8_t* record = RecordAt(image_, number);
+      std::memcpy(record, reply + 7, kRecordSize);
+      if (record[rec::kStatus] == kEndMarker) {
+        // Nothing follows the end marker: complete on this tick.
+        state_.next_record = state_.total - 1;
+      } else {
+        ui_.SetViewEnabled(true);
+        // Once per download is enough to show the change on the menu bar.
+        if (!view_redrawn_) ui_.RedrawMenuBar();
+        view_redrawn_ = true;
+      }
+    }
+  }
+
+  if (!failed) {
+    ++state_.next_record;
+    if (state_.next_record == state_.total) {
+      // The box is shown over a full bar; the timer runs on meanwhile, and
+      // the busy flag turns its ticks away.
+      state_.progress = state_.total;
+      ui_.Invalidate(true);
+      ui_.ShowMessage(kMsgTransferComplete, MessageStyle::kInformation);
+      state_.reading = 0;
+      ui_.KillTransferTimer();
+      ui_.Invalidate(true);
+    }
+  }
+
+  state_.busy = 0;
+  if (state_.reading == 0) {
+    ui_.Invalidate(false);
+    device->Close();
+  }
+}
+
+void TransferEngine::StopForLoad(UsbDevice* device) {
+  if (state_.reading == 0) return;
+  StopTimer();
+  ui_.Invalidate(true);
+  if (device != nullptr) device->Close();
+}
+
+}  // namespace sq71

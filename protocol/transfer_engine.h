@@ -1,0 +1,65 @@
+// The log download: Read prepares device 0 and arms the transfer timer, and
+// every tick of that timer fetches one 64-byte log record into the log image,
+// so the window stays responsive and the progress bar grows between ticks.
+#ifndef SQ71_PROTOCOL_TRANSFER_ENGINE_H
+#define SQ71_PROTOCOL_TRANSFER_ENGINE_H
+
+#include <cstdint>
+
+#include "app/ui.h"
+#include "log/log_image.h"
+#include "protocol/transfer_state.h"
+#include "usb/usb_device.h"
+
+namespace sq71 {
+
+// Every Read asks for this many records (the whole meter log).
+constexpr int kTransferTotal = kRecordCount;
+// Time-outs of one read-record exchange, in milliseconds.
+constexpr uint32_t kTransferTimeoutMs = 1000;
+
+// The engine works on state, image and window it does not own: the shell
+// keeps them as its globals (the paint handler reads the state, the file
+// commands and the view read the image).
+class TransferEngine {
+ public:
+  TransferEngine(TransferState& state, LogImage& image, MainWindowUi& ui)
+      : state_(state), image_(image), ui_(ui) {}
+
+  TransferEngine(const TransferEngine&) = delete;
+  TransferEngine& operator=(const TransferEngine&) = delete;
+
+  // The Read command. Stops any running download, reopens device 0 at
+  // 115200 8N1, checks its USB identity and arms the timer. The earlier log
+  // image and the View item are only given up once the device has been
+  // opened and accepted, so a Read with no meter attached loses nothing.
+  // A null device (it could not be created at start-up) is reported as
+  // such. Reports every failure itself.
+  void StartTransfer(UsbDevice* device);
+
+  // One timer tick: one request out, one 72-byte reply in, one record
+  // stored. Returns at once when no download runs or when called again from
+  // inside a message box that the running tick shows.
+  void TransferTick(UsbDevice* device);
+
+  // Kills the transfer timer and clears the reading flag. The device is left
+  // as it is (shut-down does not wait for it).
+  void StopTimer();
+
+  // A loaded log replaces the image, so a running download must not write
+  // over it afterwards: stops the timer, blanks the bar and closes the
+  // device. Does nothing when no download runs.
+  void StopForLoad(UsbDevice* device);
+
+  const TransferState& state() const { return state_; }
+
+ private:
+  TransferState& state_;
+  LogImage& image_;
+  MainWindowUi& ui_;
+  bool view_redrawn_ = false;
+};
+
+}  // namespace sq71
+
+#endif
