@@ -174,6 +174,14 @@ void SendReply(Bus& bus, Port& p, int index, Time request_end, const MeterReply&
   p.meter_free = start + nanoseconds(byte_ns * static_cast<long long>(reply.bytes.size()));
 }
 
+// The thread's sleep may wake early (by up to a millisecond under Wine); a
+// read must never return before its bytes or its time-out.
+void SleepUntil(Time wake) {
+  for (Time now = Clock::now(); now < wake; now = Clock::now()) {
+    std::this_thread::sleep_for(wake - now);
+  }
+}
+
 bool LineUnderstood(const Port& p) {
   return p.baud == kMeterBaud && p.word_length == FT_BITS_8 && p.stop_bits == FT_STOP_BITS_1 &&
          p.parity == FT_PARITY_NONE;
@@ -201,7 +209,8 @@ void ConfigureBus(const Scenario& scenario) {
   if (bus.trace_file != nullptr) std::fclose(bus.trace_file);
   bus.trace_file = nullptr;
   if (!scenario.trace_path.empty()) {
-    bus.trace_file = std::fopen(scenario.trace_path.c_str(), "w");
+    // Binary: the same "\n" line ends on every system.
+    bus.trace_file = std::fopen(scenario.trace_path.c_str(), "wb");
     if (bus.trace_file == nullptr) {
       std::fprintf(stderr, "simulated meter: cannot create trace file '%s'\n",
                    scenario.trace_path.c_str());
@@ -373,7 +382,7 @@ FT_STATUS FT_API SimRead(FT_HANDLE handle, void* buffer, uint32_t wanted, uint32
   }
   if (wake > now) {
     lock.unlock();
-    std::this_thread::sleep_until(wake);
+    SleepUntil(wake);
     lock.lock();
     p = FindPort(bus, handle);  // closed or reconfigured meanwhile?
     if (p == nullptr) return BadHandle(bus, "FT_Read", handle);
