@@ -14,5 +14,6 @@ HMODULE g_d2xx_module = nullptr;
 D2xxFunctions g_d2xx;
 UsbDevice* g_device = nullptr;
 TransferState g_transfer;
+RecordDecoder g_decoder;
 
 }  // namespace sq71

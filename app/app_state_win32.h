@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include "log/decoder.h"
 #include "log/log_image.h"
 #include "protocol/transfer_state.h"
 #include "usb/d2xx.h"
@@ -38,6 +39,9 @@ extern D2xxFunctions g_d2xx;
 extern UsbDevice* g_device;
 // Download progress; written by the transfer engine, read by the main window.
 extern TransferState g_transfer;
+// The one record decoder: every pass over the log (the Log Entries view, a
+// CSV export) decodes with it from record 0 upwards.
+extern RecordDecoder g_decoder;
 
 }  // namespace sq71
 

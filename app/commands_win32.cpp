@@ -1,6 +1,7 @@
 #include "app/commands_win32.h"
 
 #include "app/app_state_win32.h"
+#include "app/file_commands_win32.h"
 #include "app/main_window_ui_win32.h"
 #include "app/message_box_win32.h"
 #include "app/message_catalogue.h"
@@ -9,38 +10,26 @@
 
 namespace sq71 {
 
-void OnAbout(HWND) {}
+void OnAbout(HWND main) { RunAboutCommand(main); }
 
 void OnExit(HWND main) { DestroyWindow(main); }
 
 void OnRead(HWND) {}
 
-void OnLoad(HWND) {}
+void OnLoad(HWND main) { RunLoadCommand(main); }
 
 void OnEraseLog(HWND) {
   // No, Cancel and closing the box all leave the meter alone.
   if (ShowQuestionBox(kMsgConfirmErase) != kAnswerYes) return;
 }
 
-void OnSave(HWND) {}
+void OnSave(HWND main) { RunSaveCommand(main); }
 
 void OnVersion(HWND) {}
 
-void OnExport(HWND) {
-  // An empty log has nothing to export; the count also greys View then.
-  const int entries = EntryCount(g_log_image, &MainUi());
-  if (entries == 0) {
-    ShowMessageBox(kMsgNoLogData, MessageStyle::kError);
-    return;
-  }
-}
+void OnExport(HWND main) { RunExportCommand(main); }
 
-void OnView(HWND) {
-  if (EntryCount(g_log_image, &MainUi()) == 0) {
-    ShowMessageBox(kMsgNoLogData, MessageStyle::kError);
-    return;
-  }
-}
+void OnView(HWND main) { RunViewCommand(main); }
 
 bool RunCommand(HWND main, int id) {
   switch (id) {

@@ -9,10 +9,6 @@
 #include "app/message_catalogue.h"
 #include "settings/settings_store_win32.h"
 
-// The settings store lives in the Win32 shell library, which this test
-// program does not link; it is compiled in here.
-#include "settings/settings_store_win32.cpp"
-
 namespace sq71 {
 namespace {
 

@@ -1,0 +1,62 @@
+#include "app/file_commands_win32.h"
+
+#include "app/about_box_win32.h"
+#include "app/app_state_win32.h"
+#include "app/main_window_ui_win32.h"
+#include "app/main_window_win32.h"
+#include "app/message_box_win32.h"
+#include "app/message_catalogue.h"
+#include "chooser/chooser_dialog_win32.h"
+#include "log/log_entries_view_win32.h"
+#include "log/log_files.h"
+#include "log/log_image.h"
+#include "settings/settings_store_win32.h"
+#include "usb/usb_device.h"
+
+namespace sq71 {
+
+void StopTransferForLoad(HWND main) {
+  if (g_transfer.reading == 0) return;
+  StopTransferTimer(main);
+  if (g_device != nullptr) g_device->Close();
+}
+
+void RunLoadCommand(HWND main) {
+  // Open mode leaves the default extension as it was.
+  if (!RunFileChooser(main, kLogLoadDir, 0, ".ulg;", nullptr)) return;
+  // A download that is running would go on writing meter records into the
+  // loaded log, so a load that succeeds ends it. A successful load shows no
+  // box, so no timer tick can run between the two calls; a failed load leaves
+  // both the image and the download alone.
+  if (LoadUlg(g_chooser.chosen_file, &g_log_image, &MainUi(), &MainUi(), g_quiet != 0) == 0) {
+    StopTransferForLoad(main);
+  }
+}
+
+void RunSaveCommand(HWND main) {
+  if (!RunFileChooser(main, kLogSaveDir, 1, ".ulg;", ".ulg")) return;
+  SaveUlg(g_chooser.chosen_file, g_log_image, &MainUi(), g_quiet != 0);
+}
+
+void RunExportCommand(HWND main) {
+  // An empty log has nothing to export; the count also greys View then.
+  const int count = EntryCount(g_log_image, &MainUi());
+  if (count == 0) {
+    ShowMessageBox(kMsgNoLogData, MessageStyle::kError);
+    return;
+  }
+  if (!RunFileChooser(main, kExportDir, 1, ".csv;", ".csv")) return;
+  ExportCsv(g_chooser.chosen_file, g_log_image, count, &g_decoder, &MainUi(), g_quiet != 0);
+}
+
+void RunViewCommand(HWND main) {
+  if (EntryCount(g_log_image, &MainUi()) == 0) {
+    ShowMessageBox(kMsgNoLogData, MessageStyle::kError);
+    return;
+  }
+  ShowLogEntriesView(main, {&g_log_image, &g_decoder, &MainUi(), g_quiet != 0});
+}
+
+void RunAboutCommand(HWND main) { ShowAboutBox(main); }
+
+}  // namespace sq71

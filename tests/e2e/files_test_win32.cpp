@@ -1,0 +1,440 @@
+// End to end: the file commands through the program's own file chooser (Load,
+// Save, Export from the menu and from the Log Entries view), the folders they
+// remember in the registry, the Log Entries view and the About box.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/message_catalogue.h"
+#include "resources/resource_ids.h"
+#include "tests/e2e/harness_win32.h"
+
+namespace sq71::e2e {
+namespace {
+
+constexpr const char* kChooserCaption = "Enter Filename";
+constexpr const char* kViewCaption = "Log Entries";
+constexpr const char* kAboutCaption = "About...";
+constexpr const char* kSettingsKey = "SOFTWARE\\CorvaleData";
+
+std::string DataFile(const char* name) { return BuildPaths().data_dir + "\\" + name; }
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out << bytes;
+}
+
+bool Exists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// A file is complete once it has the expected size (writes go through a
+// temporary file that replaces the target at the end).
+bool WaitForFile(const std::string& path, std::size_t size) {
+  return WaitUntil([&] { return Exists(path) && ReadFile(path).size() == size; });
+}
+
+void DeleteSettings() { RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKey); }
+
+// The stored folder, or "<none>" when the value is missing.
+std::string StoredFolder(const char* value) {
+  char data[2048] = {};
+  DWORD size = sizeof(data) - 1;
+  if (RegGetValueA(HKEY_CURRENT_USER, kSettingsKey, value, RRF_RT_REG_SZ, nullptr, data, &size) !=
+      ERROR_SUCCESS) {
+    return "<none>";
+  }
+  return data;
+}
+
+void StoreFolder(const char* value, const std::string& folder) {
+  HKEY key = nullptr;
+  RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                  nullptr);
+  RegSetValueExA(key, value, 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
+                 static_cast<DWORD>(folder.size() + 1));
+  RegCloseKey(key);
+}
+
+// Text of a control of the program, asked of the control itself (the window
+// text that GetWindowTextA sees across processes is not an edit's content).
+std::string ControlText(HWND control) {
+  char text[2048] = {};
+  SendMessageA(control, WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text));
+  return text;
+}
+
+std::string FullPath(const std::string& path) {
+  char buffer[MAX_PATH * 4];
+  DWORD length = GetFullPathNameA(path.c_str(), sizeof(buffer), buffer, nullptr);
+  return std::string(buffer, length);
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// Folder names compare without case: the listing reports the drive letter in
+// lower case under Wine.
+#define EXPECT_SAME_FOLDER(expected, actual) EXPECT_EQ(Lower(FullPath(expected)), Lower(actual))
+
+// Presses a key in a window of the program the way a person would: its
+// thread's input is joined to ours so the focus can be set, then the key
+// goes through the system's input queue.
+void PressKey(HWND target, WORD key) {
+  const DWORD ours = GetCurrentThreadId();
+  const DWORD theirs = GetWindowThreadProcessId(target, nullptr);
+  AttachThreadInput(ours, theirs, TRUE);
+  SetForegroundWindow(GetAncestor(target, GA_ROOT));
+  SetFocus(target);
+  INPUT input[2] = {};
+  input[0].type = INPUT_KEYBOARD;
+  input[0].ki.wVk = key;
+  input[1] = input[0];
+  input[1].ki.dwFlags = KEYEVENTF_KEYUP;
+  SendInput(2, input, sizeof(INPUT));
+  AttachThreadInput(ours, theirs, FALSE);
+}
+
+// The three ways a person ends a dialog besides its buttons.
+enum class Ending { kOkButton, kEscape, kCloseBox };
+
+void EndDialogAs(HWND dialog, Ending ending) {
+  switch (ending) {
+    case Ending::kOkButton:
+      PressButton(dialog, IDOK);
+      break;
+    case Ending::kEscape:
+      PressKey(dialog, VK_ESCAPE);
+      break;
+    case Ending::kCloseBox:
+      PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+      break;
+  }
+}
+
+class Files : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    DeleteSettings();
+    ASSERT_TRUE(program_.Launch()) << program_.error();
+    main_ = program_.WaitMainWindow();
+    ASSERT_NE(nullptr, main_);
+    ASSERT_TRUE(Responsive(main_));
+    dir_ = program_.scratch_dir();
+  }
+  void TearDown() override {
+    if (program_.Running()) {
+      PostCommand(main_, IDM_EXIT);
+      program_.WaitExit();
+    }
+    DeleteSettings();
+  }
+
+  std::string Scratch(const std::string& name) const { return dir_ + "\\" + name; }
+
+  HWND OpenChooser(int command, HWND owner = nullptr) {
+    if (owner == nullptr) {
+      PostCommand(main_, command);
+    } else {
+      PostMessageA(owner, WM_COMMAND, MAKEWPARAM(command, BN_CLICKED), 0);
+    }
+    return program_.WaitWindow("#32770", kChooserCaption);
+  }
+
+  // Types a name into the chooser's name box and presses Enter there.
+  static void EnterName(HWND chooser, const std::string& name) {
+    HWND edit = GetDlgItem(chooser, IDC_CHOOSER_NAME);
+    SendMessageA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(name.c_str()));
+    PressKey(edit, VK_RETURN);
+  }
+
+  bool Gone(HWND window) {
+    return WaitUntil([&] { return !IsWindow(window) || !IsWindowVisible(window); });
+  }
+
+  // Loads a file through the chooser, typing its full path.
+  void Load(const std::string& path) {
+    HWND chooser = OpenChooser(IDM_LOAD);
+    ASSERT_NE(nullptr, chooser);
+    EnterName(chooser, path);
+    ASSERT_TRUE(Gone(chooser));
+    ASSERT_TRUE(Responsive(main_));
+  }
+
+  HWND OpenView() {
+    PostCommand(main_, IDM_VIEW);
+    return program_.WaitWindow("#32770", kViewCaption);
+  }
+
+  Program program_;
+  HWND main_ = nullptr;
+  std::string dir_;
+};
+
+TEST_F(Files, SaveThenLoadGivesAnIdenticalImage) {
+  const std::string sample = ReadFile(DataFile("sample.ulg"));
+  ASSERT_EQ(sample.size(), 65536u);
+  Load(DataFile("sample.ulg"));
+
+  // Save as a new name without a dot: the chooser adds ".ulg".
+  HWND chooser = OpenChooser(IDM_SAVE);
+  ASSERT_NE(nullptr, chooser);
+  EXPECT_EQ("", ControlText(GetDlgItem(chooser, IDC_CHOOSER_NAME)));
+  EnterName(chooser, "first");
+  ASSERT_TRUE(WaitForFile(Scratch("first.ulg"), 65536));
+  EXPECT_TRUE(ReadFile(Scratch("first.ulg")) == sample);
+
+  // Load what was saved and save it again.
+  Load(Scratch("first.ulg"));
+  chooser = OpenChooser(IDM_SAVE);
+  ASSERT_NE(nullptr, chooser);
+  EnterName(chooser, "second");
+  ASSERT_TRUE(WaitForFile(Scratch("second.ulg"), 65536));
+  EXPECT_TRUE(ReadFile(Scratch("second.ulg")) == ReadFile(Scratch("first.ulg")));
+  // Enter never left a line break in the name box: the names were taken whole.
+  EXPECT_FALSE(Exists(Scratch("second")));
+}
+
+TEST_F(Files, OverwriteAnsweredNoKeepsTheChooserOpen) {
+  Load(DataFile("sample.ulg"));
+  WriteFile(Scratch("log1.ulg"), "old");
+
+  HWND chooser = OpenChooser(IDM_SAVE);
+  ASSERT_NE(nullptr, chooser);
+  EnterName(chooser, "log1");
+  HWND box = program_.WaitBox();
+  ASSERT_NE(nullptr, box);
+  EXPECT_EQ(MessageText(kMsgConfirmOverwrite), BoxText(box));
+  ASSERT_TRUE(PressButton(box, IDNO));
+
+  ASSERT_TRUE(Gone(box));
+  ASSERT_TRUE(Responsive(chooser));
+  EXPECT_TRUE(IsWindowVisible(chooser));
+  EXPECT_EQ("log1", ControlText(GetDlgItem(chooser, IDC_CHOOSER_NAME)));
+  EXPECT_EQ("old", ReadFile(Scratch("log1.ulg")));
+
+  // Yes replaces it whole.
+  EnterName(chooser, "log1");
+  box = program_.WaitBox();
+  ASSERT_NE(nullptr, box);
+  ASSERT_TRUE(PressButton(box, IDYES));
+  ASSERT_TRUE(WaitForFile(Scratch("log1.ulg"), 65536));
+  EXPECT_TRUE(ReadFile(Scratch("log1.ulg")) == ReadFile(DataFile("sample.ulg")));
+}
+
+TEST_F(Files, LoadOfAWrongSizedFileSaysInvalidDataFile) {
+  WriteFile(Scratch("short.ulg"), std::string(100, 'x'));
+  HWND chooser = OpenChooser(IDM_LOAD);
+  ASSERT_NE(nullptr, chooser);
+  EnterName(chooser, "short.ulg");
+  HWND box = program_.WaitBox();
+  ASSERT_NE(nullptr, box);
+  EXPECT_EQ("Error - Invalid data file", BoxText(box));
+  ASSERT_TRUE(PressButton(box, IDOK));
+  ASSERT_TRUE(Gone(chooser));
+
+  // The image is left as it was, all zeros since start-up.
+  chooser = OpenChooser(IDM_SAVE);
+  ASSERT_NE(nullptr, chooser);
+  EnterName(chooser, "after");
+  ASSERT_TRUE(WaitForFile(Scratch("after.ulg"), 65536));
+  EXPECT_TRUE(ReadFile(Scratch("after.ulg")) == std::string(65536, '\0'));
+}
+
+TEST_F(Files, LoadOfAMissingNameSaysInvalidBinaryFileAndStays) {
+  WriteFile(Scratch("log1.ulg"), std::string(65536, '\0'));
+  HWND chooser = OpenChooser(IDM_LOAD);
+  ASSERT_NE(nullptr, chooser);
+  EnterName(chooser, "log1");  // no extension is tried when opening
+  HWND box = program_.WaitBox();
+  ASSERT_NE(nullptr, box);
+  EXPECT_EQ(MessageText(kMsgInvalidBinaryFile), BoxText(box));
+  ASSERT_TRUE(PressButton(box, IDOK));
+  ASSERT_TRUE(Responsive(chooser));
+  EXPECT_TRUE(IsWindowVisible(chooser));
+  ASSERT_TRUE(PressButton(chooser, IDCANCEL));
+  ASSERT_TRUE(Gone(chooser));
+}
+
+TEST_F(Files, ChooserListsMatchingFilesFoldersAndDrives) {
+  WriteFile(Scratch("a.ulg"), "a");
+  WriteFile(Scratch("B.ULG"), "b");
+  WriteFile(Scratch("e.csv"), "e");
+  WriteFile(Scratch("dulg"), "d");
+  CreateDirectoryA(Scratch("sub").c_str(), nullptr);
+
+  HWND chooser = OpenChooser(IDM_LOAD);
+  ASSERT_NE(nullptr, chooser);
+  HWND list = GetDlgItem(chooser, IDC_CHOOSER_LIST);
+  std::vector<std::string> rows = ListRows(list);
+  auto has = [&rows](const char* row) {
+    return std::find(rows.begin(), rows.end(), row) != rows.end();
+  };
+  EXPECT_TRUE(has("a.ulg"));
+  EXPECT_TRUE(has("B.ULG"));
+  EXPECT_TRUE(has("[sub]"));
+  EXPECT_TRUE(has("[..]"));
+  EXPECT_TRUE(has("[-c-]"));
+  EXPECT_FALSE(has("e.csv"));
+  EXPECT_FALSE(has("dulg"));
+
+  // Show All brings the others in; unticking filters them out again.
+  ASSERT_TRUE(PressButton(chooser, IDC_CHOOSER_SHOW_ALL));
+  EXPECT_TRUE(WaitUntil([&] {
+    rows = ListRows(list);
+    return has("e.csv") && has("dulg");
+  }));
+  ASSERT_TRUE(PressButton(chooser, IDC_CHOOSER_SHOW_ALL));
+  EXPECT_TRUE(WaitUntil([&] {
+    rows = ListRows(list);
+    return !has("e.csv") && !has("dulg") && has("a.ulg");
+  }));
+  PressButton(chooser, IDCANCEL);
+}
+
+TEST_F(Files, ViewShowsTheRowsOfTheLoadedLog) {
+  Load(DataFile("sample.ulg"));
+  HWND view = OpenView();
+  ASSERT_NE(nullptr, view);
+  std::vector<std::string> rows = ListRows(GetDlgItem(view, IDC_ENTRY_LIST));
+
+  std::vector<std::string> expected;
+  std::istringstream golden(ReadFile(DataFile("sample.view.txt")));
+  for (std::string line; std::getline(golden, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    expected.push_back(line);
+  }
+  ASSERT_FALSE(expected.empty());
+  EXPECT_EQ(expected, rows);
+
+  EndDialogAs(view, Ending::kCloseBox);
+  ASSERT_TRUE(Gone(view));
+}
+
+TEST_F(Files, ViewExportWritesTheSampleCsvAndRemembersTheFolder) {
+  Load(DataFile("sample.ulg"));
+  HWND view = OpenView();
+  ASSERT_NE(nullptr, view);
+
+  HWND chooser = OpenChooser(IDC_ENTRY_EXPORT, view);
+  ASSERT_NE(nullptr, chooser);
+  EnterName(chooser, "entries");
+  const std::string csv = ReadFile(DataFile("sample.csv"));
+  ASSERT_TRUE(WaitForFile(Scratch("entries.csv"), csv.size()));
+  EXPECT_TRUE(ReadFile(Scratch("entries.csv")) == csv);
+  EXPECT_SAME_FOLDER(dir_, StoredFolder("ExportDir"));
+
+  // The view is still open and closes with Esc.
+  ASSERT_TRUE(Responsive(view));
+  EXPECT_TRUE(IsWindowVisible(view));
+  EndDialogAs(view, Ending::kEscape);
+  ASSERT_TRUE(Gone(view));
+}
+
+TEST_F(Files, MenuExportWritesTheSampleCsv) {
+  Load(DataFile("sample.ulg"));
+  HWND chooser = OpenChooser(IDM_EXPORT);
+  ASSERT_NE(nullptr, chooser);
+  EnterName(chooser, "menu");
+  const std::string csv = ReadFile(DataFile("sample.csv"));
+  ASSERT_TRUE(WaitForFile(Scratch("menu.csv"), csv.size()));
+  EXPECT_TRUE(ReadFile(Scratch("menu.csv")) == csv);
+}
+
+TEST_F(Files, RegistryHoldsTheFoldersUsed) {
+  CreateDirectoryA(Scratch("saves").c_str(), nullptr);
+  Load(DataFile("sample.ulg"));
+  // Load was typed as a full path: the folder kept is the one listed.
+  EXPECT_SAME_FOLDER(dir_, StoredFolder("LogLoadDir"));
+
+  // Save into a sub-folder: enter it by name, then save there.
+  HWND chooser = OpenChooser(IDM_SAVE);
+  ASSERT_NE(nullptr, chooser);
+  EnterName(chooser, "saves");
+  ASSERT_TRUE(WaitUntil([&] {
+    return ControlText(GetDlgItem(chooser, IDC_CHOOSER_NAME)).empty() &&
+           Lower(ControlText(GetDlgItem(chooser, IDC_CHOOSER_PATH))).find("saves") !=
+               std::string::npos;
+  }));
+  EnterName(chooser, "kept");
+  ASSERT_TRUE(WaitForFile(Scratch("saves\\kept.ulg"), 65536));
+  ASSERT_TRUE(Gone(chooser));
+  ASSERT_TRUE(Responsive(main_));
+  EXPECT_SAME_FOLDER(Scratch("saves"), StoredFolder("LogSaveDir"));
+  EXPECT_EQ("<none>", StoredFolder("ExportDir"));
+
+  // The next Save starts in the remembered folder.
+  chooser = OpenChooser(IDM_SAVE);
+  ASSERT_NE(nullptr, chooser);
+  EXPECT_NE(std::string::npos,
+            Lower(ControlText(GetDlgItem(chooser, IDC_CHOOSER_PATH))).find("saves"));
+  PressButton(chooser, IDCANCEL);
+}
+
+TEST_F(Files, CancelAfterNavigatingStoresTheLastListedFolder) {
+  CreateDirectoryA(Scratch("deeper").c_str(), nullptr);
+  StoreFolder("LogLoadDir", dir_);
+  HWND chooser = OpenChooser(IDM_LOAD);
+  ASSERT_NE(nullptr, chooser);
+
+  // Double-click the folder, as a person would.
+  HWND list = GetDlgItem(chooser, IDC_CHOOSER_LIST);
+  std::vector<std::string> rows = ListRows(list);
+  auto it = std::find(rows.begin(), rows.end(), "[deeper]");
+  ASSERT_NE(rows.end(), it);
+  SendMessageA(list, LB_SETCURSEL, it - rows.begin(), 0);
+  SendMessageA(chooser, WM_COMMAND, MAKEWPARAM(IDC_CHOOSER_LIST, LBN_DBLCLK),
+               reinterpret_cast<LPARAM>(list));
+  ASSERT_NE(std::string::npos,
+            Lower(ControlText(GetDlgItem(chooser, IDC_CHOOSER_PATH))).find("deeper"));
+
+  ASSERT_TRUE(PressButton(chooser, IDCANCEL));
+  ASSERT_TRUE(Gone(chooser));
+  ASSERT_TRUE(Responsive(main_));
+  EXPECT_SAME_FOLDER(Scratch("deeper"), StoredFolder("LogLoadDir"));
+}
+
+// The picture's top row is the sky's darkest blue from edge to edge; it
+// starts 58 pixels below the client top, centred across the client area.
+void ExpectPictureAtItsPlace(HWND about) {
+  const COLORREF kSkyTop = RGB(0x2b, 0x5f, 0xa8);
+  RECT client;
+  GetClientRect(about, &client);
+  const int middle = client.right / 2;
+  EXPECT_TRUE(WaitUntil([&] { return ClientPixel(about, middle, 58) == kSkyTop; }, 3000));
+  EXPECT_NE(kSkyTop, ClientPixel(about, middle, 57));
+}
+
+TEST_F(Files, AboutShowsTitleAndVersionAndClosesWithOkOrEsc) {
+  for (Ending ending : {Ending::kOkButton, Ending::kEscape, Ending::kCloseBox}) {
+    PostCommand(main_, IDM_ABOUT);
+    HWND about = program_.WaitWindow("#32770", kAboutCaption);
+    ASSERT_NE(nullptr, about);
+    EXPECT_EQ("SQ-71 Satellite Meter V1.09", ControlText(GetDlgItem(about, IDC_ABOUT_VERSION)));
+    EXPECT_EQ("", ControlText(GetDlgItem(about, IDC_ABOUT_EXTRA)));
+    EXPECT_FALSE(IsWindowEnabled(main_));
+    ExpectPictureAtItsPlace(about);
+    // Painted again, at the same place, after the box was covered.
+    RedrawWindow(about, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    ExpectPictureAtItsPlace(about);
+    EndDialogAs(about, ending);
+    ASSERT_TRUE(Gone(about));
+    ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(main_) != FALSE; }));
+  }
+}
+
+}  // namespace
+}  // namespace sq71::e2e
