@@ -18,6 +18,7 @@ namespace sq71 {
 void StopTransferForLoad(HWND main) {
   if (g_transfer.reading == 0) return;
   StopTransferTimer(main);
+  InvalidateRect(main, nullptr, TRUE);  // the bar goes back to blank
   if (g_device != nullptr) g_device->Close();
 }
 

@@ -344,6 +344,90 @@ TEST_F(Files, ViewExportWritesTheSampleCsvAndRemembersTheFolder) {
   ASSERT_TRUE(Gone(view));
 }
 
+TEST_F(Files, ViewExportCancelledWritesNothingButKeepsTheFolder) {
+  CreateDirectoryA(Scratch("exports").c_str(), nullptr);
+  Load(DataFile("sample.ulg"));
+  HWND view = OpenView();
+  ASSERT_NE(nullptr, view);
+  HWND chooser = OpenChooser(IDC_ENTRY_EXPORT, view);
+  ASSERT_NE(nullptr, chooser);
+  EnterName(chooser, "exports");
+  ASSERT_TRUE(WaitUntil([&] {
+    return Lower(ControlText(GetDlgItem(chooser, IDC_CHOOSER_PATH))).find("exports") !=
+           std::string::npos;
+  }));
+  EndDialogAs(chooser, Ending::kEscape);
+  ASSERT_TRUE(Gone(chooser));
+  ASSERT_TRUE(Responsive(view));
+  EXPECT_SAME_FOLDER(Scratch("exports"), StoredFolder("ExportDir"));
+  EXPECT_FALSE(Exists(Scratch("exports\\exports.csv")));
+  EXPECT_FALSE(Exists(Scratch("exports.csv")));
+  EndDialogAs(view, Ending::kOkButton);
+  ASSERT_TRUE(Gone(view));
+}
+
+TEST_F(Files, DoubleClickedFileAsksInSaveModeAndLoadsAtOnceInOpenMode) {
+  WriteFile(Scratch("old.ulg"), "old");
+  StoreFolder("LogSaveDir", dir_);
+  Load(DataFile("sample.ulg"));
+
+  auto double_click = [](HWND chooser, const char* row) {
+    HWND list = GetDlgItem(chooser, IDC_CHOOSER_LIST);
+    std::vector<std::string> rows = ListRows(list);
+    auto it = std::find(rows.begin(), rows.end(), row);
+    if (it == rows.end()) return false;
+    SendMessageA(list, LB_SETCURSEL, it - rows.begin(), 0);
+    PostMessageA(chooser, WM_COMMAND, MAKEWPARAM(IDC_CHOOSER_LIST, LBN_DBLCLK),
+                 reinterpret_cast<LPARAM>(list));
+    return true;
+  };
+
+  HWND chooser = OpenChooser(IDM_SAVE);
+  ASSERT_NE(nullptr, chooser);
+  ASSERT_TRUE(double_click(chooser, "old.ulg"));
+  HWND box = program_.WaitBox();
+  ASSERT_NE(nullptr, box);
+  EXPECT_EQ(MessageText(kMsgConfirmOverwrite), BoxText(box));
+  ASSERT_TRUE(PressButton(box, IDCANCEL));
+  ASSERT_TRUE(Gone(box));
+  ASSERT_TRUE(Responsive(chooser));
+  EXPECT_TRUE(IsWindowVisible(chooser));
+  EXPECT_EQ("old", ReadFile(Scratch("old.ulg")));
+  ASSERT_TRUE(double_click(chooser, "old.ulg"));
+  box = program_.WaitBox();
+  ASSERT_NE(nullptr, box);
+  ASSERT_TRUE(PressButton(box, IDYES));
+  ASSERT_TRUE(WaitForFile(Scratch("old.ulg"), 65536));
+  ASSERT_TRUE(Gone(chooser));
+  EXPECT_SAME_FOLDER(dir_, StoredFolder("LogSaveDir"));
+
+  // Open mode: no question, the file is loaded and the folder kept.
+  StoreFolder("LogLoadDir", BuildPaths().data_dir);
+  chooser = OpenChooser(IDM_LOAD);
+  ASSERT_NE(nullptr, chooser);
+  ASSERT_TRUE(double_click(chooser, "sample.ulg"));
+  ASSERT_TRUE(Gone(chooser));
+  ASSERT_TRUE(Responsive(main_));
+  EXPECT_EQ(nullptr, program_.FindBox());
+  EXPECT_SAME_FOLDER(BuildPaths().data_dir, StoredFolder("LogLoadDir"));
+}
+
+TEST_F(Files, ChooserStandsRightOfTheMainWindow) {
+  RECT main_rect;
+  GetWindowRect(main_, &main_rect);
+  HWND chooser = OpenChooser(IDM_LOAD);
+  ASSERT_NE(nullptr, chooser);
+  RECT chooser_rect;
+  GetWindowRect(chooser, &chooser_rect);
+  // The test screen leaves room on the right of the program's window.
+  ASSERT_GE(GetSystemMetrics(SM_CXFULLSCREEN) - main_rect.right,
+            chooser_rect.right - chooser_rect.left);
+  EXPECT_EQ(main_rect.right, chooser_rect.left);
+  EXPECT_EQ(main_rect.top, chooser_rect.top);
+  EndDialogAs(chooser, Ending::kCloseBox);
+  ASSERT_TRUE(Gone(chooser));
+}
+
 TEST_F(Files, MenuExportWritesTheSampleCsv) {
   Load(DataFile("sample.ulg"));
   HWND chooser = OpenChooser(IDM_EXPORT);
