@@ -1,0 +1,148 @@
+// Erase Log against the simulated meter: the question first, then one erase
+// request and the meter's one-byte answer.
+#include "protocol/log_erase.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/message_catalogue.h"
+#include "tests/unit/protocol/recording_ui.h"
+#include "tests/unit/protocol/sim_bus.h"
+
+namespace sq71 {
+namespace {
+
+using sim::FaultAction;
+using sim::FaultWhen;
+using test::AttachMeters;
+using test::MakeFault;
+using test::TraceStarting;
+
+// The erase request, worked out by hand: "LE" is 4C 45, and
+// 00 ^ 02 ^ 4C ^ 45 = 0B, whose two's complement is F5.
+const char kEraseWrite[] = "WRITE 02 00 02 4C 45 F5";
+
+sim::MeterConfig MeterWith(std::vector<sim::Fault> faults) {
+  sim::MeterConfig meter;
+  meter.faults = std::move(faults);
+  return meter;
+}
+
+class LogEraseTest : public ::testing::Test {
+ protected:
+  int Erases() const { return sim::MeterAt(0)->erases(); }
+
+  test::RecordingUi ui_;
+  UsbDevice device_{sim::SimD2xxFunctions()};
+};
+
+TEST_F(LogEraseTest, NoOrCancelSendsNothingAndOpensNothing) {
+  for (int answer : {kAnswerNo, kAnswerCancel}) {
+    SCOPED_TRACE("answer " + std::to_string(answer));
+    AttachMeters({sim::MeterConfig()});
+    ui_ = test::RecordingUi();
+    ui_.answer = answer;
+    EraseLogCommand(&device_, ui_);
+
+    EXPECT_EQ(std::vector<int>{kMsgConfirmErase}, ui_.questions);
+    EXPECT_TRUE(ui_.boxes.empty());
+    EXPECT_TRUE(sim::TraceLines().empty()) << "the driver was called";
+    EXPECT_FALSE(device_.is_open());
+    EXPECT_EQ(0, Erases());
+  }
+}
+
+TEST_F(LogEraseTest, YesSendsTheEraseRequestAndReportsTheAck) {
+  AttachMeters({sim::MeterConfig()});
+  ui_.answer = kAnswerYes;
+  EraseLogCommand(&device_, ui_);
+
+  EXPECT_EQ(std::vector<int>{kMsgConfirmErase}, ui_.questions);
+  ASSERT_EQ(std::vector<int>{kMsgLogErased}, ui_.MessageNumbers());
+  EXPECT_EQ(MessageStyle::kInformation, ui_.boxes[0].style);
+  EXPECT_EQ(std::vector<std::string>{kEraseWrite}, TraceStarting("WRITE"));
+  EXPECT_EQ(1, Erases());
+  EXPECT_TRUE(sim::MeterAt(0)->log()[0] == kEndMarker) << "the meter's log is empty now";
+}
+
+TEST_F(LogEraseTest, ExchangeRunsOnDeviceZeroWithSevenSecondTimeoutsAndStaysOpen) {
+  AttachMeters({sim::MeterConfig()});
+  EraseMeterLog(&device_, ui_);
+
+  EXPECT_EQ(std::vector<int>{kMsgLogErased}, ui_.MessageNumbers());
+  EXPECT_TRUE(device_.is_open()) << "left open until the next Read or Erase Log";
+  EXPECT_EQ(0, device_.device_index());
+  EXPECT_EQ(115200u, device_.baud_rate());
+  EXPECT_EQ(7000u, device_.read_timeout());
+  EXPECT_EQ(7000u, device_.write_timeout());
+  // Only the receive side is purged before the request.
+  const std::vector<std::string> purges = TraceStarting("FT_Purge");
+  ASSERT_EQ(1u, purges.size());
+  EXPECT_NE(std::string::npos, purges[0].find("mask=1"));
+  // One byte is read for the answer.
+  const std::vector<std::string> reads = TraceStarting("FT_Read");
+  ASSERT_EQ(1u, reads.size());
+  EXPECT_NE(std::string::npos, reads[0].find("wanted=1 "));
+}
+
+TEST_F(LogEraseTest, NakOrSilenceIsNoHandshake) {
+  for (FaultAction action : {FaultAction::kNak, FaultAction::kNoReply}) {
+    SCOPED_TRACE(action == FaultAction::kNak ? "nak" : "silence");
+    AttachMeters({MeterWith({MakeFault(FaultWhen::kErase, 0, action)})});
+    ui_ = test::RecordingUi();
+    EraseMeterLog(&device_, ui_);
+
+    ASSERT_EQ(std::vector<int>{kMsgHandshake}, ui_.MessageNumbers());
+    EXPECT_EQ(MessageStyle::kError, ui_.boxes[0].style);
+    EXPECT_EQ(std::vector<std::string>{kEraseWrite}, TraceStarting("WRITE"));
+    EXPECT_TRUE(device_.is_open()) << "no retry, and the device stays open";
+    EXPECT_EQ(0, Erases());
+  }
+}
+
+TEST_F(LogEraseTest, MeterWithAnotherIdentityGetsNoRequest) {
+  sim::MeterConfig meter;
+  meter.eeprom.description = "SQ-71 Meter ";  // a trailing blank
+  AttachMeters({meter});
+  EraseMeterLog(&device_, ui_);
+
+  EXPECT_EQ(std::vector<int>{kMsgDeviceRecycling}, ui_.MessageNumbers());
+  EXPECT_TRUE(TraceStarting("WRITE").empty());
+  EXPECT_FALSE(device_.is_open());
+  EXPECT_EQ(0, Erases());
+}
+
+TEST_F(LogEraseTest, DeviceThatCannotBeOpenedIsAPortError) {
+  sim::MeterConfig meter;
+  meter.refuse_open = true;
+  AttachMeters({meter});
+  EraseMeterLog(&device_, ui_);
+  EXPECT_EQ(std::vector<int>{kMsgUsbPortError}, ui_.MessageNumbers());
+  EXPECT_TRUE(TraceStarting("WRITE").empty());
+
+  AttachMeters({});
+  ui_ = test::RecordingUi();
+  EraseMeterLog(&device_, ui_);
+  EXPECT_EQ(std::vector<int>{kMsgUsbPortError}, ui_.MessageNumbers());
+}
+
+TEST_F(LogEraseTest, SecondEraseReopensTheDeviceTheFirstLeftOpen) {
+  AttachMeters({sim::MeterConfig()});
+  EraseMeterLog(&device_, ui_);
+  EraseMeterLog(&device_, ui_);
+  EXPECT_EQ((std::vector<int>{kMsgLogErased, kMsgLogErased}), ui_.MessageNumbers());
+  EXPECT_EQ(2, Erases());
+  EXPECT_EQ(1u, TraceStarting("FT_Close").size()) << "the second closes what the first left open";
+}
+
+TEST_F(LogEraseTest, WithoutADeviceObjectSaysSo) {
+  AttachMeters({sim::MeterConfig()});
+  EraseMeterLog(nullptr, ui_);
+  EXPECT_EQ(std::vector<int>{kMsgNoMemory}, ui_.MessageNumbers());
+  EXPECT_TRUE(sim::TraceLines().empty());
+}
+
+}  // namespace
+}  // namespace sq71
