@@ -3,6 +3,7 @@
 #include "app/app_state_win32.h"
 #include "app/file_commands_win32.h"
 #include "app/main_window_ui_win32.h"
+#include "app/meter_commands_win32.h"
 #include "app/message_box_win32.h"
 #include "app/message_catalogue.h"
 #include "log/log_image.h"
@@ -14,18 +15,16 @@ void OnAbout(HWND main) { RunAboutCommand(main); }
 
 void OnExit(HWND main) { DestroyWindow(main); }
 
-void OnRead(HWND) {}
+void OnRead(HWND) { RunReadCommand(); }
 
 void OnLoad(HWND main) { RunLoadCommand(main); }
 
-void OnEraseLog(HWND) {
-  // No, Cancel and closing the box all leave the meter alone.
-  if (ShowQuestionBox(kMsgConfirmErase) != kAnswerYes) return;
-}
+// Asks first: No, Cancel and closing the box all leave the meter alone.
+void OnEraseLog(HWND) { RunEraseLogCommand(); }
 
 void OnSave(HWND main) { RunSaveCommand(main); }
 
-void OnVersion(HWND) {}
+void OnVersion(HWND main) { RunVersionCommand(main); }
 
 void OnExport(HWND main) { RunExportCommand(main); }
 
@@ -65,6 +64,6 @@ bool RunCommand(HWND main, int id) {
   }
 }
 
-void OnTransferTick(HWND) {}
+void OnTransferTick(HWND) { RunTransferTick(); }
 
 }  // namespace sq71

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <new>
 
 #include "app/app_state_win32.h"
 #include "app/command_line.h"
@@ -11,6 +12,7 @@
 #include "resources/resource_ids.h"
 #include "resources/strings.h"
 #include "usb/d2xx_loader_win32.h"
+#include "usb/usb_device.h"
 
 namespace {
 
@@ -76,8 +78,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show_c
     return 0;
   }
 
-  // 9. The shared device object (over g_d2xx) is created here and kept in
-  // g_device.
+  // 9. The shared device object over the driver table. Should it not be
+  // created, Read and Erase Log say so when chosen; everything else works.
+  g_device = new (std::nothrow) UsbDevice(g_d2xx);
 
   // 10. Message loop.
   MSG msg = {};
@@ -88,8 +91,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show_c
     }
   }
 
-  // 11. The device object is deleted here; that does not close an open
-  // device.
-  g_device = nullptr;
+  // 11. Deleting the device object does not close a device it holds open.
+  if (g_device != nullptr) {
+    delete g_device;
+    g_device = nullptr;
+  }
   return static_cast<int>(msg.wParam);
 }

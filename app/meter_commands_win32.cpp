@@ -1,0 +1,23 @@
+#include "app/meter_commands_win32.h"
+
+#include "app/app_state_win32.h"
+#include "app/main_window_ui_win32.h"
+#include "protocol/log_erase.h"
+#include "usb/device_list_dialog_win32.h"
+
+namespace sq71 {
+
+TransferEngine& Engine() {
+  static TransferEngine engine(g_transfer, g_log_image, MainUi());
+  return engine;
+}
+
+void RunReadCommand() { Engine().StartTransfer(g_device); }
+
+void RunEraseLogCommand() { EraseLogCommand(g_device, MainUi()); }
+
+void RunVersionCommand(HWND main) { ShowDeviceList(main); }
+
+void RunTransferTick() { Engine().TransferTick(g_device); }
+
+}  // namespace sq71
