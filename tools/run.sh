@@ -2,37 +2,67 @@
 # Builds the Windows program and starts it under Wine with the stand-in driver
 # library (the simulated meter) beside it. With a display the program opens
 # there and this waits until it is closed. With none it runs under Xvfb,
-# downloads the meter's log, saves a screenshot and says where.
+# driven by sq71demo through the steps below, saves a screenshot and says
+# where.
+#
+#   tools/run.sh [ARGS...]       ARGS go to the program (display) or, as
+#                                steps, to sq71demo (no display)
+#   SQ71_BUILD=DIR tools/run.sh  use another build folder than build/win
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 tools/setup.sh
-cmake --preset win >/dev/null
-cmake --build --preset win -j"$(nproc)" --target sq71log ftd2xx_standin
-export WINEPREFIX="$PWD/build/win/wineprefix" WINEDEBUG=-all
+
+build="${SQ71_BUILD:-build/win}"
+if [ "$build" = build/win ]; then
+  cmake --preset win >/dev/null
+else
+  cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+    -DCMAKE_BUILD_TYPE=Release >/dev/null
+fi
+cmake --build "$build" -j"$(nproc)" --target sq71log ftd2xx_standin sq71demo
+build="$(cd "$build" && pwd)"
+
+export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all
 tools/wine-prefix.sh "$WINEPREFIX"
 
-# The program finds the stand-in Ftd2xx.dll through PATH; it is never copied
-# next to the program.
-standin_dir="$(winepath -w "$PWD/build/win/standin" 2>/dev/null)"
-export WINEPATH="$standin_dir"
-exe="$PWD/build/win/bin/sq71log.exe"
-
 if [ -n "${DISPLAY:-}" ]; then
-  exec wine "$exe" "$@"
+  # The program finds the stand-in Ftd2xx.dll through PATH; it is never
+  # copied next to the program.
+  export WINEPATH="$(winepath -w "$build/standin" 2>/dev/null)"
+  exec wine "$build/bin/sq71log.exe" "$@"
 fi
 
-shot="$PWD/build/sq71log-screenshot.png"
-export exe shot
+# What the demo does before the screenshot (see tests/e2e/demo_win32.cpp):
+# command=ID posts a menu command, box=TEXT waits for a box, press=ID
+# presses one of its buttons.
+steps=("$@")
+
+shot="$build/sq71log-screenshot.png"
+ready="$build/sq71demo.ready"
+log="$build/sq71demo.log"
+rm -f "$ready" "$shot"
+# No Wine tool may run outside the Xvfb session here: the Wine server it
+# starts would have no display for the program's windows. Wine maps / to Z:.
+export demo="$build/e2e/sq71demo.exe" ready ready_win="Z:$ready" shot log
+# shellcheck disable=SC2016
 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
-  wine "$exe" &
+  wine "$demo" --hold "$ready_win" "$@" >"$log" 2>&1 &
   pid=$!
-  for _ in $(seq 100); do
-    win=$(xdotool search --name "^SQ-71 Meter - Log$" 2>/dev/null | head -n1) && [ -n "$win" ] && break
+  # The demo creates the ready file once the program is on screen and every
+  # step is done; it then waits for the file to go before closing it.
+  for _ in $(seq 1200); do
+    [ -e "$ready" ] && break
+    kill -0 "$pid" 2>/dev/null || break
     sleep 0.1
   done
-  sleep 1
+  if [ ! -e "$ready" ]; then
+    cat "$log" >&2
+    kill "$pid" 2>/dev/null || true
+    wineserver -k >/dev/null 2>&1 || true
+    exit 1
+  fi
   import -window root "$shot"
-  wineserver -k >/dev/null 2>&1 || true
-  wait $pid 2>/dev/null || true
-'
+  rm -f "$ready"
+  wait "$pid"
+' bash "${steps[@]}" || { echo "run: the demo failed (log: $log)" >&2; exit 1; }
 echo "run: screenshot saved to $shot"

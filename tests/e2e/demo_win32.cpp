@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "sq71demo: %s\n", program.error().c_str());
     return 1;
   }
-  HWND main = program.WaitMainWindow();
+  HWND main = program.WaitMainWindow(2 * 60 * 1000);
   if (main == nullptr) {
     std::fprintf(stderr, "sq71demo: the main window did not appear\n");
     return 1;

@@ -22,8 +22,9 @@ constexpr const char* kCaption = "SQ-71 Meter - Log";
 // Window class of dialogs and message boxes.
 constexpr const char* kDialogClass = "#32770";
 // Default time-out for something the program does at once: generous, since a
-// loaded machine can stall Wine for a while.
-constexpr int kPatience = 10000;
+// loaded machine (or the first start in a fresh Wine prefix) can stall Wine
+// for many seconds. Only a failing test waits this long.
+constexpr int kPatience = 30000;
 
 // Where the build put things (Windows paths).
 struct Paths {
