@@ -3,24 +3,18 @@
 #include "app/about_box_win32.h"
 #include "app/app_state_win32.h"
 #include "app/main_window_ui_win32.h"
-#include "app/main_window_win32.h"
 #include "app/message_box_win32.h"
 #include "app/message_catalogue.h"
+#include "app/meter_commands_win32.h"
 #include "chooser/chooser_dialog_win32.h"
 #include "log/log_entries_view_win32.h"
 #include "log/log_files.h"
 #include "log/log_image.h"
 #include "settings/settings_store_win32.h"
-#include "usb/usb_device.h"
 
 namespace sq71 {
 
-void StopTransferForLoad(HWND main) {
-  if (g_transfer.reading == 0) return;
-  StopTransferTimer(main);
-  InvalidateRect(main, nullptr, TRUE);  // the bar goes back to blank
-  if (g_device != nullptr) g_device->Close();
-}
+void StopTransferForLoad() { Engine().StopForLoad(g_device); }
 
 void RunLoadCommand(HWND main) {
   // Open mode leaves the default extension as it was.
@@ -30,7 +24,7 @@ void RunLoadCommand(HWND main) {
   // box, so no timer tick can run between the two calls; a failed load leaves
   // both the image and the download alone.
   if (LoadUlg(g_chooser.chosen_file, &g_log_image, &MainUi(), &MainUi(), g_quiet != 0) == 0) {
-    StopTransferForLoad(main);
+    StopTransferForLoad();
   }
 }
 

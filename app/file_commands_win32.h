@@ -18,7 +18,7 @@ void RunAboutCommand(HWND main);   // 104
 // the next tick cannot write a meter record into the loaded log: stops the
 // transfer timer, clears the reading flag and closes the device. Does nothing
 // when no download runs.
-void StopTransferForLoad(HWND main);
+void StopTransferForLoad();
 
 }  // namespace sq71
 

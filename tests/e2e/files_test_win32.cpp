@@ -520,5 +520,83 @@ TEST_F(Files, AboutShowsTitleAndVersionAndClosesWithOkOrEsc) {
   }
 }
 
+// --- A load while a download runs -------------------------------------------
+
+class LoadDuringDownload : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    DeleteSettings();
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof(temp), temp);
+    dir_ = std::string(temp) + "sq71-load-during-read-" + std::to_string(GetCurrentProcessId());
+    CreateDirectoryA(dir_.c_str(), nullptr);
+  }
+  void TearDown() override {
+    if (program_.Running()) {
+      PostCommand(main_, IDM_EXIT);
+      program_.WaitExit();
+    }
+    for (const char* name : {"scenario.txt", "other.ulg", "after.ulg"}) {
+      DeleteFileA((dir_ + "\\" + name).c_str());
+    }
+    RemoveDirectoryA(dir_.c_str());
+    DeleteSettings();
+  }
+
+  std::string dir_;
+  Program program_;
+  HWND main_ = nullptr;
+};
+
+TEST_F(LoadDuringDownload, EndsTheDownloadSoTheLoadedLogStaysAsLoaded) {
+  // The meter answers records 3 to 35 half a second late, so the download of
+  // its 36 entries is still running while the chooser is used.
+  std::string scenario = "timing = instant\n\n[device]\nname = SQ-71 Meter\nlog = sample\n";
+  for (int record = 3; record <= 35; ++record) {
+    scenario += "fault = record " + std::to_string(record) + " delay 500\n";
+  }
+  WriteFile(dir_ + "\\scenario.txt", scenario);
+  // A log the meter does not hold: the sample with every entry renamed.
+  std::string other = ReadFile(DataFile("sample.ulg"));
+  ASSERT_EQ(other.size(), 65536u);
+  for (int record = 0; record < 36; ++record) other[record * 64 + 5] = 'Z';
+  WriteFile(dir_ + "\\other.ulg", other);
+
+  LaunchOptions options;
+  options.scenario = dir_ + "\\scenario.txt";
+  options.working_dir = dir_;
+  ASSERT_TRUE(program_.Launch(options)) << program_.error();
+  main_ = program_.WaitMainWindow();
+  ASSERT_NE(nullptr, main_);
+  ASSERT_TRUE(Responsive(main_));
+
+  // While reading, the bar's black frame is drawn; when idle the area is white.
+  auto reading = [&] { return ClientPixel(main_, 10, 25) == RGB(0, 0, 0); };
+  PostCommand(main_, IDM_READ);
+  ASSERT_TRUE(WaitUntil(reading));
+
+  PostCommand(main_, IDM_LOAD);
+  HWND chooser = program_.WaitWindow("#32770", kChooserCaption);
+  ASSERT_NE(nullptr, chooser);
+  HWND edit = GetDlgItem(chooser, IDC_CHOOSER_NAME);
+  const std::string path = dir_ + "\\other.ulg";
+  SendMessageA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+  PressKey(edit, VK_RETURN);
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindowVisible(chooser); }));
+  ASSERT_TRUE(WaitUntil([&] { return !reading(); }));
+
+  // Time for several more ticks, had the download gone on.
+  Sleep(1500);
+  EXPECT_EQ(nullptr, program_.FindBox()) << "no Transfer Complete after the load";
+  PostCommand(main_, IDM_SAVE);
+  chooser = program_.WaitWindow("#32770", kChooserCaption);
+  ASSERT_NE(nullptr, chooser);
+  edit = GetDlgItem(chooser, IDC_CHOOSER_NAME);
+  SendMessageA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("after"));
+  PressKey(edit, VK_RETURN);
+  ASSERT_TRUE(WaitForFile(dir_ + "\\after.ulg", 65536));
+  EXPECT_TRUE(ReadFile(dir_ + "\\after.ulg") == other);
+}
+
 }  // namespace
 }  // namespace sq71::e2e
