@@ -34,8 +34,13 @@ fi
 
 # What the demo does before the screenshot (see tests/e2e/demo_win32.cpp):
 # command=ID posts a menu command, box=TEXT waits for a box, press=ID
-# presses one of its buttons.
+# presses one of its buttons. By default: Read (32779), and wait for the
+# download to end, so the screenshot shows the full bar under the box; the
+# demo then dismisses the box and exits the program.
 steps=("$@")
+if [ ${#steps[@]} -eq 0 ]; then
+  steps=(command=32779 "box=Transfer Complete!")
+fi
 
 shot="$build/sq71log-screenshot.png"
 ready="$build/sq71demo.ready"
