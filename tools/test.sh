@@ -27,17 +27,8 @@ cmake --build --preset win -j"$jobs"
 echo "build win: $((SECONDS - start)) s"
 
 step "tests: win (under Wine)"
-export WINEPREFIX="$PWD/build/win/wineprefix" WINEDEBUG=-all
-tools/wine-prefix.sh "$WINEPREFIX"
-run_win_tests() {
-  # Keep one wineserver up for the whole run instead of one per test program.
-  wineserver -p 30
-  trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
-  ctest --preset win
-}
 if [ -n "${DISPLAY:-}" ]; then
-  run_win_tests
+  tools/win-tests.sh
 else
-  export -f run_win_tests
-  xvfb-run -a -s "-screen 0 1024x768x24" bash -c run_win_tests
+  xvfb-run -a -s "-screen 0 1024x768x24" tools/win-tests.sh
 fi
