@@ -9,6 +9,12 @@
 
 #include "app/message_catalogue.h"
 
+#ifndef _WIN32
+#include <sys/stat.h>
+
+#include <cstdlib>
+#endif
+
 namespace sq71 {
 namespace {
 
@@ -27,6 +33,13 @@ int64_t FileSize(std::FILE* file) {
 
 // True when something answers to path (a file we may not even be allowed to read).
 bool Exists(const std::string& path) {
+#ifndef _WIN32
+  // Asked without opening: opening a named pipe would wait for a writer.
+  struct stat info;
+  errno = 0;
+  if (lstat(path.c_str(), &info) == 0) return true;
+  return errno != ENOENT;
+#else
   errno = 0;
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (file != nullptr) {
@@ -34,6 +47,7 @@ bool Exists(const std::string& path) {
     return true;
   }
   return errno != ENOENT;
+#endif
 }
 
 // A name beside path that nothing answers to yet, or "" when none is found.
@@ -85,10 +99,29 @@ class ReplacingFile {
   // either: a read-only or locked file, a missing or read-only folder.
   FileResult Open(const char* path) {
     target_ = path;
+#ifndef _WIN32
+    // Through a symbolic link the file it names is replaced; the link stays.
+    struct stat info;
+    if (lstat(path, &info) == 0 && S_ISLNK(info.st_mode)) {
+      if (char* resolved = realpath(path, nullptr)) {
+        target_ = resolved;
+        std::free(resolved);
+      }
+    }
+    const bool exists = stat(target_.c_str(), &info) == 0;
+    if (exists && !S_ISREG(info.st_mode)) {
+      // A device or a pipe cannot be replaced by a file, only written to
+      // (and renaming over /dev/null would be a disaster); a folder fails here.
+      errno = 0;
+      file_ = std::fopen(target_.c_str(), "wb");
+      if (file_ == nullptr) return Failure(FileStatus::kCannotCreate, errno);
+      return FileResult();
+    }
+#endif
     if (Exists(target_)) {
       // Opening for update neither creates nor truncates, so this only asks.
       errno = 0;
-      std::FILE* probe = std::fopen(path, "r+b");
+      std::FILE* probe = std::fopen(target_.c_str(), "r+b");
       if (probe == nullptr) return Failure(FileStatus::kCannotCreate, errno);
       std::fclose(probe);
     }
@@ -101,6 +134,10 @@ class ReplacingFile {
       temp_.clear();
       return Failure(FileStatus::kCannotCreate, error);
     }
+#ifndef _WIN32
+    // The new file takes the old one's permissions, so a private log stays private.
+    if (exists) fchmod(fileno(file_), info.st_mode & 07777);
+#endif
     return FileResult();
   }
 
@@ -116,6 +153,7 @@ class ReplacingFile {
       Abandon();
       return Failure(FileStatus::kWriteFailed, error != 0 ? error : EIO);
     }
+    if (temp_.empty()) return FileResult();  // written in place: nothing to move
     error = ReplaceWith(temp_, target_);
     if (error != 0) {
       Abandon();

@@ -21,8 +21,11 @@
 #include <io.h>
 #include <share.h>
 #else
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace sq71 {
@@ -378,6 +381,55 @@ TEST_F(LogFilesTest, FailedWriteKeepsTheOldFileAndIsReportedEvenWhenQuiet) {
   MessageRecorder messages;
   for (const auto& [name, op] : kWriteOps) EXPECT_EQ(0, op(path, &messages, false)) << name;
   EXPECT_TRUE(messages.shown.empty());
+}
+// Writing through a link replaces the file it names; the link stays a link.
+TEST_F(LogFilesTest, WriteThroughASymbolicLinkReplacesTheFileItNames) {
+  const LogImage image = Patterned(3);
+  WriteBytes(PathOf("real.ulg"), "old content");
+  fs::create_symlink("real.ulg", dir_ / "link.ulg");
+  ASSERT_TRUE(WriteUlgFile(PathOf("link.ulg").c_str(), image).ok());
+  EXPECT_TRUE(fs::is_symlink(dir_ / "link.ulg"));
+  EXPECT_EQ(std::string(image.begin(), image.end()), ReadAll(PathOf("real.ulg")));
+  EXPECT_EQ((std::vector<std::string>{"link.ulg", "real.ulg"}), Listing());
+}
+
+// A replaced file keeps its permissions: a private log does not become readable to all.
+TEST_F(LogFilesTest, ReplacedFileKeepsItsPermissions) {
+  for (const auto& [name, op] : kWriteOps) {
+    const std::string path = PathOf(std::string("private.") + name);
+    WriteBytes(path, "old content");
+    ASSERT_EQ(0, chmod(path.c_str(), 0640));
+    MessageRecorder messages;
+    ASSERT_EQ(0, op(path, &messages, false)) << name;
+    struct stat info = {};
+    ASSERT_EQ(0, stat(path.c_str(), &info));
+    EXPECT_EQ(0640u, info.st_mode & 07777u) << name;
+    EXPECT_NE("old content", ReadAll(path)) << name;
+  }
+}
+
+// A named pipe (or a device) cannot be replaced by a file: the bytes go into it.
+TEST_F(LogFilesTest, ExportIntoANamedPipeWritesThroughIt) {
+  const std::string path = PathOf("pipe");
+  ASSERT_EQ(0, mkfifo(path.c_str(), 0600));
+  // Held open for reading and writing, so neither side waits for the other.
+  const int fd = open(path.c_str(), O_RDWR | O_NONBLOCK);
+  ASSERT_NE(-1, fd);
+  const LogImage image = FullLog();
+  RecordDecoder decoder;
+  const FileResult result = WriteCsvFile(path.c_str(), image, 3, &decoder);
+  std::string got;
+  char chunk[4096];
+  for (ssize_t n; (n = read(fd, chunk, sizeof chunk)) > 0;) got.append(chunk, n);
+  close(fd);
+  EXPECT_TRUE(result.ok());
+  std::string expected;
+  AppendCsv(image, 3, &decoder, &expected);
+  EXPECT_EQ(expected, got);
+  struct stat info = {};
+  ASSERT_EQ(0, lstat(path.c_str(), &info));
+  EXPECT_TRUE(S_ISFIFO(info.st_mode));
+  EXPECT_EQ(std::vector<std::string>{"pipe"}, Listing());
 }
 #endif
 
