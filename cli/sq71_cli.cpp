@@ -1,6 +1,7 @@
 #include "cli/sq71_cli.h"
 
 #include <cstring>
+#include <filesystem>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -96,6 +97,12 @@ int RunExport(const Args& operands, Io& io) {
   if (count == 0) return kExitFailure;
   RecordDecoder decoder;
   const std::string& target = operands[1];
+  std::error_code same_error;
+  if (std::filesystem::equivalent(operands[0], target, same_error)) {
+    // A slip of the keyboard must not turn the log into its own CSV.
+    io.err << "sq71: " << Quoted(target) << " is the log file itself; not overwritten\n";
+    return kExitFailure;
+  }
   if (target == "-") {
     WriteCsv(io.out, image, count, &decoder);
     return Flushed(io) ? kExitOk : kExitFailure;

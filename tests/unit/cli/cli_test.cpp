@@ -214,6 +214,20 @@ TEST_F(CliTest, UnwritableOutputExitsWithOneAndKeepsTheOldFile) {
   EXPECT_EQ("sq71: cannot write to standard output\n", err.str());
 }
 
+TEST_F(CliTest, ExportOntoItsOwnLogIsRefused) {
+  const std::string log = PathOf("log.ulg");
+  const std::string original = ReadAll(kSample);
+  WriteBytes(log, original);
+  // The same file by its own name and by another spelling of it.
+  for (const std::string& target : {log, (dir_ / "." / "log.ulg").string()}) {
+    const Outcome run = Sq71({"export", log, target});
+    EXPECT_EQ(kExitFailure, run.status) << target;
+    EXPECT_EQ("sq71: '" + target + "' is the log file itself; not overwritten\n", run.err);
+    EXPECT_EQ(original, ReadAll(log));
+  }
+  EXPECT_EQ(kExitOk, Sq71({"export", log, PathOf("log.csv")}).status);
+}
+
 TEST_F(CliTest, ViewStopsWhereTheGuiListStops) {
   // Record 2 repeats record 0's ID: two rows, though the entry count is 1024.
   LogImage image{};
