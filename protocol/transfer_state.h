@@ -11,7 +11,7 @@ struct TransferState {
   int busy = 0;         // 1 while a tick is inside its exchange (turns away nested ticks)
   int next_record = 0;  // record number the next request asks for
   int total = 0;        // records a full download takes (set before reading goes to 1)
-  int progress = 0;     // records stored so far
+  int progress = 0;     // record last asked for; total once complete (bar width)
 };
 
 }  // namespace sq71

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -307,6 +308,138 @@ TEST_F(MeterCommands, VersionWithNoMeterAnsweringShowsAnEmptyListAndZero) {
   PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
   ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(main_) != 0; }));
   ExitNormally();
+}
+
+// The template itself, read from the program file: a plain (not extended)
+// dialog with exactly these controls, as the layout was drawn up.
+class DialogTemplateReader {
+ public:
+  DialogTemplateReader(const uint8_t* start, std::size_t size)
+      : start_(start), p_(start), end_(start + size) {}
+
+  bool ok() const { return ok_; }
+  uint16_t Word() {
+    if (end_ - p_ < 2) return Fail();
+    const uint16_t value = static_cast<uint16_t>(p_[0] | p_[1] << 8);
+    p_ += 2;
+    return value;
+  }
+  uint32_t Dword() {
+    const uint32_t low = Word();
+    return low | static_cast<uint32_t>(Word()) << 16;
+  }
+  int16_t Short() { return static_cast<int16_t>(Word()); }
+  // A NUL-terminated UTF-16 string; the texts here are all ASCII.
+  std::string Text() {
+    std::string text;
+    for (uint16_t c = Word(); ok_ && c != 0; c = Word()) text += static_cast<char>(c);
+    return text;
+  }
+  // A name or a 0xFFFF-tagged ordinal: "#<ordinal>" for the latter.
+  std::string NameOrOrdinal() {
+    const uint16_t first = Word();
+    std::string text;
+    if (first == 0xFFFF) return text.append("#").append(std::to_string(Word()));
+    for (uint16_t c = first; ok_ && c != 0; c = Word()) text += static_cast<char>(c);
+    return text;
+  }
+  void AlignDword() {
+    while (ok_ && (p_ - start_) % 4 != 0) Word();
+  }
+
+ private:
+  uint16_t Fail() {
+    ok_ = false;
+    return 0;
+  }
+
+  const uint8_t* start_;
+  const uint8_t* p_;
+  const uint8_t* end_;
+  bool ok_ = true;
+};
+
+struct TemplateItem {
+  uint32_t style;
+  int x, y, cx, cy;
+  uint16_t id;
+  std::string window_class;  // upper case: "BUTTON", "STATIC", "LISTBOX"
+  std::string text;
+};
+
+// A control's class as the template names it: the predefined classes may be
+// written as ordinals or as names in any case.
+std::string WindowClassName(std::string name) {
+  if (name == "#128") return "BUTTON";
+  if (name == "#130") return "STATIC";
+  if (name == "#131") return "LISTBOX";
+  for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return name;
+}
+
+TEST(VersionDialog, TemplateIsThePlainDialogAsLaidOut) {
+  HMODULE exe = LoadLibraryExA(BuildPaths().exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(nullptr, exe) << BuildPaths().exe;
+  HRSRC found = FindResourceA(exe, MAKEINTRESOURCEA(IDD_DEVICES), MAKEINTRESOURCEA(5));
+  ASSERT_NE(nullptr, found) << "no dialog 158";
+  const auto* bytes = static_cast<const uint8_t*>(LockResource(LoadResource(exe, found)));
+  ASSERT_NE(nullptr, bytes);
+  DialogTemplateReader in(bytes, SizeofResource(exe, found));
+
+  const uint32_t style = in.Dword();
+  // An extended template opens with version 1 and the 0xFFFF signature.
+  ASSERT_NE(0xFFFF0001u, style) << "dialog 158 is an extended template";
+  EXPECT_EQ(static_cast<uint32_t>(WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_SETFONT), style);
+  EXPECT_EQ(0u, in.Dword());  // extended style
+  const int count = in.Word();
+  in.Short();
+  in.Short();
+  EXPECT_EQ(239, in.Short());
+  EXPECT_EQ(157, in.Short());
+  EXPECT_EQ("", in.NameOrOrdinal());  // no menu
+  EXPECT_EQ("", in.NameOrOrdinal());  // the standard dialog class
+  EXPECT_EQ("USB Device List", in.Text());
+  EXPECT_EQ(8, in.Word());
+  EXPECT_EQ("MS Sans Serif", in.Text());
+
+  std::vector<TemplateItem> items;
+  for (int i = 0; i < count && in.ok(); ++i) {
+    in.AlignDword();
+    TemplateItem item{};
+    item.style = in.Dword();
+    in.Dword();  // extended style
+    item.x = in.Short();
+    item.y = in.Short();
+    item.cx = in.Short();
+    item.cy = in.Short();
+    item.id = in.Word();
+    item.window_class = WindowClassName(in.NameOrOrdinal());
+    item.text = in.NameOrOrdinal();
+    in.Word();  // no creation data
+    items.push_back(item);
+  }
+  ASSERT_TRUE(in.ok()) << "template cut short";
+  ASSERT_EQ(4u, items.size());
+
+  constexpr uint32_t kShown = WS_CHILD | WS_VISIBLE;
+  const TemplateItem expected[] = {
+      {kShown | BS_DEFPUSHBUTTON | WS_TABSTOP, 167, 134, 50, 14, IDOK, "BUTTON", "OK"},
+      {kShown | LBS_SORT | LBS_NOTIFY | WS_VSCROLL | WS_BORDER | LBS_NOINTEGRALHEIGHT | WS_TABSTOP,
+       21, 17, 196, 110, IDC_DEVICE_LIST, "LISTBOX", ""},
+      {kShown | SS_LEFT | SS_CENTERIMAGE, 23, 136, 64, 10, 0xFFFF, "STATIC", "Number of devices"},
+      {kShown | SS_CENTER | SS_CENTERIMAGE | SS_SUNKEN, 86, 136, 10, 10, IDC_DEVICE_COUNT, "STATIC",
+       "0"},
+  };
+  for (int i = 0; i < 4; ++i) {
+    SCOPED_TRACE("control " + std::to_string(i) + " \"" + expected[i].text + "\"");
+    EXPECT_EQ(expected[i].id, items[i].id);
+    EXPECT_EQ(expected[i].window_class, items[i].window_class);
+    EXPECT_EQ(expected[i].text, items[i].text);
+    EXPECT_EQ(expected[i].style, items[i].style);
+    EXPECT_EQ((std::vector<int>{expected[i].x, expected[i].y, expected[i].cx, expected[i].cy}),
+              (std::vector<int>{items[i].x, items[i].y, items[i].cx, items[i].cy}));
+  }
+  FreeLibrary(exe);
 }
 
 // --- Wire timing -----------------------------------------------------------------
