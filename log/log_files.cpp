@@ -1,5 +1,7 @@
 #include "log/log_files.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -10,8 +12,6 @@
 #include "app/message_catalogue.h"
 
 #ifndef _WIN32
-#include <sys/stat.h>
-
 #include <cstdlib>
 #endif
 
@@ -123,7 +123,21 @@ class ReplacingFile {
       errno = 0;
       std::FILE* probe = std::fopen(target_.c_str(), "r+b");
       if (probe == nullptr) return Failure(FileStatus::kCannotCreate, errno);
+#ifdef _WIN32
+      // A device such as NUL cannot be replaced by a file, only written to.
+      struct _stat64 info;
+      const bool device =
+          _fstat64(_fileno(probe), &info) == 0 && (info.st_mode & _S_IFMT) == _S_IFCHR;
       std::fclose(probe);
+      if (device) {
+        errno = 0;
+        file_ = std::fopen(target_.c_str(), "wb");
+        if (file_ == nullptr) return Failure(FileStatus::kCannotCreate, errno);
+        return FileResult();
+      }
+#else
+      std::fclose(probe);
+#endif
     }
     temp_ = FreeName(target_, ".tmp");
     if (temp_.empty()) return Failure(FileStatus::kCannotCreate, EEXIST);

@@ -348,6 +348,20 @@ TEST_F(LogFilesTest, WriteOntoLockedFileKeepsIt) {
   _close(lock);
   EXPECT_EQ("old content", ReadAll(path));
 }
+
+// The NUL device cannot be replaced by a file: the bytes are written into it.
+TEST_F(LogFilesTest, WriteToTheNulDeviceGoesThrough) {
+  const fs::path saved = fs::current_path();
+  fs::current_path(dir_);
+  const LogImage image = FullLog();
+  RecordDecoder decoder;
+  const FileResult csv = WriteCsvFile("NUL", image, kRecordCount, &decoder);
+  const FileResult ulg = WriteUlgFile("NUL", image);
+  fs::current_path(saved);
+  EXPECT_TRUE(csv.ok()) << csv.error;
+  EXPECT_TRUE(ulg.ok()) << ulg.error;
+  EXPECT_TRUE(Listing().empty());
+}
 #endif
 
 #ifndef _WIN32
