@@ -87,8 +87,16 @@ std::string Lower(std::string text) {
 }
 
 // Folder names compare without case: the listing reports the drive letter in
-// lower case under Wine.
-#define EXPECT_SAME_FOLDER(expected, actual) EXPECT_EQ(Lower(FullPath(expected)), Lower(actual))
+// lower case under Wine. The program writes the folder after the chooser's
+// modal loop has ended, which can be a moment after the chooser disappears
+// (and after a sent message was served inside that loop), so the stored value
+// is given a few seconds to arrive before it is compared.
+#define EXPECT_SAME_FOLDER(expected, actual)                         \
+  do {                                                               \
+    const std::string wanted_folder = Lower(FullPath(expected));     \
+    WaitUntil([&] { return Lower(actual) == wanted_folder; }, 5000); \
+    EXPECT_EQ(wanted_folder, Lower(actual));                         \
+  } while (0)
 
 // Presses a key in a window of the program the way a person would: its
 // thread's input is joined to ours so the focus can be set, then the key
@@ -161,8 +169,11 @@ class Files : public ::testing::Test {
     PressKey(edit, VK_RETURN);
   }
 
+  // A modal dialog hides at EndDialog but is destroyed only when its modal
+  // loop has ended; waiting for that keeps a later sent message from being
+  // served inside the loop, before the caller has finished its work.
   bool Gone(HWND window) {
-    return WaitUntil([&] { return !IsWindow(window) || !IsWindowVisible(window); });
+    return WaitUntil([&] { return !IsWindow(window); });
   }
 
   // Loads a file through the chooser, typing its full path.
