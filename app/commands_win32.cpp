@@ -5,7 +5,7 @@
 #include "app/main_window_ui_win32.h"
 #include "app/meter_commands_win32.h"
 #include "app/message_box_win32.h"
-#include "app/message_catalogue.h"
+#include "ui/message_catalogue.h"
 #include "log/log_image.h"
 #include "resources/resource_ids.h"
 

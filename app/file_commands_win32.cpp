@@ -4,7 +4,7 @@
 #include "app/app_state_win32.h"
 #include "app/main_window_ui_win32.h"
 #include "app/message_box_win32.h"
-#include "app/message_catalogue.h"
+#include "ui/message_catalogue.h"
 #include "app/meter_commands_win32.h"
 #include "chooser/chooser_dialog_win32.h"
 #include "log/log_entries_view_win32.h"

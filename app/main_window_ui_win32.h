@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "app/ui.h"
+#include "ui/ui.h"
 
 namespace sq71 {
 

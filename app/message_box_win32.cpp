@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "app/app_state_win32.h"
-#include "app/message_catalogue.h"
+#include "ui/message_catalogue.h"
 
 namespace sq71 {
 namespace {

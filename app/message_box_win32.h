@@ -3,7 +3,7 @@
 #ifndef SQ71_APP_MESSAGE_BOX_WIN32_H
 #define SQ71_APP_MESSAGE_BOX_WIN32_H
 
-#include "app/ui.h"
+#include "ui/ui.h"
 
 namespace sq71 {
 

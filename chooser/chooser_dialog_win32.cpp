@@ -9,7 +9,7 @@
 #include "app/app_state_win32.h"
 #include "app/main_window_ui_win32.h"
 #include "app/message_box_win32.h"
-#include "app/message_catalogue.h"
+#include "ui/message_catalogue.h"
 #include "chooser/chooser_logic.h"
 #include "resources/resource_ids.h"
 #include "settings/settings_store_win32.h"

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "app/ui.h"
+#include "ui/ui.h"
 
 namespace sq71 {
 

@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <string>
 
-#include "app/ui.h"
+#include "ui/ui.h"
 
 namespace sq71 {
 

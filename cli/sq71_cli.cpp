@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/message_catalogue.h"
+#include "ui/message_catalogue.h"
 #include "log/decoder.h"
 #include "log/log_files.h"
 #include "log/log_image.h"

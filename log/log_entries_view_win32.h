@@ -7,7 +7,7 @@
 
 #include <array>
 
-#include "app/ui.h"
+#include "ui/ui.h"
 #include "log/decoder.h"
 #include "log/log_image.h"
 

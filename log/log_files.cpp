@@ -9,7 +9,7 @@
 #include <ostream>
 #include <vector>
 
-#include "app/message_catalogue.h"
+#include "ui/message_catalogue.h"
 
 #ifndef _WIN32
 #include <cstdlib>

@@ -14,7 +14,7 @@
 #include <iosfwd>
 #include <string>
 
-#include "app/ui.h"
+#include "ui/ui.h"
 #include "log/decoder.h"
 #include "log/log_image.h"
 

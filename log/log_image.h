@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/ui.h"
+#include "ui/ui.h"
 
 namespace sq71 {
 

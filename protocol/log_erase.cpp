@@ -1,6 +1,6 @@
 #include "protocol/log_erase.h"
 
-#include "app/message_catalogue.h"
+#include "ui/message_catalogue.h"
 #include "protocol/frame.h"
 
 namespace sq71 {

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "app/ui.h"
+#include "ui/ui.h"
 #include "usb/usb_device.h"
 
 namespace sq71 {

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/message_catalogue.h"
+#include "ui/message_catalogue.h"
 #include "protocol/frame.h"
 
 namespace sq71 {

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "app/ui.h"
+#include "ui/ui.h"
 #include "log/log_image.h"
 #include "protocol/transfer_state.h"
 #include "usb/usb_device.h"

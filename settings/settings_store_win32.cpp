@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "app/message_catalogue.h"
+#include "ui/message_catalogue.h"
 
 namespace sq71 {
 namespace {

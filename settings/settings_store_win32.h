@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "app/ui.h"
+#include "ui/ui.h"
 
 namespace sq71 {
 

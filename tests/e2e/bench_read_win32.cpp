@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "app/message_catalogue.h"
+#include "ui/message_catalogue.h"
 #include "log/log_image.h"
 #include "protocol/frame.h"
 #include "resources/resource_ids.h"

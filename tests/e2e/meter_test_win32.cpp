@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/message_catalogue.h"
+#include "ui/message_catalogue.h"
 #include "log/log_image.h"
 #include "resources/resource_ids.h"
 #include "tests/e2e/harness_win32.h"

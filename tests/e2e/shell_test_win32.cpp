@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/message_catalogue.h"
+#include "ui/message_catalogue.h"
 #include "tests/e2e/harness_win32.h"
 
 namespace sq71::e2e {

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string>
 
+#include "app/progress_bar.h"
+
 namespace sq71 {
 namespace {
 
@@ -33,6 +35,13 @@ TEST(QuietFlagScan, TrailingPlusNeverReadsPastTheText) {
   EXPECT_EQ(0, ScanQuietFlag(buffer));
   std::memcpy(buffer, "+\0+QQQQ", 8);
   EXPECT_EQ(0, ScanQuietFlag(buffer));
+}
+
+TEST(ProgressBar, FillGrowsAcrossTheFrame) {
+  EXPECT_EQ(10, ProgressFillRight(0, 1024));
+  EXPECT_EQ(112, ProgressFillRight(512, 1024));
+  EXPECT_EQ(215, ProgressFillRight(1024, 1024));
+  EXPECT_EQ(10, ProgressFillRight(4, 1024));  // 4 * 205 / 1024 truncates to 0
 }
 
 }  // namespace

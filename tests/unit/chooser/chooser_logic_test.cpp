@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/message_catalogue.h"
+#include "ui/message_catalogue.h"
 
 namespace sq71 {
 namespace {

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/message_catalogue.h"
+#include "ui/message_catalogue.h"
 #include "log/record_builder.h"
 
 #ifdef _WIN32

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ui.h"
+#include "ui/ui.h"
 #include "protocol/transfer_state.h"
 
 namespace sq71::test {

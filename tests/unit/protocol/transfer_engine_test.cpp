@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/message_catalogue.h"
+#include "ui/message_catalogue.h"
 #include "tests/unit/protocol/recording_ui.h"
 #include "tests/unit/protocol/sim_bus.h"
 

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/message_catalogue.h"
+#include "ui/message_catalogue.h"
 #include "settings/settings_store_win32.h"
 
 namespace sq71 {

@@ -1,4 +1,4 @@
-#include "app/message_catalogue.h"
+#include "ui/message_catalogue.h"
 
 #include <cstring>
 

@@ -1,8 +1,8 @@
 // The narrow interfaces through which the portable core reaches the user
 // interface. The Win32 shell implements them with MessageBoxA, EnableMenuItem,
 // InvalidateRect and SetTimer; tests implement them with recorders.
-#ifndef SQ71_APP_UI_H
-#define SQ71_APP_UI_H
+#ifndef SQ71_UI_UI_H
+#define SQ71_UI_UI_H
 
 #include <cstdint>
 

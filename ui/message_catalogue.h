@@ -1,7 +1,7 @@
 // The message catalogue: message numbers 0 to 26 and the string ids and texts
 // behind them.
-#ifndef SQ71_APP_MESSAGE_CATALOGUE_H
-#define SQ71_APP_MESSAGE_CATALOGUE_H
+#ifndef SQ71_UI_MESSAGE_CATALOGUE_H
+#define SQ71_UI_MESSAGE_CATALOGUE_H
 
 #include <cstddef>
 

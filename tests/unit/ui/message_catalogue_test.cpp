@@ -1,4 +1,4 @@
-#include "app/message_catalogue.h"
+#include "ui/message_catalogue.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,7 @@
 #include <set>
 #include <string>
 
-#include "app/progress_bar.h"
-#include "app/ui.h"
+#include "ui/ui.h"
 
 namespace sq71 {
 namespace {
@@ -79,13 +78,6 @@ TEST(MessageStyles, CarryTheExactWin32Flags) {
   EXPECT_EQ(0x2010u, static_cast<uint32_t>(MessageStyle::kError));
   EXPECT_EQ(0x2040u, static_cast<uint32_t>(MessageStyle::kInformation));
   EXPECT_EQ(0x2023u, static_cast<uint32_t>(MessageStyle::kQuestion));
-}
-
-TEST(ProgressBar, FillGrowsAcrossTheFrame) {
-  EXPECT_EQ(10, ProgressFillRight(0, 1024));
-  EXPECT_EQ(112, ProgressFillRight(512, 1024));
-  EXPECT_EQ(215, ProgressFillRight(1024, 1024));
-  EXPECT_EQ(10, ProgressFillRight(4, 1024));  // 4 * 205 / 1024 truncates to 0
 }
 
 }  // namespace
