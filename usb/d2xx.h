@@ -283,6 +283,9 @@ struct D2xxFunctions {
   FT_SetTimeoutsFn SetTimeouts = nullptr;
   FT_ListDevicesFn ListDevices = nullptr;
   FT_EE_ReadFn EE_Read = nullptr;
+  // Optional: not every driver exports it. Null means the chip keeps the
+  // latency timer it has.
+  FT_SetLatencyTimerFn SetLatencyTimer = nullptr;
 };
 
 }  // namespace sq71
