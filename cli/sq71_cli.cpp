@@ -6,10 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "ui/message_catalogue.h"
+#include "cli/meter_commands.h"
 #include "log/decoder.h"
 #include "log/log_files.h"
 #include "log/log_image.h"
+#include "ui/message_catalogue.h"
 
 #ifndef SQ71_VERSION
 #define SQ71_VERSION "unknown"
@@ -21,12 +22,13 @@ namespace {
 struct Io {
   std::ostream& out;
   std::ostream& err;
+  const Console& console;
 };
 
 using Args = std::vector<std::string>;
 
-// One subcommand. Meter commands (read, erase, list) slot in as more rows of
-// the table below.
+// One subcommand. The file commands take operands only; the meter commands
+// parse their own options.
 struct Command {
   const char* name;
   const char* operands;  // as shown in the usage line
@@ -35,6 +37,7 @@ struct Command {
   std::size_t min_operands;
   std::size_t max_operands;
   int (*run)(const Args& operands, Io& io);
+  int (*run_meter)(const Args& args, CommandIo& io) = nullptr;
 };
 
 std::string Quoted(const std::string& path) { return "'" + path + "'"; }
@@ -130,7 +133,48 @@ const Command kCommands[] = {
      "output. An existing OUT.csv is replaced only once the new file is complete.\n"
      "A log without entries is an error, as in the program's Export (.csv).\n",
      2, 2, RunExport},
+    {"read", "[-o LOG.ulg] [--csv OUT.csv] [--keep-partial] [DEVICE]",
+     "download the meter's log into a log file",
+     "Downloads the whole log of the meter, exactly as the program's Read does, and\n"
+     "writes it as LOG.ulg (default: sq71-YYYYMMDD-HHMMSS.ulg in the current folder,\n"
+     "its name printed on standard output) and, with --csv, as the CSV file that\n"
+     "Export (.csv) writes. Files are replaced only by complete new ones.\n"
+     "\n"
+     "  -o, --output LOG.ulg   the log file to write\n"
+     "  --csv OUT.csv          also write the entries as CSV\n"
+     "  --keep-partial         after a fault or Ctrl-C, write the records that came,\n"
+     "                         followed by the end of the log (exit status stays 1 or 130)\n"
+     "DEVICE_OPTIONS"
+     "\n"
+     "On a terminal a progress bar is drawn on standard error; otherwise one summary\n"
+     "line is printed at the end. A fault mid-download writes nothing and exits 1;\n"
+     "Ctrl-C stops after the exchange under way, closes the device and exits 130.\n",
+     0, 0, nullptr, RunReadCommand},
+    {"erase", "[--yes] [DEVICE]", "erase the log kept in the meter",
+     "Erases the meter's log, as the program's Erase Log does, after asking on the\n"
+     "terminal. Without a terminal nothing is sent unless --yes is given (exit 2).\n"
+     "\n"
+     "  -y, --yes              erase without asking\n"
+     "DEVICE_OPTIONS",
+     0, 0, nullptr, RunEraseCommand},
+    {"devices", "[DEVICE]", "list the meters that answer",
+     "Asks every attached device to identify itself, as the program's Version does\n"
+     "(identity check included), and prints one line per meter that answers: its\n"
+     "index, its name and, where known, its serial number or port, tab-separated;\n"
+     "then the count. No meter is not an error.\n"
+     "DEVICE_OPTIONS",
+     0, 0, nullptr, RunDevicesCommand},
 };
+
+// The options every meter command takes, in its help.
+constexpr char kDeviceOptions[] =
+    "\n"
+    "DEVICE:\n"
+    "  -d, --device INDEX     the meter INDEX among the attached devices (default 0)\n"
+    "  --port PATH            a serial port (/dev/ttyUSB0, /dev/cu.usbserial-XXXX)\n"
+    "  --backend NAME         auto (default), d2xx, libftdi or tty\n"
+    "  --sim SCENARIO         the simulated meter of a scenario file\n"
+    "  -q, --quiet            no progress, only errors\n";
 
 const Command* Find(const std::string& name) {
   for (const Command& command : kCommands) {
@@ -147,6 +191,8 @@ void ShowHelp(std::ostream& out) {
          "Commands:\n";
   for (const Command& command : kCommands) {
     std::string left = std::string(command.name) + " " + command.operands;
+    // The meter commands' options are in their own help.
+    if (command.run_meter != nullptr) left = std::string(command.name) + " [OPTIONS]";
     if (left.size() < 24) left.resize(24, ' ');
     out << "  " << left << "  " << command.summary << "\n";
   }
@@ -160,7 +206,11 @@ void ShowHelp(std::ostream& out) {
 }
 
 void ShowCommandHelp(const Command& command, std::ostream& out) {
-  out << "Usage: sq71 " << command.name << " " << command.operands << "\n\n" << command.details;
+  out << "Usage: sq71 " << command.name << " " << command.operands << "\n\n";
+  std::string details = command.details;
+  const std::string::size_type at = details.find("DEVICE_OPTIONS");
+  if (at != std::string::npos) details.replace(at, std::strlen("DEVICE_OPTIONS"), kDeviceOptions);
+  out << details;
 }
 
 int UsageError(const std::string& what, const std::string& see, Io& io) {
@@ -171,6 +221,17 @@ int UsageError(const std::string& what, const std::string& see, Io& io) {
 bool IsHelpOption(const std::string& arg) { return arg == "-h" || arg == "--help"; }
 
 int RunCommand(const Command& command, const Args& args, Io& io) {
+  if (command.run_meter != nullptr) {
+    for (const std::string& arg : args) {
+      if (arg == "--") break;
+      if (IsHelpOption(arg)) {
+        ShowCommandHelp(command, io.out);
+        return kExitOk;
+      }
+    }
+    CommandIo meter_io{io.out, io.err, io.console};
+    return command.run_meter(args, meter_io);
+  }
   const std::string see = std::string("help ") + command.name;
   Args operands;
   bool options_ended = false;
@@ -197,8 +258,9 @@ int RunCommand(const Command& command, const Args& args, Io& io) {
 
 }  // namespace
 
-int RunSq71(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
-  Io io{out, err};
+int RunSq71(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+            const Console& console) {
+  Io io{out, err, console};
   Args args;
   for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
   if (args.empty()) return UsageError("no command given", "--help", io);

@@ -3,6 +3,7 @@
 #define SQ71_CLI_SQ71_CLI_H
 
 #include <iosfwd>
+#include <istream>
 
 namespace sq71 {
 
@@ -11,10 +12,21 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
+// Exit status after Ctrl-C (SIGINT, SIGTERM): 128 + SIGINT, as shells report it.
+constexpr int kExitInterrupted = 130;
+
+// Where a run talks to its user besides out and err.
+struct Console {
+  std::istream* in = nullptr;  // answers to questions; null: none can be asked
+  bool in_terminal = false;    // questions are asked only on a terminal
+  bool err_terminal = false;   // a progress bar only on a terminal
+};
+
 // Runs "sq71 ARGS...": argv[0] is the program's name. Results go to out, help
 // to out when asked for, errors (one line each) to err. out should be binary
 // (no CR added on Windows): exports write their CR LF themselves.
-int RunSq71(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
+int RunSq71(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+            const Console& console = Console());
 
 }  // namespace sq71
 

@@ -1,6 +1,7 @@
-// sq71: the command-line tool for the SQ-71 Meter's logs.
+// sq71: the command-line tool for the SQ-71 Meter and its logs.
 #include <iostream>
 
+#include "cli/platform.h"
 #include "cli/sq71_cli.h"
 
 #ifdef _WIN32
@@ -13,5 +14,9 @@ int main(int argc, char** argv) {
   // CSV goes out with its own CR LF; text mode would make that CR CR LF.
   _setmode(_fileno(stdout), _O_BINARY);
 #endif
-  return sq71::RunSq71(argc, argv, std::cout, std::cerr);
+  sq71::Console console;
+  console.in = &std::cin;
+  console.in_terminal = sq71::StdinIsTerminal();
+  console.err_terminal = sq71::StderrIsTerminal();
+  return sq71::RunSq71(argc, argv, std::cout, std::cerr, console);
 }

@@ -107,9 +107,10 @@ class Parser {
   }
 
   static bool IsDeviceKey(const std::string& key) {
-    for (const char* k : {"name", "log", "description", "manufacturer", "serial_number",
-                          "vendor_id", "product_id", "pnp", "self_powered", "invert_dtr",
-                          "invert_rxd", "invert_txd", "cbus4", "open", "eeprom", "fault"}) {
+    for (const char* k :
+         {"name", "log", "description", "manufacturer", "serial_number", "vendor_id", "product_id",
+          "pnp", "self_powered", "invert_dtr", "invert_rxd", "invert_txd", "cbus4", "open",
+          "eeprom", "fault", "open_bytes"}) {
       if (key == k) return true;
     }
     return false;
@@ -170,6 +171,9 @@ class Parser {
         return Fail("eeprom must be fail or ok, not '" + value + "'");
       }
       d.eeprom_read_fails = value == "fail";
+    } else if (key == "open_bytes") {
+      if (!Small(key, value, 0xFF, &n)) return false;
+      d.open_bytes = static_cast<int>(n);
     } else if (key == "fault") {
       return FaultLine(value, d);
     } else if (key == "timing" || key == "latency_ms" || key == "trace") {

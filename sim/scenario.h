@@ -11,6 +11,7 @@
 //   log = sample             # sample | empty | a .ulg file
 //   description = "SQ-71 Meter "   # quotes keep blanks at either end
 //   fault = record 5 no_reply
+//   open_bytes = 0xA5        # fill the reply bytes the host ignores
 //
 // Only whole-line comments: a '#' inside a value is part of it.
 #ifndef SQ71_SIM_SCENARIO_H

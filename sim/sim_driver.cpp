@@ -496,12 +496,24 @@ FT_STATUS FT_API SimSetTimeouts(FT_HANDLE handle, uint32_t read_ms, uint32_t wri
               FT_OK);
 }
 
-FT_STATUS FT_API SimListDevices(void* arg1, void* /*arg2*/, uint32_t flags) {
+FT_STATUS FT_API SimListDevices(void* arg1, void* arg2, uint32_t flags) {
   Bus& bus = TheBus();
   std::lock_guard<std::mutex> lock(bus.mutex);
   char call[64];
   std::snprintf(call, sizeof(call), "FT_ListDevices flags=0x%08X", static_cast<unsigned>(flags));
-  // Only the device count is served.
+  // The count, and one device's serial number by index; nothing else.
+  if ((flags & FT_LIST_BY_INDEX) != 0 && (flags & FT_OPEN_BY_SERIAL_NUMBER) != 0) {
+    const uintptr_t index = reinterpret_cast<uintptr_t>(arg1);
+    if (arg2 == nullptr || index >= bus.ports.size()) return Done(bus, call, FT_DEVICE_NOT_FOUND);
+    const std::string& serial = bus.ports[index]->meter.config().eeprom.serial_number;
+    char* out = static_cast<char*>(arg2);
+    // The driver's serial-number buffer is 16 characters with its NUL.
+    const std::size_t n = std::min<std::size_t>(serial.size(), 15);
+    std::memcpy(out, serial.data(), n);
+    out[n] = '\0';
+    Trace(bus, std::string(call) + " index=" + std::to_string(index) + " -> 0 serial=" + out);
+    return FT_OK;
+  }
   if ((flags & FT_LIST_NUMBER_ONLY) == 0) return Done(bus, call, FT_NOT_SUPPORTED);
   if (arg1 == nullptr) return Done(bus, call, FT_INVALID_PARAMETER);
   const uint32_t count = static_cast<uint32_t>(bus.ports.size());

@@ -193,6 +193,7 @@ std::vector<uint8_t> SimulatedMeter::ReadRecordReply(int number, int record_for_
   bytes[4] = 'R';
   bytes[5] = static_cast<uint8_t>((number >> 8) & 0xFF);
   bytes[6] = static_cast<uint8_t>(number & 0xFF);
+  if (config_.open_bytes >= 0) std::memset(bytes.data() + 1, config_.open_bytes, 4);
   std::memcpy(bytes.data() + 7, RecordAt(config_.log, record_for_data), kRecordSize);
   bytes[kReadReplySize - 1] = FrameChecksum(bytes.data() + 1, kReadReplySize - 2);
   return bytes;
@@ -208,7 +209,7 @@ std::vector<uint8_t> SimulatedMeter::IdentifyReply() const {
   bytes[0] = kAck;
   bytes[1] = static_cast<uint8_t>(length >> 8);
   bytes[2] = static_cast<uint8_t>(length & 0xFF);
-  bytes[3] = 'I';
+  bytes[3] = config_.open_bytes >= 0 ? static_cast<uint8_t>(config_.open_bytes) : 'I';
   std::memcpy(bytes.data() + 4, config_.name.data(), name_length);
   bytes[length + 3] = FrameChecksum(bytes.data() + 1, static_cast<int>(length + 2));
   return bytes;

@@ -68,6 +68,9 @@ struct MeterConfig {
   EepromFields eeprom;
   bool refuse_open = false;        // FT_Open fails
   bool eeprom_read_fails = false;  // FT_EE_Read fails
+  // Bytes the host never looks at (1 to 4 of a read-record reply, 3 of the
+  // identify reply) all set to this value; -1 sends what the meter sends.
+  int open_bytes = -1;
   std::vector<Fault> faults;
 
   MeterConfig();

@@ -1,0 +1,38 @@
+// What the meter commands need from the operating system: stop requests
+// (Ctrl-C), terminals, serial port names and a word on USB permissions.
+#ifndef SQ71_CLI_PLATFORM_H
+#define SQ71_CLI_PLATFORM_H
+
+#include <string>
+#include <vector>
+
+namespace sq71 {
+
+// While one of these lives, SIGINT and SIGTERM (on Windows: Ctrl-C, Ctrl-Break
+// and closing the console) do not end the process but raise StopRequested(),
+// so a download can stop between two exchanges and close the device.
+class StopRequests {
+ public:
+  StopRequests();
+  ~StopRequests();
+  StopRequests(const StopRequests&) = delete;
+  StopRequests& operator=(const StopRequests&) = delete;
+};
+bool StopRequested();
+
+// Whether standard input / standard error is a terminal.
+bool StdinIsTerminal();
+bool StderrIsTerminal();
+
+// The serial ports an FTDI chip shows up as (Linux /dev/ttyUSBn, macOS
+// /dev/cu.usbserial-*), sorted; empty where there are none or on Windows.
+std::vector<std::string> SerialPorts();
+
+// After a failed open: on Linux, when the USB device nodes of FTDI chips (or
+// the given serial port) are there but not open to this user, what to do
+// about it; "" otherwise.
+std::string PermissionHint(const std::string& port);
+
+}  // namespace sq71
+
+#endif

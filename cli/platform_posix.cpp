@@ -1,0 +1,102 @@
+#include <dirent.h>
+#include <glob.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <fstream>
+
+#include "cli/platform.h"
+
+namespace sq71 {
+namespace {
+
+volatile sig_atomic_t g_stop = 0;
+struct sigaction g_old_int;
+struct sigaction g_old_term;
+
+void OnStopSignal(int) { g_stop = 1; }
+
+bool Denied(const std::string& node) {
+  return access(node.c_str(), R_OK | W_OK) != 0 && errno == EACCES;
+}
+
+std::string ReadLine(const std::string& path) {
+  std::ifstream in(path);
+  std::string line;
+  std::getline(in, line);
+  return line;
+}
+
+}  // namespace
+
+StopRequests::StopRequests() {
+  g_stop = 0;
+  struct sigaction action = {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, &g_old_int);
+  sigaction(SIGTERM, &action, &g_old_term);
+}
+
+StopRequests::~StopRequests() {
+  sigaction(SIGINT, &g_old_int, nullptr);
+  sigaction(SIGTERM, &g_old_term, nullptr);
+}
+
+bool StopRequested() { return g_stop != 0; }
+
+bool StdinIsTerminal() { return isatty(STDIN_FILENO) == 1; }
+bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
+std::vector<std::string> SerialPorts() {
+  std::vector<std::string> ports;
+#if defined(__APPLE__)
+  const char* pattern = "/dev/cu.usbserial*";
+#else
+  const char* pattern = "/dev/ttyUSB*";
+#endif
+  glob_t found = {};
+  if (glob(pattern, 0, nullptr, &found) == 0) {
+    for (size_t i = 0; i < found.gl_pathc; ++i) ports.emplace_back(found.gl_pathv[i]);
+  }
+  globfree(&found);
+  // ttyUSB10 after ttyUSB9.
+  std::sort(ports.begin(), ports.end(), [](const std::string& a, const std::string& b) {
+    return a.size() != b.size() ? a.size() < b.size() : a < b;
+  });
+  return ports;
+}
+
+std::string PermissionHint(const std::string& port) {
+#if defined(__linux__)
+  bool denied = false;
+  if (!port.empty()) {
+    denied = Denied(port);
+  } else if (DIR* dir = opendir("/sys/bus/usb/devices")) {
+    while (dirent* entry = readdir(dir)) {
+      const std::string base = std::string("/sys/bus/usb/devices/") + entry->d_name;
+      if (ReadLine(base + "/idVendor") != "0403") continue;
+      const std::string bus = ReadLine(base + "/busnum");
+      const std::string dev = ReadLine(base + "/devnum");
+      if (bus.empty() || dev.empty()) continue;
+      char node[64];
+      std::snprintf(node, sizeof(node), "/dev/bus/usb/%03d/%03d", std::atoi(bus.c_str()),
+                    std::atoi(dev.c_str()));
+      if (Denied(node)) denied = true;
+    }
+    closedir(dir);
+  }
+  if (denied) {
+    return "permission denied; install the udev rule: sudo cp 60-sq71-meter.rules "
+           "/etc/udev/rules.d/ && sudo udevadm control --reload-rules && sudo udevadm trigger, "
+           "then plug the meter in again";
+  }
+#else
+  (void)port;
+#endif
+  return "";
+}
+
+}  // namespace sq71

@@ -1,0 +1,46 @@
+#include <io.h>
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+
+#include "cli/platform.h"
+
+namespace sq71 {
+namespace {
+
+std::atomic<bool> g_stop{false};
+
+// Runs on a thread of its own: it only raises the flag, and TRUE keeps the
+// process alive until the download loop has closed the device.
+BOOL WINAPI OnConsoleControl(DWORD event) {
+  switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+      g_stop = true;
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+}  // namespace
+
+StopRequests::StopRequests() {
+  g_stop = false;
+  SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
+
+StopRequests::~StopRequests() { SetConsoleCtrlHandler(OnConsoleControl, FALSE); }
+
+bool StopRequested() { return g_stop; }
+
+bool StdinIsTerminal() { return _isatty(_fileno(stdin)) != 0; }
+bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+
+std::vector<std::string> SerialPorts() { return {}; }
+
+std::string PermissionHint(const std::string&) { return ""; }
+
+}  // namespace sq71

@@ -1,0 +1,46 @@
+// The main window's interfaces for a terminal: the meter commands run the
+// transfer engine and the erase through them, as the program's window does.
+#ifndef SQ71_CLI_TERMINAL_UI_H
+#define SQ71_CLI_TERMINAL_UI_H
+
+#include <iosfwd>
+
+#include "ui/ui.h"
+
+namespace sq71 {
+
+class TerminalUi : public MainWindowUi {
+ public:
+  // Questions are asked on `ask` and answered from `in`; with no input (null)
+  // every question is answered `unattended_answer`.
+  TerminalUi(std::istream* in, std::ostream& ask, int unattended_answer)
+      : in_(in), ask_(ask), unattended_answer_(unattended_answer) {}
+
+  // Messages are kept for the command to report as it sees fit: an error
+  // names the device and the record, which a box does not.
+  void ShowMessage(int number, MessageStyle style) override;
+  int AskQuestion(int number) override;
+  void SetViewEnabled(bool) override {}
+  void RedrawMenuBar() override {}
+  void Invalidate(bool) override {}
+  void StartTransferTimer() override { timer_armed_ = true; }
+  void KillTransferTimer() override { timer_armed_ = false; }
+
+  bool timer_armed() const { return timer_armed_; }
+  // The last error message shown, -1 when none.
+  int error() const { return error_; }
+  // The last information message shown, -1 when none.
+  int information() const { return information_; }
+
+ private:
+  std::istream* in_;
+  std::ostream& ask_;
+  int unattended_answer_;
+  bool timer_armed_ = false;
+  int error_ = -1;
+  int information_ = -1;
+};
+
+}  // namespace sq71
+
+#endif
