@@ -1,8 +1,6 @@
-#include <io.h>
 #include <windows.h>
 
 #include <atomic>
-#include <cstdio>
 
 #include "cli/platform.h"
 
@@ -36,8 +34,16 @@ StopRequests::~StopRequests() { SetConsoleCtrlHandler(OnConsoleControl, FALSE); 
 
 bool StopRequested() { return g_stop; }
 
-bool StdinIsTerminal() { return _isatty(_fileno(stdin)) != 0; }
-bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+// _isatty also says yes for NUL and other character devices: only a console
+// has a console mode.
+bool StdinIsTerminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+}
+bool StderrIsTerminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
 
 std::vector<std::string> SerialPorts() { return {}; }
 

@@ -1,0 +1,122 @@
+# The sq71 program itself against the stand-in of FTDI's library, found by
+# name as the real one is (libftd2xx.so through LD_LIBRARY_PATH natively,
+# Ftd2xx.dll through WINEPATH under Wine): devices, read byte for byte, a
+# fault mid-download with and without --keep-partial, an identity mismatch,
+# and erase with and without a terminal to confirm on.
+#
+# cmake -DSQ71=... -DRUNNER=... -DSTANDIN=... -DDATA=... -DWORK=... -DWINDOWS=ON|OFF -P this
+cmake_minimum_required(VERSION 3.20)
+
+file(REMOVE_RECURSE ${WORK})
+file(MAKE_DIRECTORY ${WORK})
+if(WINDOWS)
+  set(prefix "Z:")
+  string(REPLACE "/" "\\" standin_dos "Z:${STANDIN}")
+  set(ENV{WINEPATH} "${standin_dos}")
+else()
+  set(prefix "")
+  set(ENV{LD_LIBRARY_PATH} "${STANDIN}")
+  set(ENV{DYLD_LIBRARY_PATH} "${STANDIN}")
+endif()
+
+# Every meter fills the reply bytes the host ignores with values of its own.
+file(WRITE ${WORK}/scenario.txt "timing = instant
+trace = trace.txt
+[device]
+open_bytes = 0x5A
+[device]
+name = Faulty Meter
+serial_number = CD710002
+open_bytes = 0xC3
+fault = record 7 no_reply
+[device]
+description = Recycled Chip
+")
+set(ENV{SQ71_SIM} "${prefix}${WORK}/scenario.txt")
+
+set(failures 0)
+function(fail what)
+  message(SEND_ERROR "${what}")
+endfunction()
+
+# Runs sq71 with the arguments given in the work folder; sets status, out, err.
+macro(sq71)
+  execute_process(COMMAND ${RUNNER} ${SQ71} ${ARGN}
+                  WORKING_DIRECTORY ${WORK}
+                  INPUT_FILE ${WORK}/scenario.txt
+                  RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+endmacro()
+
+function(expect_status want)
+  if(NOT status STREQUAL "${want}")
+    fail("sq71 ${ARGN}: exit status ${status}, expected ${want}; stderr: ${err}")
+  endif()
+endfunction()
+
+function(expect_same_file got want)
+  file(SHA256 ${got} got_hash)
+  file(SHA256 ${want} want_hash)
+  if(NOT got_hash STREQUAL want_hash)
+    fail("${got} differs from ${want}")
+  endif()
+endfunction()
+
+sq71(devices)
+expect_status(0 devices)
+if(NOT out STREQUAL "0\tSQ-71 Meter\tCD710001\n1\tFaulty Meter\tCD710002\n2 meters found\n")
+  fail("devices printed:\n${out}")
+endif()
+
+sq71(read -o a.ulg --csv a.csv)
+expect_status(0 read)
+expect_same_file(${WORK}/a.ulg ${DATA}/sample.ulg)
+expect_same_file(${WORK}/a.csv ${DATA}/sample.csv)
+
+sq71(read -d 1 -o b.ulg)
+expect_status(1 read -d 1)
+if(NOT err STREQUAL
+   "sq71: read: device 1 (d2xx, CD710002): record 7: Error - Handshake not received; nothing written\n")
+  fail("read -d 1 said: ${err}")
+endif()
+if(EXISTS ${WORK}/b.ulg)
+  fail("a failed read wrote b.ulg")
+endif()
+
+# Records 0 to 6 as the meter holds them, then the end of the log.
+sq71(read -d 1 -o b.ulg --keep-partial -q)
+expect_status(1 read -d 1 --keep-partial)
+file(READ ${WORK}/b.ulg kept HEX)
+file(READ ${DATA}/sample.ulg sample HEX LIMIT 448)
+string(REPEAT "ff" 64 end_marker)
+string(REPEAT "00" 64 zeros)
+string(REPEAT "${zeros}" 1016 rest)
+if(NOT kept STREQUAL "${sample}${end_marker}${rest}")
+  fail("b.ulg is not the first 7 records followed by an end marker")
+endif()
+
+sq71(read -d 2 -o c.ulg)
+expect_status(1 read -d 2)
+if(NOT err MATCHES "^sq71: read: device 2 \\(d2xx, CD710001\\): The device has been upgraded")
+  fail("read -d 2 said: ${err}")
+endif()
+if(EXISTS ${WORK}/c.ulg)
+  fail("a refused device's read wrote c.ulg")
+endif()
+
+# Without a terminal nothing reaches the driver, not even an FT_Open.
+file(REMOVE ${WORK}/trace.txt)
+sq71(erase)
+expect_status(2 erase)
+if(EXISTS ${WORK}/trace.txt)
+  file(READ ${WORK}/trace.txt trace)
+  if(trace MATCHES "FT_Open")
+    fail("erase without a terminal opened the device")
+  endif()
+endif()
+
+sq71(erase --yes)
+expect_status(0 erase --yes)
+file(READ ${WORK}/trace.txt trace)
+if(NOT trace MATCHES "METER 0 LE: reply 1 bytes" OR NOT out MATCHES "Meter log data erased")
+  fail("erase --yes: ${out}${err}")
+endif()
