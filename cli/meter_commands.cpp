@@ -17,7 +17,7 @@
 #include "protocol/log_erase.h"
 #include "protocol/transfer_engine.h"
 #include "ui/message_catalogue.h"
-#include "usb/device_listing.h"
+#include "protocol/device_listing.h"
 #include "usb/usb_device.h"
 
 namespace sq71 {
