@@ -89,9 +89,9 @@ std::string PermissionHint(const std::string& port) {
     closedir(dir);
   }
   if (denied) {
-    return "permission denied; install the udev rule: sudo cp 60-sq71-meter.rules "
-           "/etc/udev/rules.d/ && sudo udevadm control --reload-rules && sudo udevadm trigger, "
-           "then plug the meter in again";
+    return "permission denied; install the udev rule (sudo cp packaging/udev/60-sq71-meter.rules "
+           "/etc/udev/rules.d/ && sudo udevadm control --reload-rules && sudo udevadm trigger) "
+           "and plug the meter in again";
   }
 #else
   (void)port;

@@ -173,7 +173,8 @@ class Parser {
       d.eeprom_read_fails = value == "fail";
     } else if (key == "open_bytes") {
       if (!Small(key, value, 0xFF, &n)) return false;
-      d.open_bytes = static_cast<int>(n);
+      d.record_reply_open.fill(static_cast<uint8_t>(n));
+      d.identify_reply_open = static_cast<uint8_t>(n);
     } else if (key == "fault") {
       return FaultLine(value, d);
     } else if (key == "timing" || key == "latency_ms" || key == "trace") {

@@ -69,6 +69,10 @@ endif()
 
 sq71(read -o a.ulg --csv a.csv)
 expect_status(0 read)
+file(READ ${WORK}/trace.txt trace)
+if(NOT trace MATCHES "READ 72 06 5A 5A 5A 5A 00 00 ")
+  fail("the meter's read-record replies do not carry its own open bytes")
+endif()
 expect_same_file(${WORK}/a.ulg ${DATA}/sample.ulg)
 expect_same_file(${WORK}/a.csv ${DATA}/sample.csv)
 
