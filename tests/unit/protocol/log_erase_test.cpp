@@ -11,7 +11,7 @@
 #include "tests/unit/protocol/recording_ui.h"
 #include "tests/unit/protocol/sim_bus.h"
 #include "ui/message_catalogue.h"
-#include "usb/device_listing.h"
+#include "protocol/device_listing.h"
 
 namespace sq71 {
 namespace {
