@@ -14,7 +14,7 @@ TransferEngine& Engine() {
 
 void RunReadCommand() { Engine().StartTransfer(g_device); }
 
-void RunEraseLogCommand() { EraseLogCommand(g_device, MainUi()); }
+void RunEraseLogCommand() { EraseLogCommand(g_device, MainUi(), &Engine()); }
 
 void RunVersionCommand(HWND main) { ShowDeviceList(g_instance, main, g_d2xx); }
 

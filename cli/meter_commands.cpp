@@ -14,10 +14,10 @@
 #include "log/decoder.h"
 #include "log/log_files.h"
 #include "log/log_image.h"
+#include "protocol/device_listing.h"
 #include "protocol/log_erase.h"
 #include "protocol/transfer_engine.h"
 #include "ui/message_catalogue.h"
-#include "protocol/device_listing.h"
 #include "usb/usb_device.h"
 
 namespace sq71 {
@@ -257,8 +257,9 @@ int RunReadCommand(const Args& args, CommandIo& io) {
     const bool started = ui.timer_armed();
     while (ui.timer_armed()) {
       if (StopRequested()) {
-        // Between two exchanges: the device is closed and nothing is half-sent.
-        engine.StopForLoad(&device);
+        // Between two exchanges: the log ends where its records stopped and
+        // the device is closed.
+        engine.StopEarly(&device);
         interrupted = true;
         break;
       }
@@ -288,11 +289,8 @@ int RunReadCommand(const Args& args, CommandIo& io) {
       io.err << "; nothing written\n";
       return interrupted ? kExitInterrupted : kExitFailure;
     }
-    // The file shows only what came: the records before this one, then the
-    // end of the log.
-    if (record < kRecordCount && RecordAt(image, record)[rec::kStatus] != kEndMarker) {
-      std::memset(RecordAt(image, record), kEndMarker, kRecordSize);
-    }
+    // The engine has ended the log where its records stopped, so the file
+    // shows only what came.
     const int entries = EntryCount(image, nullptr);
     io.err << "; " << entries << (entries == 1 ? " record" : " records") << " kept\n";
     if (!WriteFiles(image, ulg, csv, io.err)) return kExitFailure;

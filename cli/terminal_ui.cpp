@@ -4,6 +4,7 @@
 #include <ostream>
 #include <string>
 
+#include "cli/platform.h"
 #include "ui/message_catalogue.h"
 
 namespace sq71 {
@@ -11,6 +12,8 @@ namespace sq71 {
 void TerminalUi::ShowMessage(int number, MessageStyle style) {
   (style == MessageStyle::kError ? error_ : information_) = number;
 }
+
+bool TerminalUi::InputPending() { return StopRequested(); }
 
 int TerminalUi::AskQuestion(int number) {
   if (in_ == nullptr) return unattended_answer_;

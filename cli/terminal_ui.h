@@ -25,6 +25,9 @@ class TerminalUi : public MainWindowUi {
   void Invalidate(bool) override {}
   void StartTransferTimer() override { timer_armed_ = true; }
   void KillTransferTimer() override { timer_armed_ = false; }
+  // Nobody waits on a terminal but for Ctrl-C: a tick stops at the next
+  // exchange only when it has come.
+  virtual bool InputPending();
 
   bool timer_armed() const { return timer_armed_; }
   // The last error message shown, -1 when none.
