@@ -43,17 +43,18 @@ bool LineUsable(int fd) {
 }  // namespace
 
 PtyMeter::PtyMeter(MeterConfig config, Pace pace) : pace_(pace), meter_(std::move(config)) {
-  termios tio;
-  std::memset(&tio, 0, sizeof tio);
-  cfmakeraw(&tio);
-  tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARODD | CSTOPB);
-  tio.c_cflag |= CS7 | PARENB | CREAD | CLOCAL;
-  cfsetispeed(&tio, B9600);
-  cfsetospeed(&tio, B9600);
-  if (openpty(&master_, &slave_, nullptr, &tio, nullptr) != 0) {
+  // A fresh terminal's settings (canonical input, echo, output processing),
+  // as a serial port has before a program sets it up, at 9600 baud.
+  if (openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0) {
     error_ = std::string("openpty: ") + std::strerror(errno);
     master_ = slave_ = -1;
     return;
+  }
+  termios tio;
+  if (tcgetattr(slave_, &tio) == 0) {
+    cfsetispeed(&tio, B9600);
+    cfsetospeed(&tio, B9600);
+    tcsetattr(slave_, TCSANOW, &tio);
   }
   char name[256];
   if (ttyname_r(slave_, name, sizeof name) != 0 || pipe(wake_) != 0) {

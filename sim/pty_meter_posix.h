@@ -4,7 +4,8 @@
 //
 // The meter only understands its line at 115200 baud with 1 stop bit: bytes
 // arriving while the port is set otherwise are lost, as they would be
-// garbled on a real wire. The port starts at 9600 baud. (A Linux
+// garbled on a real wire. The port starts as a fresh terminal at 9600 baud
+// (canonical input, echo), so a program that does not make it raw fails. (A Linux
 // pseudo-terminal keeps speed and stop bits but always reads back 8 data
 // bits without parity, so those two cannot be checked here.)
 //
