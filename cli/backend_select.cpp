@@ -1,5 +1,6 @@
 #include "cli/backend_select.h"
 
+#include <cerrno>
 #include <vector>
 
 #include "cli/platform.h"
@@ -128,6 +129,20 @@ D2xxFunctions ChosenDevice(const Backend& backend, int index, bool whole_list) {
 }
 
 int LastOpenedIndex() { return g_last_opened; }
+
+std::string OpenFailure(const Backend& backend, bool* denied) {
+  *denied = false;
+#if defined(SQ71_TTY_BUILT)
+  if (backend.name == "tty") {
+    const TtyOpenFailure failure = TtyLastOpenFailure();
+    *denied = failure.error_number == EACCES || failure.error_number == EPERM;
+    return failure.text;
+  }
+#else
+  (void)backend;
+#endif
+  return "";
+}
 
 std::string DeviceLabel(const Backend& backend, int index) {
   std::string where = backend.where != nullptr ? backend.where(index) : "";

@@ -30,6 +30,10 @@ bool SelectBackend(const DeviceChoice& choice, Backend* out, std::string* error)
 D2xxFunctions ChosenDevice(const Backend& backend, int index, bool whole_list);
 int LastOpenedIndex();
 
+// Why the backend's last open failed, where it can tell ("/dev/ttyUSB0:
+// Permission denied"), else ""; *denied when the user may not use the device.
+std::string OpenFailure(const Backend& backend, bool* denied);
+
 // "device 2 (sim, CD710003)": how errors name the device.
 std::string DeviceLabel(const Backend& backend, int index);
 

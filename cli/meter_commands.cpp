@@ -108,12 +108,18 @@ const char* StatusText(FT_STATUS status) {
 
 // One line for a message the engine or the erase showed: the device, then
 // the message's own text, and for a port that would not open, why.
-void ReportFailure(const char* command, const std::string& label, int message,
-                   const UsbDevice& device, const std::string& port, std::ostream& err) {
+void ReportFailure(const char* command, const Backend& backend, const std::string& label,
+                   int message, const UsbDevice& device, std::ostream& err) {
   err << "sq71: " << command << ": " << label << ": " << MessageText(message);
   if (message == kMsgUsbPortError) {
-    err << " (" << StatusText(device.last_status()) << ", status " << device.last_status() << ")";
-    const std::string hint = PermissionHint(port);
+    bool denied = false;
+    const std::string cause = OpenFailure(backend, &denied);
+    if (!cause.empty()) {
+      err << " (" << cause << ")";
+    } else {
+      err << " (" << StatusText(device.last_status()) << ", status " << device.last_status() << ")";
+    }
+    const std::string hint = denied ? SerialPermissionHint() : UsbPermissionHint();
     if (!hint.empty()) err << ": " << hint;
   }
   err << "\n";
@@ -270,8 +276,8 @@ int RunReadCommand(const Args& args, CommandIo& io) {
     device.Close();
     bar.Clear();
     if (!started) {
-      ReportFailure("read", label, ui.error() >= 0 ? ui.error() : kMsgUsbPortError, device,
-                    choice.port, io.err);
+      ReportFailure("read", backend, label, ui.error() >= 0 ? ui.error() : kMsgUsbPortError, device,
+                    io.err);
       return kExitFailure;
     }
   }
@@ -340,7 +346,7 @@ int RunEraseCommand(const Args& args, CommandIo& io) {
   EraseLogCommand(&device, ui);
   device.Close();
   if (ui.error() >= 0) {
-    ReportFailure("erase", label, ui.error(), device, choice.port, io.err);
+    ReportFailure("erase", backend, label, ui.error(), device, io.err);
     return kExitFailure;
   }
   if (ui.information() != kMsgLogErased) {
@@ -358,6 +364,12 @@ int RunDevicesCommand(const Args& args, CommandIo& io) {
   AddDeviceOptions(app, &choice, &quiet);
   int status = kExitOk;
   if (!Parse(app, args, "devices", &choice, io.err, &status)) return status;
+  if (choice.sim.empty() && choice.port.empty() && choice.backend == "tty" &&
+      SerialPorts().empty()) {
+    // No serial port at all: no meter answers, which is no error here.
+    io.out << "0 meters found\n";
+    return kExitOk;
+  }
 
   Backend backend;
   if (!ChooseBackend("devices", choice, &backend, io.err)) return kExitFailure;

@@ -28,10 +28,13 @@ bool StderrIsTerminal();
 // /dev/cu.usbserial-*), sorted; empty where there are none or on Windows.
 std::vector<std::string> SerialPorts();
 
-// After a failed open: on Linux, when the USB device nodes of FTDI chips (or
-// the given serial port) are there but not open to this user, what to do
-// about it; "" otherwise.
-std::string PermissionHint(const std::string& port);
+// After a failed open through USB: on Linux, when the device nodes of FTDI
+// chips are there but not open to this user, what to do about it (install
+// the udev rule); "" otherwise.
+std::string UsbPermissionHint();
+
+// What to do when a serial port may not be opened ("" where nothing helps).
+std::string SerialPermissionHint();
 
 }  // namespace sq71
 

@@ -69,12 +69,10 @@ std::vector<std::string> SerialPorts() {
   return ports;
 }
 
-std::string PermissionHint(const std::string& port) {
+std::string UsbPermissionHint() {
 #if defined(__linux__)
   bool denied = false;
-  if (!port.empty()) {
-    denied = Denied(port);
-  } else if (DIR* dir = opendir("/sys/bus/usb/devices")) {
+  if (DIR* dir = opendir("/sys/bus/usb/devices")) {
     while (dirent* entry = readdir(dir)) {
       const std::string base = std::string("/sys/bus/usb/devices/") + entry->d_name;
       if (ReadLine(base + "/idVendor") != "0403") continue;
@@ -93,10 +91,17 @@ std::string PermissionHint(const std::string& port) {
            "/etc/udev/rules.d/ && sudo udevadm control --reload-rules && sudo udevadm trigger) "
            "and plug the meter in again";
   }
-#else
-  (void)port;
 #endif
   return "";
+}
+
+std::string SerialPermissionHint() {
+#if defined(__linux__)
+  return "permission denied; serial ports belong to the dialout group: sudo usermod -aG dialout "
+         "$USER, then log in again";
+#else
+  return "permission denied";
+#endif
 }
 
 }  // namespace sq71

@@ -47,6 +47,8 @@ bool StderrIsTerminal() {
 
 std::vector<std::string> SerialPorts() { return {}; }
 
-std::string PermissionHint(const std::string&) { return ""; }
+std::string UsbPermissionHint() { return ""; }
+
+std::string SerialPermissionHint() { return "permission denied"; }
 
 }  // namespace sq71
