@@ -256,9 +256,11 @@ int RunReadCommand(const Args& args, CommandIo& io) {
   TransferEngine engine(state, image, ui);
   ProgressBar bar(io.err, io.console.err_terminal && !quiet);
 
+  // Held until the files are written: Ctrl-C then can neither leave the
+  // device open nor cut a file short.
+  const StopRequests stops;
   bool interrupted = false;
   {
-    const StopRequests stops;
     engine.StartTransfer(&device);
     const bool started = ui.timer_armed();
     while (ui.timer_armed()) {
