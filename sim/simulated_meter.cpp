@@ -194,6 +194,7 @@ std::vector<uint8_t> SimulatedMeter::ReadRecordReply(int number, int record_for_
   bytes[5] = static_cast<uint8_t>((number >> 8) & 0xFF);
   bytes[6] = static_cast<uint8_t>(number & 0xFF);
   std::memcpy(bytes.data() + 7, RecordAt(config_.log, record_for_data), kRecordSize);
+  if (config_.open_byte >= 0) std::fill(bytes.begin() + 1, bytes.begin() + 5, OpenByte());
   bytes[kReadReplySize - 1] = FrameChecksum(bytes.data() + 1, kReadReplySize - 2);
   return bytes;
 }
@@ -210,6 +211,7 @@ std::vector<uint8_t> SimulatedMeter::IdentifyReply() const {
   bytes[2] = static_cast<uint8_t>(length & 0xFF);
   bytes[3] = 'I';
   std::memcpy(bytes.data() + 4, config_.name.data(), name_length);
+  if (config_.open_byte >= 0) bytes[3] = OpenByte();
   bytes[length + 3] = FrameChecksum(bytes.data() + 1, static_cast<int>(length + 2));
   return bytes;
 }

@@ -68,6 +68,10 @@ struct MeterConfig {
   EepromFields eeprom;
   bool refuse_open = false;        // FT_Open fails
   bool eeprom_read_fails = false;  // FT_EE_Read fails
+  // 0 to 255: the reply bytes the program never looks at (1 to 4 of a
+  // read-record reply, 3 of the identify reply) all carry this value in
+  // place of the length and echoed command letters. -1: the usual bytes.
+  int open_byte = -1;
   std::vector<Fault> faults;
 
   MeterConfig();
@@ -103,6 +107,7 @@ class SimulatedMeter {
   MeterReply Answer(const uint8_t* frame, int n);
   std::vector<uint8_t> ReadRecordReply(int number, int record_for_data) const;
   std::vector<uint8_t> IdentifyReply() const;
+  uint8_t OpenByte() const { return static_cast<uint8_t>(config_.open_byte & 0xFF); }
 
   MeterConfig config_;
   std::vector<uint8_t> input_;
