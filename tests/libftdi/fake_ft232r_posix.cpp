@@ -212,7 +212,7 @@ void FakeFt232r::Submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
 // with the status bytes alone once the latency timer has run out, as the
 // chip does.
 bool FakeFt232r::Ready(const Urb& urb) const {
-  if (!urb.bulk_in || !to_host_.empty()) return true;
+  if (!urb.bulk_in || !to_host_.empty() || empty_packet_first_) return true;
   return std::chrono::steady_clock::now() - urb.submitted >=
          std::chrono::milliseconds(seen_.latency_ms);
 }
@@ -221,6 +221,14 @@ void FakeFt232r::FillBulkIn(Urb& urb) {
   auto* u = reinterpret_cast<usbdevfs_urb*>(urb.data->data);
   auto* out = static_cast<uint8_t*>(u->buffer);
   int length = 0;
+  if (empty_packet_first_ && u->buffer_length >= kStatusBytes) {
+    empty_packet_first_ = false;
+    out[length++] = kModemStatus;
+    out[length++] = kLineStatus;
+    u->actual_length = length;
+    u->status = 0;
+    return;
+  }
   do {
     if (u->buffer_length - length < kStatusBytes) break;
     out[length++] = kModemStatus;
@@ -339,6 +347,7 @@ void FakeFt232r::FromHost(const uint8_t* bytes, int count) {
       return;
     }
     to_host_.insert(to_host_.end(), reply.bytes.begin(), reply.bytes.end());
+    if (!reply.bytes.empty()) empty_packet_first_ = true;
   }
 }
 

@@ -82,6 +82,10 @@ class FakeFt232r {
   Seen seen_;
   std::deque<uint8_t> to_host_;
   std::list<Urb> urbs_;
+  // The meter has answered, but the next IN transfer still comes back with
+  // the status bytes alone, as when the latency timer runs out before the
+  // reply's first byte: a reader must ask again.
+  bool empty_packet_first_ = false;
   int unplug_at_ = 0;
   bool unplugged_ = false;
 };
