@@ -135,13 +135,21 @@ TEST(Ft232rEepromTest, StringsOutOfRangeReadAsEmpty) {
     const char* name;
     uint8_t offset;
     uint8_t length;
+    bool header_there;  // a matching descriptor header where the pair points
   } cases[] = {
-      {"past the end", 0xFA, 0x1A},  // 0x7A + 26 runs into the checksum and beyond
-      {"longest length", 0x98, 0xFF},   {"length below the header", 0x98, 0x01},
-      {"header disagrees", 0x98, 0x1C}, {"not a string descriptor", 0x99, 0x18},
+      {"past the end", 0xF0, 0x20, true},  // 0x70 + 32 runs past the image
+      {"over the checksum", 0xF0, 0x10, true},
+      {"longest length", 0x98, 0xFF, false},
+      {"length below the header", 0x98, 0x01, false},
+      {"header disagrees", 0x98, 0x1C, false},
+      {"not a string descriptor", 0x99, 0x18, false},
   };
   for (const Case& c : cases) {
     std::array<uint8_t, 128> image = kGoodImage;
+    if (c.header_there) {
+      image[c.offset & 0x7F] = c.length;
+      image[(c.offset & 0x7F) + 1] = 0x03;
+    }
     image[0x10] = c.offset;  // the description's pointer pair
     image[0x11] = c.length;
     image[0x12] = c.offset;  // and the serial number's, which the PnP flag follows
@@ -162,7 +170,9 @@ TEST(Ft232rEepromTest, StringsOutOfRangeReadAsEmpty) {
 TEST(Ft232rEepromTest, LongAndForeignStringsStayInTheirBuffers) {
   sim::EepromFields fields;
   fields.serial_number = "CD71000123456789ABCDEF";
-  fields.manufacturer = "Corvale \x01" "Data";
+  fields.manufacturer =
+      "Corvale \x01"
+      "Data";
   const std::vector<uint8_t> image = Sealed(sim::MakeFt232rEepromImage(fields));
   Record r;
   ASSERT_EQ(FT_OK, DecodeFt232rEeprom(image.data(), image.size(), &r.data));
