@@ -155,15 +155,18 @@ TEST_F(LibftdiBackendTest, ErasesTheMeterLog) {
   EXPECT_EQ(kEndMarker, RecordAt(fake_->meter_log(), 0)[0]);
 }
 
-TEST_F(LibftdiBackendTest, FaultMidDownloadStopsWithTheRecordsBeforeIt) {
+// A reply cut short mid-download: the read gives what came once its time-out
+// has run out, successfully, and the program's handshake error follows.
+TEST_F(LibftdiBackendTest, ShortReplyMidDownloadStopsWithTheRecordsBeforeIt) {
   sim::MeterConfig meter = SampleMeter();
   meter.log = LogImage{};
   for (int r = 0; r < kRecordCount; ++r) RecordAt(meter.log, r)[1] = static_cast<uint8_t>(r + 1);
-  meter.faults.push_back({sim::FaultWhen::kRecord, 300, sim::FaultAction::kBadChecksum, -1});
+  meter.faults.push_back({sim::FaultWhen::kRecord, 300, sim::FaultAction::kShortReply, 40});
   const LogImage expected = meter.log;
   Plug(meter);
   Download();
-  EXPECT_EQ(std::vector<int>{kMsgChecksumError}, ui_.MessageNumbers());
+  EXPECT_EQ(std::vector<int>{kMsgHandshake}, ui_.MessageNumbers());
+  EXPECT_EQ(40u, device_->bytes_read());
   EXPECT_EQ(0, std::memcmp(image_.data(), expected.data(), 300 * kRecordSize));
   EXPECT_EQ(0, RecordAt(image_, 300)[1]);
 }
