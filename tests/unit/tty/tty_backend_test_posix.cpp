@@ -22,7 +22,7 @@
 #include "sim/pty_meter_posix.h"
 #include "tests/unit/protocol/recording_ui.h"
 #include "ui/message_catalogue.h"
-#include "usb/device_listing.h"
+#include "protocol/device_listing.h"
 #include "usb/tty_backend_posix.h"
 #include "usb/usb_device.h"
 
