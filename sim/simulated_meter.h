@@ -4,6 +4,7 @@
 #ifndef SQ71_SIM_SIMULATED_METER_H
 #define SQ71_SIM_SIMULATED_METER_H
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -68,11 +69,12 @@ struct MeterConfig {
   EepromFields eeprom;
   bool refuse_open = false;        // FT_Open fails
   bool eeprom_read_fails = false;  // FT_EE_Read fails
-  // 0 to 255: the reply bytes the program never looks at (1 to 4 of a
-  // read-record reply, 3 of the identify reply) all carry this value in
-  // place of the length and echoed command letters. -1: the usual bytes.
-  int open_byte = -1;
   std::vector<Fault> faults;
+  // Reply bytes the program leaves unexamined, which a meter may fill as it
+  // likes: bytes 1 to 4 of a read-record reply (length and echoed "LR") and
+  // byte 3 of the identify reply (the echoed "I").
+  std::array<uint8_t, 4> record_reply_open = {0x00, 0x44, 'L', 'R'};
+  uint8_t identify_reply_open = 'I';
 
   MeterConfig();
 };
@@ -107,7 +109,6 @@ class SimulatedMeter {
   MeterReply Answer(const uint8_t* frame, int n);
   std::vector<uint8_t> ReadRecordReply(int number, int record_for_data) const;
   std::vector<uint8_t> IdentifyReply() const;
-  uint8_t OpenByte() const { return static_cast<uint8_t>(config_.open_byte & 0xFF); }
 
   MeterConfig config_;
   std::vector<uint8_t> input_;

@@ -12,24 +12,23 @@
 
 #include "fake_ft232r_posix.h"
 #include "log/log_files.h"
+#include "protocol/device_listing.h"
 #include "protocol/log_erase.h"
 #include "protocol/transfer_engine.h"
 #include "tests/unit/protocol/recording_ui.h"
 #include "ui/message_catalogue.h"
-#include "usb/device_listing.h"
 #include "usb/libftdi_backend_posix.h"
 #include "usb/usb_device.h"
 
 namespace sq71 {
 namespace {
 
-// Values in every reply byte the program leaves unread, so nothing can
-// depend on what the simulator usually puts there.
-constexpr int kOpenByte = 0x5A;
-
+// A meter that fills the reply bytes the program leaves unread with other
+// values than the simulator's, so nothing can depend on them.
 sim::MeterConfig SampleMeter() {
   sim::MeterConfig meter;
-  meter.open_byte = kOpenByte;
+  meter.record_reply_open = {0x5A, 0xC3, 0x00, 0xFF};
+  meter.identify_reply_open = 0x81;
   return meter;
 }
 
@@ -168,7 +167,7 @@ TEST_F(LibftdiBackendTest, ShortReplyMidDownloadStopsWithTheRecordsBeforeIt) {
   EXPECT_EQ(std::vector<int>{kMsgHandshake}, ui_.MessageNumbers());
   EXPECT_EQ(40u, device_->bytes_read());
   EXPECT_EQ(0, std::memcmp(image_.data(), expected.data(), 300 * kRecordSize));
-  EXPECT_EQ(0, RecordAt(image_, 300)[1]);
+  EXPECT_EQ(kEndMarker, RecordAt(image_, 300)[rec::kStatus]);
 }
 
 // Pulling the cable mid-download: libusb reports the device gone, the read
@@ -183,7 +182,7 @@ TEST_F(LibftdiBackendTest, UnplugMidDownloadIsAnIoErrorAndAHandshakeError) {
   EXPECT_EQ(std::vector<int>{kMsgHandshake}, ui_.MessageNumbers());
   EXPECT_EQ(LibftdiError::kGone, LibftdiLastError().kind) << LibftdiLastError().text;
   EXPECT_EQ(1, RecordAt(image_, 299)[1]);
-  EXPECT_EQ(0, RecordAt(image_, 300)[1]);
+  EXPECT_EQ(kEndMarker, RecordAt(image_, 300)[rec::kStatus]);
   EXPECT_FALSE(device_->is_open());
 }
 

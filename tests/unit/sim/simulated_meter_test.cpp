@@ -93,27 +93,6 @@ TEST(SimulatedMeter, IdentifyReplyLayout) {
   EXPECT_EQ("Roof Meter", name);
 }
 
-// The bytes the program does not look at take the chosen value; the replies
-// stay good by the program's tests.
-TEST(SimulatedMeter, OpenBytesCarryTheChosenValue) {
-  MeterConfig config;
-  config.open_byte = 0xA5;
-  SimulatedMeter meter(config);
-  const MeterReply read = Ask(meter, ReadRequest(3));
-  ASSERT_EQ(72u, read.bytes.size());
-  EXPECT_EQ((Bytes{0x06, 0xA5, 0xA5, 0xA5, 0xA5, 0x00, 0x03}),
-            Bytes(read.bytes.begin(), read.bytes.begin() + 7));
-  int number = -1;
-  EXPECT_EQ(ReadReplyVerdict::kGood, TestReadReply(FT_OK, 72, read.bytes.data(), &number));
-  EXPECT_EQ(3, number);
-  MeterReply identify = Ask(meter, IdentifyRequest());
-  ASSERT_EQ(16u, identify.bytes.size());
-  EXPECT_EQ(0xA5, identify.bytes[3]);
-  std::string name;
-  ASSERT_TRUE(TestIdentifyReply(FT_OK, 16, identify.bytes.data(), &name));
-  EXPECT_EQ("SQ-71 Meter", name);
-}
-
 TEST(SimulatedMeter, EraseAcksAndLeavesOnlyTheEndMarker) {
   SimulatedMeter meter;
   ASSERT_NE(kEndMarker, RecordAt(meter.log(), 0)[0]);
