@@ -138,9 +138,15 @@ std::string OpenFailure(const Backend& backend, bool* denied) {
     *denied = failure.error_number == EACCES || failure.error_number == EPERM;
     return failure.text;
   }
-#else
-  (void)backend;
 #endif
+#if defined(SQ71_LIBFTDI_BUILT)
+  if (backend.name == "libftdi") {
+    const LibftdiError failure = LibftdiLastError();
+    *denied = failure.kind == LibftdiError::kPermission;
+    return failure.text;
+  }
+#endif
+  (void)backend;
   return "";
 }
 

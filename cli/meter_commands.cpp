@@ -119,8 +119,7 @@ void ReportFailure(const char* command, const Backend& backend, const std::strin
     } else {
       err << " (" << StatusText(device.last_status()) << ", status " << device.last_status() << ")";
     }
-    const std::string hint = denied ? SerialPermissionHint() : UsbPermissionHint();
-    if (!hint.empty()) err << ": " << hint;
+    if (denied || UsbDeviceDenied()) err << ": " << PermissionHint(backend.name == "tty");
   }
   err << "\n";
 }

@@ -28,13 +28,13 @@ bool StderrIsTerminal();
 // /dev/cu.usbserial-*), sorted; empty where there are none or on Windows.
 std::vector<std::string> SerialPorts();
 
-// After a failed open through USB: on Linux, when the device nodes of FTDI
-// chips are there but not open to this user, what to do about it (install
-// the udev rule); "" otherwise.
-std::string UsbPermissionHint();
+// On Linux, whether the USB device node of an FTDI chip is there but not
+// open to this user (a failed open then is for want of permission).
+bool UsbDeviceDenied();
 
-// What to do when a serial port may not be opened ("" where nothing helps).
-std::string SerialPermissionHint();
+// What to do when the meter may not be opened for want of permission: the
+// udev rule on Linux (for a serial port, or the dialout group); "" elsewhere.
+std::string PermissionHint(bool serial_port);
 
 }  // namespace sq71
 

@@ -69,9 +69,9 @@ std::vector<std::string> SerialPorts() {
   return ports;
 }
 
-std::string UsbPermissionHint() {
-#if defined(__linux__)
+bool UsbDeviceDenied() {
   bool denied = false;
+#if defined(__linux__)
   if (DIR* dir = opendir("/sys/bus/usb/devices")) {
     while (dirent* entry = readdir(dir)) {
       const std::string base = std::string("/sys/bus/usb/devices/") + entry->d_name;
@@ -86,20 +86,20 @@ std::string UsbPermissionHint() {
     }
     closedir(dir);
   }
-  if (denied) {
-    return "permission denied; install the udev rule (sudo cp packaging/udev/60-sq71-meter.rules "
-           "/etc/udev/rules.d/ && sudo udevadm control --reload-rules && sudo udevadm trigger) "
-           "and plug the meter in again";
-  }
 #endif
-  return "";
+  return denied;
 }
 
-std::string SerialPermissionHint() {
+std::string PermissionHint(bool serial_port) {
 #if defined(__linux__)
-  return "permission denied; serial ports belong to the dialout group: sudo usermod -aG dialout "
-         "$USER, then log in again";
+  return std::string(
+             "permission denied; install the udev rule: sudo install -m 644 "
+             "packaging/udev/60-sq71-meter.rules /etc/udev/rules.d/ && sudo udevadm "
+             "control --reload-rules && sudo udevadm trigger, then plug the meter in "
+             "again") +
+         (serial_port ? " (or join the dialout group)" : "");
 #else
+  (void)serial_port;
   return "permission denied";
 #endif
 }

@@ -47,8 +47,8 @@ bool StderrIsTerminal() {
 
 std::vector<std::string> SerialPorts() { return {}; }
 
-std::string UsbPermissionHint() { return ""; }
+bool UsbDeviceDenied() { return false; }
 
-std::string SerialPermissionHint() { return "permission denied"; }
+std::string PermissionHint(bool) { return "permission denied"; }
 
 }  // namespace sq71

@@ -4,7 +4,8 @@
 set -euo pipefail
 pkgs=(cmake make g++ libgtest-dev googletest libbenchmark-dev libcli11-dev
       g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-      wine wine64 xvfb xauth xdotool imagemagick)
+      wine wine64 xvfb xauth xdotool imagemagick
+      pkg-config libftdi1-dev libusb-1.0-0-dev umockdev libumockdev-dev)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")

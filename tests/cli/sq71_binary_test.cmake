@@ -39,9 +39,10 @@ function(fail what)
   message(SEND_ERROR "${what}")
 endfunction()
 
-# Runs sq71 with the arguments given in the work folder; sets status, out, err.
-macro(sq71)
-  execute_process(COMMAND ${RUNNER} ${SQ71} ${ARGN}
+# Runs sq71 with the arguments given, over the d2xx backend (not auto's
+# choice where libftdi is built in), in the work folder; sets status, out, err.
+macro(sq71 command)
+  execute_process(COMMAND ${RUNNER} ${SQ71} ${command} --backend d2xx ${ARGN}
                   WORKING_DIRECTORY ${WORK}
                   INPUT_FILE ${WORK}/scenario.txt
                   RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
