@@ -403,6 +403,16 @@ FileResult ReplacingFile::Commit() {
     error = ErrnoOf(GetLastError());
   }
   Close();
+  if (error == 0 && mode_ == Mode::kReplace && target_existed_) {
+    // Hidden, system and the like go over to the new file here too, for
+    // systems whose ReplaceFile does not carry them (Wine).
+    constexpr DWORD kCarried = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                               FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    const DWORD attributes = GetFileAttributesA(target_.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & kCarried) != 0) {
+      SetFileAttributesA(temp_.c_str(), attributes & kCarried);
+    }
+  }
   if (error == 0 && mode_ == Mode::kReplace) {
     // ReplaceFile keeps the old file's attributes and security and never
     // leaves the name empty. Another writer replacing the same file at this

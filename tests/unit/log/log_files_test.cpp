@@ -67,6 +67,15 @@ class ViewRecorder : public ViewItem {
 
 using Numbers = std::vector<int>;
 
+bool UnderWine() {
+#ifdef _WIN32
+  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+  return false;
+#endif
+}
+
 std::string ReadAll(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream bytes;
@@ -337,15 +346,20 @@ TEST_F(LogFilesTest, WriteOntoReadOnlyFileKeepsIt) {
 TEST_F(LogFilesTest, ConcurrentWritersLeaveOneWholeFile) {
   constexpr int kWriters = 4;
   constexpr int kLines = 100;
+#ifdef _WIN32
+  constexpr int kRounds = 10;  // a writer that meets another waits a little before it tries again
+#else
+  constexpr int kRounds = 100;
+#endif
   const std::string path = PathOf("out.csv");
   LogImage logs[kWriters];
   std::string expected[kWriters];
   for (int k = 0; k < kWriters; ++k) {
-    logs[k] = FullLog("W" + std::to_string(k) + " ");
+    logs[k] = FullLog(std::string(1, static_cast<char>('A' + k)) + " ");
     RecordDecoder decoder;
     AppendCsv(logs[k], kLines, &decoder, &expected[k]);
   }
-  for (int round = 0; round < 100; ++round) {
+  for (int round = 0; round < kRounds; ++round) {
     FileResult results[kWriters];
     std::latch start(kWriters);
     std::vector<std::thread> writers;
@@ -362,7 +376,11 @@ TEST_F(LogFilesTest, ConcurrentWritersLeaveOneWholeFile) {
     ASSERT_LT(winner, kWriters) << "round " << round << ": a mix";
     ASSERT_TRUE(results[winner].ok()) << "round " << round << ": the content of a failed write";
   }
-  EXPECT_EQ(std::vector<std::string>{"out.csv"}, Listing());
+  // Wine's ReplaceFile parks the old file under a name of its own and can
+  // leave it behind when two replaces meet.
+  if (!UnderWine()) {
+    EXPECT_EQ(std::vector<std::string>{"out.csv"}, Listing());
+  }
 }
 
 // Temporary files left by runs that were killed never block a later write.
@@ -383,6 +401,9 @@ TEST_F(LogFilesTest, ReplacedFileKeepsItsAttributes) {
   const std::string path = PathOf("hidden.ulg");
   WriteBytes(path, "old content");
   ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_HIDDEN));
+  if ((GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_HIDDEN) == 0) {
+    GTEST_SKIP() << "this file system keeps no hidden attribute";
+  }
   const LogImage image = Patterned(2);
   ASSERT_TRUE(WriteUlgFile(path.c_str(), image).ok());
   EXPECT_NE(0u, GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_HIDDEN);
