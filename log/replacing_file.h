@@ -49,6 +49,17 @@ class ReplacingFile {
     kStream,   // a device or a pipe: bytes go straight in
   };
 
+  // Tries at a fresh temporary name before giving up; each name is random,
+  // so a second try is already rare.
+  static constexpr int kNameTries = 16;
+  static FileResult Failure(FileStatus status, int error);
+  // The folder part of a path, separator included ("" for a bare name).
+  static std::string FolderOf(const std::string& path);
+  // The temporary file's name: the target's with ".tmp" and a random suffix,
+  // or a short one in the same folder when the target's name is already as
+  // long as the system allows.
+  static std::string TemporaryName(const std::string& target, bool short_form);
+
   int CreateTemporary();
   bool Flush();
   void Close();
