@@ -14,9 +14,9 @@
 #include <iosfwd>
 #include <string>
 
-#include "ui/ui.h"
 #include "log/decoder.h"
 #include "log/log_image.h"
+#include "ui/ui.h"
 
 namespace sq71 {
 
