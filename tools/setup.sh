@@ -4,7 +4,8 @@
 set -euo pipefail
 pkgs=(cmake make g++ libgtest-dev googletest libbenchmark-dev
       g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-      wine wine64 xvfb xauth xdotool imagemagick)
+      wine wine64 xvfb xauth xdotool imagemagick
+      nsis lintian help2man dpkg-dev file fakeroot unzip)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
