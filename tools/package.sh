@@ -44,6 +44,17 @@ build_packages() {
   ls -l "$out"
 }
 
+# Runs a command every 0.2 s until it succeeds; fails after a minute.
+wait_for() {
+  local i
+  for ((i = 0; i < 300; i++)); do
+    "$@" >/dev/null 2>&1 && return 0
+    sleep 0.2
+  done
+  return 1
+}
+not() { ! "$@"; }
+
 # Sorted file names (not folders) of a listing, leading "./" dropped.
 files_of() { grep -v '/$' | sed 's|^\./||' | sort; }
 
@@ -128,11 +139,11 @@ check_installer() {
   tools/wine-prefix.sh "$WINEPREFIX"
   # No desktop menu entries for the host: winemenubuilder stays off.
   export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+  # One server for every step, its services detached from our output.
   wineserver -p </dev/null >/dev/null 2>&1
-  trap 'wineserver -k >/dev/null 2>&1 || true' RETURN
+  trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 
   wine "$installer" /S </dev/null >/dev/null 2>&1 || fail "the installer failed"
-  wineserver -w
   local dir="$WINEPREFIX/drive_c/Program Files/SQ-71 Meter - Log"
   local win_dir='C:\Program Files\SQ-71 Meter - Log'
   local shortcut="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/SQ-71 Meter - Log.lnk"
@@ -155,12 +166,12 @@ check_installer() {
     fail "installed sq71log.exe did not start as it should without the driver"
   echo "installed sq71log.exe shows message 8 and exits 0; sq71.exe --version answers"
 
-  # The uninstaller copies itself away and runs from there: wait for it.
+  # The uninstaller copies itself away and runs from there: wait for what
+  # it does, the uninstall entry going last.
   wine "$dir/Uninstall.exe" /S </dev/null >/dev/null 2>&1 || fail "the uninstaller failed"
-  wineserver -w
-  [ ! -e "$dir" ] || fail "the uninstaller left $(ls "$dir")"
+  wait_for test ! -e "$dir" || fail "the uninstaller left $(ls "$dir")"
+  wait_for not wine reg query "$key" || fail "the uninstaller left the uninstall entry"
   [ ! -e "$shortcut" ] || fail "the uninstaller left the shortcut"
-  ! wine reg query "$key" >/dev/null 2>&1 || fail "the uninstaller left the uninstall entry"
   wineserver -k >/dev/null 2>&1 || true
   rm -rf "$WINEPREFIX" "$WINEPREFIX.lock"
   echo "uninstalled: folder, shortcut and entry gone"
