@@ -2,7 +2,8 @@
 # Builds both trees and runs every test: the native unit tests (also under
 # AddressSanitizer and UndefinedBehaviorSanitizer), then the Windows build's
 # unit and end-to-end tests under Wine, headless under Xvfb when there is no
-# display. Exits non-zero on the first failure.
+# display, and last the packages: built, installed, run and removed again
+# (tools/package.sh --check). Exits non-zero on the first failure.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 tools/setup.sh
@@ -32,3 +33,6 @@ if [ -n "${DISPLAY:-}" ]; then
 else
   xvfb-run -a -s "-screen 0 1024x768x24" tools/win-tests.sh
 fi
+
+step "packages: build, install, run, remove"
+tools/package.sh --check
