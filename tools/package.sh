@@ -36,7 +36,9 @@ build_packages() {
   (cd build/native && cpack -B "$out/.cpack/native" >/dev/null)
   step "packages: win"
   cmake --preset win >/dev/null
-  cmake --build --preset win -j"$jobs" --target sq71log sq71 $([ $check = 1 ] && echo check_installed_start)
+  local targets=(sq71log sq71)
+  if [ $check = 1 ]; then targets+=(check_installed_start); fi
+  cmake --build --preset win -j"$jobs" --target "${targets[@]}"
   (cd build/win && cpack -B "$out/.cpack/win" >/dev/null)
   mv "$out"/.cpack/*/*.{deb,zip,exe,sha256} "$out"/
   rm -rf "$out/.cpack"
@@ -77,7 +79,7 @@ usr/share/man/man1/sq71.1.gz"
   # Every library the program loads must be named by a dependency.
   local depends names lib pkg
   depends=$(dpkg-deb -f "$deb" Depends)
-  names=$(tr ',|' '\n\n' <<<"$depends" | awk '{print $1}')
+  names=$(tr ',|' '\n' <<<"$depends" | awk '{print $1}')
   for lib in $(objdump -p build/native/cli/sq71 | awk '$1 == "NEEDED" {print $2}'); do
     pkg=$(dpkg -S "*/$lib" 2>/dev/null | head -1 | sed 's/[:,].*//')
     [ -n "$pkg" ] || fail "no installed package holds $lib"
