@@ -32,7 +32,7 @@ build_packages() {
   mkdir -p "$out"
   step "packages: native"
   cmake --preset native >/dev/null
-  cmake --build --preset native -j"$jobs" --target sq71 sq71_manpage sq71_deb_changelog
+  cmake --build --preset native -j"$jobs" --target sq71 sq71_manpage sq71_deb_docs
   (cd build/native && cpack -B "$out/.cpack/native" >/dev/null)
   step "packages: win"
   cmake --preset win >/dev/null
@@ -66,7 +66,7 @@ check_deb() {
   step "check: $(basename "$deb")"
 
   local expected_files="usr/bin/sq71
-usr/share/doc/sq71/README.md
+usr/share/doc/sq71/README.md.gz
 usr/share/doc/sq71/changelog.Debian.gz
 usr/share/doc/sq71/copyright
 usr/share/man/man1/sq71.1.gz"
