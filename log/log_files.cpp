@@ -7,6 +7,8 @@
 #include <ostream>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "log/replacing_file.h"
 #include "ui/message_catalogue.h"
 
