@@ -1,7 +1,7 @@
 #include "protocol/log_erase.h"
 
-#include "ui/message_catalogue.h"
 #include "protocol/frame.h"
+#include "ui/message_catalogue.h"
 
 namespace sq71 {
 
@@ -21,6 +21,8 @@ void EraseMeterLog(UsbDevice* device, Messages& ui) {
     ui.ShowMessage(kMsgUsbPortError, MessageStyle::kError);
     return;
   }
+  // Best effort: a driver that refuses is only slower.
+  device->SetLatencyTimer(kLatencyTimerMs);
   device->CheckEepromIdentity();
   if (device->identity_changed()) {
     device->Close();

@@ -4,12 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
-#include "ui/message_catalogue.h"
 #include "tests/unit/protocol/recording_ui.h"
 #include "tests/unit/protocol/sim_bus.h"
+#include "ui/message_catalogue.h"
 
 namespace sq71 {
 namespace {
@@ -85,6 +86,18 @@ TEST_F(LogEraseTest, ExchangeRunsOnDeviceZeroWithSevenSecondTimeoutsAndStaysOpen
   const std::vector<std::string> reads = TraceStarting("FT_Read");
   ASSERT_EQ(1u, reads.size());
   EXPECT_NE(std::string::npos, reads[0].find("wanted=1 "));
+}
+
+TEST_F(LogEraseTest, LatencyTimerIsSetRightAfterConfigure) {
+  AttachMeters({sim::MeterConfig()});
+  EraseMeterLog(&device_, ui_);
+  const std::vector<std::string> lines = sim::TraceLines();
+  const auto set = std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
+    return line.rfind("FT_SetLatencyTimer", 0) == 0;
+  });
+  ASSERT_NE(lines.end(), set);
+  EXPECT_EQ(0u, set[-1].find("FT_SetFlowControl"));
+  EXPECT_NE(std::string::npos, set->find(" 2 -> 0"));
 }
 
 TEST_F(LogEraseTest, NakOrSilenceIsNoHandshake) {
