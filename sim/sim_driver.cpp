@@ -40,8 +40,8 @@ struct Port {
   uint32_t read_timeout_ms = 0;
   uint32_t write_timeout_ms = 0;
   Ft232rTiming timing;
-  // Pulled out: the handle stays taken but every call on it fails, and the
-  // device is no longer listed or opened.
+  // Pulled out: every call on its handle fails (FT_Close still gives the
+  // handle up), and the device is no longer listed or opened.
   bool unplugged = false;
 };
 
