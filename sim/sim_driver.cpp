@@ -8,10 +8,10 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <utility>
 
 #include "sim/ft232r_timing.h"
+#include "sim/precise_sleep.h"
 
 namespace sq71::sim {
 namespace {
@@ -137,14 +137,6 @@ FT_STATUS Done(Bus& bus, const std::string& call, FT_STATUS status) {
 
 Nanos Now(const Bus& bus) {
   return std::chrono::duration_cast<nanoseconds>(Clock::now() - bus.origin).count();
-}
-
-// The thread's sleep may wake early (by up to a millisecond under Wine); a
-// call must never return before the time the model gives it.
-void SleepUntil(Time wake) {
-  for (Time now = Clock::now(); now < wake; now = Clock::now()) {
-    std::this_thread::sleep_for(wake - now);
-  }
 }
 
 // Lets the caller's call last until `t` on the bus's timeline, without
