@@ -4,13 +4,13 @@
 #include "app/app_state_win32.h"
 #include "app/main_window_ui_win32.h"
 #include "app/message_box_win32.h"
-#include "ui/message_catalogue.h"
 #include "app/meter_commands_win32.h"
 #include "chooser/chooser_dialog_win32.h"
 #include "log/log_entries_view_win32.h"
 #include "log/log_files.h"
 #include "log/log_image.h"
 #include "settings/settings_store_win32.h"
+#include "ui/message_catalogue.h"
 
 namespace sq71 {
 
@@ -18,7 +18,7 @@ void StopTransferForLoad() { Engine().StopForLoad(g_device); }
 
 void RunLoadCommand(HWND main) {
   // Open mode leaves the default extension as it was.
-  if (!RunFileChooser(main, kLogLoadDir, 0, ".ulg;", nullptr)) return;
+  if (!RunFileChooser(g_instance, main, MainUi(), kLogLoadDir, 0, ".ulg;", nullptr)) return;
   // A download that is running would go on writing meter records into the
   // loaded log, so a load that succeeds ends it. A successful load shows no
   // box, so no timer tick can run between the two calls; a failed load leaves
@@ -29,7 +29,7 @@ void RunLoadCommand(HWND main) {
 }
 
 void RunSaveCommand(HWND main) {
-  if (!RunFileChooser(main, kLogSaveDir, 1, ".ulg;", ".ulg")) return;
+  if (!RunFileChooser(g_instance, main, MainUi(), kLogSaveDir, 1, ".ulg;", ".ulg")) return;
   SaveUlg(g_chooser.chosen_file, g_log_image, &MainUi(), g_quiet != 0);
 }
 
@@ -40,7 +40,7 @@ void RunExportCommand(HWND main) {
     ShowMessageBox(kMsgNoLogData, MessageStyle::kError);
     return;
   }
-  if (!RunFileChooser(main, kExportDir, 1, ".csv;", ".csv")) return;
+  if (!RunFileChooser(g_instance, main, MainUi(), kExportDir, 1, ".csv;", ".csv")) return;
   ExportCsv(g_chooser.chosen_file, g_log_image, count, &g_decoder, &MainUi(), g_quiet != 0);
 }
 
@@ -49,7 +49,7 @@ void RunViewCommand(HWND main) {
     ShowMessageBox(kMsgNoLogData, MessageStyle::kError);
     return;
   }
-  ShowLogEntriesView(main, {&g_log_image, &g_decoder, &MainUi(), g_quiet != 0});
+  ShowLogEntriesView(main, {g_instance, &g_log_image, &g_decoder, &MainUi(), g_quiet != 0});
 }
 
 void RunAboutCommand(HWND main) { ShowAboutBox(main); }

@@ -4,6 +4,7 @@
 
 #include "app/app_state_win32.h"
 #include "ui/message_catalogue.h"
+#include "ui/message_text_win32.h"
 
 namespace sq71 {
 namespace {
@@ -19,12 +20,7 @@ int ShowBox(int number, UINT style) {
 }  // namespace
 
 int LoadMessageText(int number, char* buffer, int size) {
-  if (buffer == nullptr || size <= 0) return 0;
-  // LoadStringA leaves the buffer alone when the string does not exist.
-  buffer[0] = '\0';
-  // Loaded at every use, never cached.
-  return LoadStringA(g_instance, static_cast<UINT>(CatalogueLookup(number).string_id), buffer,
-                     size);
+  return LoadMessageText(g_instance, number, buffer, size);
 }
 
 void ShowMessageBox(int number, MessageStyle style) { ShowBox(number, static_cast<UINT>(style)); }

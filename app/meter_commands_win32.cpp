@@ -2,8 +2,8 @@
 
 #include "app/app_state_win32.h"
 #include "app/main_window_ui_win32.h"
+#include "protocol/device_list_dialog_win32.h"
 #include "protocol/log_erase.h"
-#include "usb/device_list_dialog_win32.h"
 
 namespace sq71 {
 
@@ -14,9 +14,9 @@ TransferEngine& Engine() {
 
 void RunReadCommand() { Engine().StartTransfer(g_device); }
 
-void RunEraseLogCommand() { EraseLogCommand(g_device, MainUi()); }
+void RunEraseLogCommand() { EraseLogCommand(g_device, MainUi(), &Engine()); }
 
-void RunVersionCommand(HWND main) { ShowDeviceList(main); }
+void RunVersionCommand(HWND main) { ShowDeviceList(g_instance, main, g_d2xx); }
 
 void RunTransferTick() { Engine().TransferTick(g_device); }
 

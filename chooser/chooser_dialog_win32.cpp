@@ -6,13 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state_win32.h"
-#include "app/main_window_ui_win32.h"
-#include "app/message_box_win32.h"
-#include "ui/message_catalogue.h"
 #include "chooser/chooser_logic.h"
 #include "resources/resource_ids.h"
 #include "settings/settings_store_win32.h"
+#include "ui/message_catalogue.h"
+#include "ui/message_text_win32.h"
 
 namespace sq71 {
 
@@ -27,9 +25,10 @@ constexpr UINT kListingKinds = DDL_DRIVES | DDL_DIRECTORY | DDL_READONLY;  // 0x
 // Private message that makes the dialog list its folder again.
 constexpr UINT kRefreshMessage = WM_APP;
 
+// Where the open chooser loads its texts from and reports to; set by
+// RunFileChooser for the length of one dialog.
+HINSTANCE g_instance = nullptr;
 Messages* g_messages = nullptr;
-
-Messages& ChooserMessages() { return g_messages != nullptr ? *g_messages : MainUi(); }
 
 void CopyText(char* target, std::size_t size, const char* text) {
   std::size_t length = std::strlen(text);
@@ -126,7 +125,7 @@ void Filter(HWND dialog) {
 
 std::string MessageString(int number) {
   char text[kMessageBufferSize];
-  LoadMessageText(number, text, static_cast<int>(sizeof(text)));
+  LoadMessageText(g_instance, number, text, static_cast<int>(sizeof(text)));
   return text;
 }
 
@@ -188,7 +187,7 @@ void OnOk(HWND dialog) {
     decision.action = OkDecision::Action::kStay;
     decision.message = kMsgInvalidBinaryFile;
   }
-  OkOutcome outcome = ResolveOk(decision, ChooserMessages());
+  OkOutcome outcome = ResolveOk(decision, *g_messages);
   switch (outcome.action) {
     case OkOutcome::Action::kStay:
       if (outcome.empty_chosen_file) g_chooser.chosen_file[0] = '\0';
@@ -232,8 +231,7 @@ void OnDoubleClick(HWND dialog) {
     Filter(dialog);
     return;
   }
-  if (g_chooser.save_mode != 0 &&
-      ChooserMessages().AskQuestion(kMsgConfirmOverwrite) != kAnswerYes) {
+  if (g_chooser.save_mode != 0 && g_messages->AskQuestion(kMsgConfirmOverwrite) != kAnswerYes) {
     return;
   }
   std::string full_path;
@@ -248,8 +246,6 @@ void OnRefresh(HWND dialog) {
 }
 
 }  // namespace
-
-void SetChooserMessages(Messages* messages) { g_messages = messages; }
 
 INT_PTR CALLBACK ChooserDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
@@ -289,8 +285,14 @@ INT_PTR CALLBACK ChooserDialogProc(HWND dialog, UINT message, WPARAM wparam, LPA
   }
 }
 
-bool RunFileChooser(HWND owner, const char* value_name, int save_mode, const char* filter_list,
-                    const char* default_extension) {
+bool RunFileChooser(HINSTANCE instance, HWND owner, Messages& messages, const char* value_name,
+                    int save_mode, const char* filter_list, const char* default_extension) {
+  // A chooser opened from a dialog of an open chooser's caller reports to
+  // its own caller; the outer one gets its own back afterwards.
+  HINSTANCE outer_instance = g_instance;
+  Messages* outer_messages = g_messages;
+  g_instance = instance;
+  g_messages = &messages;
   SettingsRead(g_chooser.start_folder, value_name);
   CopyText(g_chooser.chooser_folder, sizeof(g_chooser.chooser_folder), g_chooser.start_folder);
   g_chooser.chosen_file[0] = '\0';
@@ -299,10 +301,12 @@ bool RunFileChooser(HWND owner, const char* value_name, int save_mode, const cha
   if (default_extension != nullptr) {
     CopyText(g_chooser.default_extension, sizeof(g_chooser.default_extension), default_extension);
   }
-  DialogBoxParamA(g_instance, MAKEINTRESOURCEA(IDD_CHOOSER), owner, ChooserDialogProc,
+  DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_CHOOSER), owner, ChooserDialogProc,
                   reinterpret_cast<LPARAM>(owner));
   // Also after Cancel: the next use starts where the user last looked.
-  SettingsWrite(g_chooser.chooser_folder, value_name, &ChooserMessages());
+  SettingsWrite(g_chooser.chooser_folder, value_name, &messages);
+  g_instance = outer_instance;
+  g_messages = outer_messages;
   return g_chooser.chosen_file[0] != '\0';
 }
 

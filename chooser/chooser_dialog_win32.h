@@ -36,22 +36,19 @@ struct ChooserBuffers {
 
 extern ChooserBuffers g_chooser;
 
-// Messages the chooser shows ("Invalid binary file", "Confirm file
-// overwrite?"). Defaults to the main window's boxes; tests may replace it.
-void SetChooserMessages(Messages* messages);
-
 // The dialog procedure. lParam of WM_INITDIALOG is the owner, beside which
 // the dialog places itself.
 INT_PTR CALLBACK ChooserDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 
 // One use of the chooser as every file command makes it: reads the folder
 // stored under value_name into the start folder, prepares the buffers, runs
-// dialog 150 owned by owner, and stores the chooser folder back under the
-// same name whatever way the dialog ended. default_extension null leaves the
+// dialog 150 from instance's resources owned by owner, with its messages
+// ("Invalid binary file", "Confirm file overwrite?") shown through messages, and stores the chooser
+// folder back under the same name whatever way the dialog ended. default_extension null leaves the
 // buffer as it was (open mode does not use it). Returns true when a file was
 // chosen; its full path is then in g_chooser.chosen_file.
-bool RunFileChooser(HWND owner, const char* value_name, int save_mode, const char* filter_list,
-                    const char* default_extension);
+bool RunFileChooser(HINSTANCE instance, HWND owner, Messages& messages, const char* value_name,
+                    int save_mode, const char* filter_list, const char* default_extension);
 
 }  // namespace sq71
 

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "ui/message_catalogue.h"
 #include "log/decoder.h"
 #include "log/log_files.h"
 #include "log/log_image.h"
+#include "ui/message_catalogue.h"
 
 #ifndef SQ71_VERSION
 #define SQ71_VERSION "unknown"
@@ -53,8 +53,16 @@ bool ReadLog(const std::string& path, LogImage* image, Io& io) {
       io.err << "sq71: cannot open " << Quoted(path) << ": " << Reason(result.error) << "\n";
       return false;
     case FileStatus::kWrongSize:
-      io.err << "sq71: " << Quoted(path) << " is " << result.size << " bytes, a log file is "
-             << kLogImageSize << " bytes\n";
+      io.err << "sq71: " << Quoted(path);
+      if (result.size >= 0) {
+        io.err << " is " << result.size << " bytes";
+      } else if (result.got > static_cast<int64_t>(kLogImageSize)) {
+        // Only one byte past a log is read: a device such as /dev/zero never ends.
+        io.err << " is not a regular file and gave more than " << kLogImageSize << " bytes";
+      } else {
+        io.err << " is not a regular file and gave " << result.got << " bytes";
+      }
+      io.err << ", a log file is " << kLogImageSize << " bytes\n";
       return false;
     default:
       io.err << "sq71: cannot read " << Quoted(path) << ": " << Reason(result.error) << "\n";

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include "app/app_state_win32.h"
 #include "chooser/chooser_dialog_win32.h"
 #include "log/log_files.h"
 #include "resources/resource_ids.h"
@@ -31,8 +30,13 @@ void FillList(HWND dialog) {
 }
 
 void OnExport(HWND dialog) {
-  if (!RunFileChooser(dialog, kExportDir, 1, ".csv;", ".csv")) return;
-  if (g_context.image == nullptr || g_context.decoder == nullptr) return;
+  if (g_context.image == nullptr || g_context.decoder == nullptr || g_context.messages == nullptr) {
+    return;
+  }
+  if (!RunFileChooser(g_context.instance, dialog, *g_context.messages, kExportDir, 1, ".csv;",
+                      ".csv")) {
+    return;
+  }
   // Counted again after the chooser: a download may have gone on meanwhile.
   const int count = EntryCount(*g_context.image, nullptr);
   if (count > 0) {
@@ -75,7 +79,8 @@ INT_PTR CALLBACK LogEntriesDialogProc(HWND dialog, UINT message, WPARAM wparam, 
 
 void ShowLogEntriesView(HWND owner, const LogEntriesContext& context) {
   SetLogEntriesContext(context);
-  DialogBoxParamA(g_instance, MAKEINTRESOURCEA(IDD_LOG_ENTRIES), owner, LogEntriesDialogProc, 0);
+  DialogBoxParamA(g_context.instance, MAKEINTRESOURCEA(IDD_LOG_ENTRIES), owner,
+                  LogEntriesDialogProc, 0);
 }
 
 }  // namespace sq71

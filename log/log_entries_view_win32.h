@@ -7,9 +7,9 @@
 
 #include <array>
 
-#include "ui/ui.h"
 #include "log/decoder.h"
 #include "log/log_image.h"
+#include "ui/ui.h"
 
 namespace sq71 {
 
@@ -40,9 +40,11 @@ constexpr std::array<int, 21> kLogEntryTabStops = {
     623,  // code rate
 };
 
-// What the view reads and uses: the log image, the program's one decoder,
-// where its export reports, and whether quiet mode is on.
+// What the view reads and uses: the module holding its templates and texts,
+// the log image, the program's one decoder, where its export reports, and
+// whether quiet mode is on.
 struct LogEntriesContext {
+  HINSTANCE instance = nullptr;
   const LogImage* image = nullptr;
   RecordDecoder* decoder = nullptr;
   Messages* messages = nullptr;

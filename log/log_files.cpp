@@ -18,17 +18,17 @@
 namespace sq71 {
 namespace {
 
-int64_t FileSize(std::FILE* file) {
+// The size of a regular file; -1 for anything else (a device, a pipe), whose
+// size tells nothing of what reading it gives: /dev/zero "holds" 0 bytes.
+int64_t RegularFileSize(std::FILE* file) {
 #ifdef _WIN32
-  if (_fseeki64(file, 0, SEEK_END) != 0) return -1;
-  const int64_t size = _ftelli64(file);
-  _fseeki64(file, 0, SEEK_SET);
+  struct _stat64 info;
+  if (_fstat64(_fileno(file), &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG) return -1;
 #else
-  if (fseeko(file, 0, SEEK_END) != 0) return -1;
-  const int64_t size = ftello(file);
-  fseeko(file, 0, SEEK_SET);
+  struct stat info;
+  if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
 #endif
-  return size;
+  return static_cast<int64_t>(info.st_size);
 }
 
 // True when something answers to path (a file we may not even be allowed to read).
@@ -233,9 +233,9 @@ FileResult ReadUlgFile(const char* path, LogImage* image) {
   std::FILE* file = std::fopen(path, "rb");
   if (file == nullptr) return Failure(FileStatus::kCannotOpen, errno);
   FileResult result;
-  result.size = FileSize(file);
-  // One byte more than a log holds, so a longer file shows itself even when
-  // its size cannot be asked for (a pipe).
+  result.size = RegularFileSize(file);
+  // One byte more than a log holds, so a longer stream shows itself even
+  // though it has no size to ask for (a pipe, a device).
   std::vector<uint8_t> buffer(kLogImageSize + 1);
   errno = 0;
   const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), file);
@@ -243,8 +243,9 @@ FileResult ReadUlgFile(const char* path, LogImage* image) {
   const int read_errno = errno;
   std::fclose(file);
   if (read_error) return Failure(FileStatus::kReadFailed, read_errno != 0 ? read_errno : EIO);
-  if (result.size < 0) result.size = static_cast<int64_t>(got);
-  if (result.size != static_cast<int64_t>(kLogImageSize)) {
+  result.got = static_cast<int64_t>(got);
+  const int64_t length = result.size >= 0 ? result.size : result.got;
+  if (length != static_cast<int64_t>(kLogImageSize)) {
     result.status = FileStatus::kWrongSize;
     return result;
   }

@@ -14,9 +14,9 @@
 #include <iosfwd>
 #include <string>
 
-#include "ui/ui.h"
 #include "log/decoder.h"
 #include "log/log_image.h"
+#include "ui/ui.h"
 
 namespace sq71 {
 
@@ -32,7 +32,8 @@ enum class FileStatus {
 struct FileResult {
   FileStatus status = FileStatus::kOk;
   int error = 0;      // errno of the call that failed, 0 when none applies
-  int64_t size = -1;  // reads: the file's size in bytes, -1 when unknown
+  int64_t size = -1;  // reads: a regular file's size in bytes; -1 for a device or a pipe
+  int64_t got = -1;   // reads: the bytes read, at most one more than a log holds
   bool ok() const { return status == FileStatus::kOk; }
 };
 

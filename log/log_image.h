@@ -47,9 +47,7 @@ inline uint8_t* RecordAt(LogImage& image, int n) {
   return image.data() + static_cast<std::size_t>(n) * kRecordSize;
 }
 
-inline uint16_t ReadLe16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
+inline uint16_t ReadLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 inline uint32_t ReadLe32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
@@ -59,6 +57,12 @@ inline uint32_t ReadLe32(const uint8_t* p) {
 // and a View item is given, View is greyed; otherwise the item is not touched.
 // Pass null where there is no menu (the Log Entries list).
 int EntryCount(const LogImage& image, ViewItem* view);
+
+// Ends the log at record n: writes a whole end-marker record there (64 bytes of
+// 255, as an erased meter holds) when n is below 1024. A download that stops
+// early calls it with the first record that never came, so the zeros after the
+// real records are not counted as entries.
+void MarkLogEnd(LogImage& image, int n);
 
 }  // namespace sq71
 

@@ -5,9 +5,10 @@
 
 namespace sq71 {
 
-void EraseLogCommand(UsbDevice* device, Messages& ui) {
+void EraseLogCommand(UsbDevice* device, Messages& ui, TransferEngine* download) {
   // No, Cancel and closing the box all leave the meter alone.
   if (ui.AskQuestion(kMsgConfirmErase) != kAnswerYes) return;
+  if (download != nullptr) download->StopEarly(device);
   EraseMeterLog(device, ui);
 }
 
@@ -18,6 +19,8 @@ void EraseMeterLog(UsbDevice* device, Messages& ui) {
   }
   device->Close();
   if (device->Configure(0, 115200, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE) != FT_OK) {
+    // The open may have worked and a later setting failed.
+    device->Close();
     ui.ShowMessage(kMsgUsbPortError, MessageStyle::kError);
     return;
   }
@@ -40,7 +43,11 @@ void EraseMeterLog(UsbDevice* device, Messages& ui) {
 
   uint8_t reply = 0;
   const FT_STATUS status = device->Read(&reply, 1);
-  if (TestEraseReply(status, device->bytes_read(), reply)) {
+  const bool acked = TestEraseReply(status, device->bytes_read(), reply);
+  // Closed before the box: a device held open would keep the device listing
+  // (Version) from opening the meter until the next Read.
+  device->Close();
+  if (acked) {
     ui.ShowMessage(kMsgLogErased, MessageStyle::kInformation);
   } else {
     ui.ShowMessage(kMsgHandshake, MessageStyle::kError);

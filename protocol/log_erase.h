@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "protocol/transfer_engine.h"
 #include "ui/ui.h"
 #include "usb/usb_device.h"
 
@@ -13,13 +14,15 @@ namespace sq71 {
 // The meter answers an erase within this many milliseconds.
 constexpr uint32_t kEraseTimeoutMs = 7000;
 
-// The Erase Log command: asks first (message 23) and goes on only on Yes.
-void EraseLogCommand(UsbDevice* device, Messages& ui);
+// The Erase Log command: asks first (message 23) and goes on only on Yes. A
+// download that is running (the box lets its ticks through) is stopped before
+// the erase, keeping the records it fetched; pass null where there is none.
+void EraseLogCommand(UsbDevice* device, Messages& ui, TransferEngine* download = nullptr);
 
 // Reopens device 0, checks its identity, sends the erase request and waits
 // for the meter's ACK; the outcome is shown (message 24, or 2, 10, 12). The
-// device is left open afterwards: the next Read or Erase Log closes it
-// before reopening. A null device (it could not be created at start-up) is
+// device is closed afterwards whatever the outcome, so the device listing can
+// open the meter. A null device (it could not be created at start-up) is
 // reported as such.
 void EraseMeterLog(UsbDevice* device, Messages& ui);
 

@@ -95,6 +95,9 @@ bool TransferEngine::FetchRecord(UsbDevice* device) {
                                                                           : kMsgInvalidLogEntry;
       // The box runs a nested message loop; the busy flag keeps the ticks
       // it delivers from starting another exchange.
+      // Records are asked for in order, so this one and all after it never
+      // came: without the marker their zeros would read as entries.
+      MarkLogEnd(image_, state_.next_record);
       ui_.ShowMessage(message, MessageStyle::kError);
       state_.reading = 0;
       ui_.KillTransferTimer();
@@ -135,6 +138,14 @@ bool TransferEngine::FetchRecord(UsbDevice* device) {
 void TransferEngine::StopForLoad(UsbDevice* device) {
   if (state_.reading == 0) return;
   StopTimer();
+  ui_.Invalidate(true);
+  if (device != nullptr) device->Close();
+}
+
+void TransferEngine::StopEarly(UsbDevice* device) {
+  if (state_.reading == 0) return;
+  StopTimer();
+  MarkLogEnd(image_, state_.next_record);
   ui_.Invalidate(true);
   if (device != nullptr) device->Close();
 }

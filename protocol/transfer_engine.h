@@ -64,6 +64,13 @@ class TransferEngine {
   // device. Does nothing when no download runs.
   void StopForLoad(UsbDevice* device);
 
+  // Ends a running download early and keeps what came: stops the timer, ends
+  // the log at the first record not fetched yet (so View, Save and Export
+  // show exactly the records that came), blanks the bar and closes the
+  // device. Erase Log calls it first, since the ticks that followed would
+  // read the freshly erased meter. Does nothing when no download runs.
+  void StopEarly(UsbDevice* device);
+
   const TransferState& state() const { return state_; }
 
  private:

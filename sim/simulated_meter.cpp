@@ -196,15 +196,13 @@ MeterReply SimulatedMeter::Answer(const uint8_t* frame, int n) {
 }
 
 // 06, then the payload length 68 (00 44) and the command letters "LR"
-// echoed, the record number high byte first, the 64 record bytes, and the
-// checksum of everything after the ACK.
+// echoed (or whatever the configuration puts in these four bytes), the
+// record number high byte first, the 64 record bytes, and the checksum of
+// everything after the ACK.
 std::vector<uint8_t> SimulatedMeter::ReadRecordReply(int number, int record_for_data) const {
   std::vector<uint8_t> bytes(kReadReplySize);
   bytes[0] = kAck;
-  bytes[1] = 0x00;
-  bytes[2] = 0x44;
-  bytes[3] = 'L';
-  bytes[4] = 'R';
+  std::copy(config_.record_reply_open.begin(), config_.record_reply_open.end(), bytes.begin() + 1);
   bytes[5] = static_cast<uint8_t>((number >> 8) & 0xFF);
   bytes[6] = static_cast<uint8_t>(number & 0xFF);
   std::memcpy(bytes.data() + 7, RecordAt(config_.log, record_for_data), kRecordSize);
@@ -222,7 +220,7 @@ std::vector<uint8_t> SimulatedMeter::IdentifyReply() const {
   bytes[0] = kAck;
   bytes[1] = static_cast<uint8_t>(length >> 8);
   bytes[2] = static_cast<uint8_t>(length & 0xFF);
-  bytes[3] = 'I';
+  bytes[3] = config_.identify_reply_open;
   std::memcpy(bytes.data() + 4, config_.name.data(), name_length);
   bytes[length + 3] = FrameChecksum(bytes.data() + 1, static_cast<int>(length + 2));
   return bytes;

@@ -4,6 +4,7 @@
 #ifndef SQ71_SIM_SIMULATED_METER_H
 #define SQ71_SIM_SIMULATED_METER_H
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -72,6 +73,11 @@ struct MeterConfig {
   bool refuse_open = false;        // FT_Open fails
   bool eeprom_read_fails = false;  // FT_EE_Read fails
   std::vector<Fault> faults;
+  // Reply bytes the program leaves unexamined, which a meter may fill as it
+  // likes: bytes 1 to 4 of a read-record reply (length and echoed "LR") and
+  // byte 3 of the identify reply (the echoed "I").
+  std::array<uint8_t, 4> record_reply_open = {0x00, 0x44, 'L', 'R'};
+  uint8_t identify_reply_open = 'I';
 
   MeterConfig();
 };

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "ui/message_catalogue.h"
 #include "resources/resource_ids.h"
 #include "tests/e2e/harness_win32.h"
+#include "ui/message_catalogue.h"
 
 namespace sq71::e2e {
 namespace {
@@ -137,7 +137,9 @@ class Files : public ::testing::Test {
  protected:
   void SetUp() override {
     DeleteSettings();
-    ASSERT_TRUE(program_.Launch()) << program_.error();
+    LaunchOptions options;
+    options.arguments = arguments_;
+    ASSERT_TRUE(program_.Launch(options)) << program_.error();
     main_ = program_.WaitMainWindow();
     ASSERT_NE(nullptr, main_);
     ASSERT_TRUE(Responsive(main_));
@@ -190,10 +192,49 @@ class Files : public ::testing::Test {
     return program_.WaitWindow("#32770", kViewCaption);
   }
 
+  std::string arguments_;  // the program's command line
   Program program_;
   HWND main_ = nullptr;
   std::string dir_;
 };
+
+// Quiet mode ("+Q") silences the box for a file that cannot be written.
+class QuietFiles : public Files {
+ protected:
+  QuietFiles() { arguments_ = "+Q"; }
+};
+
+TEST_F(QuietFiles, SaveOntoALockedFileShowsNoBoxAndKeepsIt) {
+  const std::string path = Scratch("kept.ulg");
+  WriteFile(path, "old content");
+  // Held open without sharing, as another program may hold it.
+  HANDLE lock = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, lock);
+
+  HWND chooser = OpenChooser(IDM_SAVE);
+  ASSERT_NE(nullptr, chooser);
+  EnterName(chooser, "kept");
+  HWND question = program_.WaitBox();
+  ASSERT_NE(nullptr, question);
+  EXPECT_EQ(MessageText(kMsgConfirmOverwrite), BoxText(question));
+  ASSERT_TRUE(PressButton(question, IDYES));
+  ASSERT_TRUE(Gone(chooser));
+
+  // A box from the failed save would come up before the box of a command
+  // posted now; the first box must be that command's, and none may remain.
+  PostCommand(main_, IDM_ERASE_LOG);
+  HWND box = nullptr;
+  ASSERT_TRUE(
+      WaitUntil([&] { return (box = program_.FindBox()) != nullptr && !BoxText(box).empty(); }));
+  EXPECT_EQ(MessageText(kMsgConfirmErase), BoxText(box));
+  ASSERT_TRUE(PressButton(box, IDNO));
+  ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(main_) != 0; }));
+  ASSERT_TRUE(Responsive(main_));
+  EXPECT_EQ(nullptr, program_.FindBox());
+
+  CloseHandle(lock);
+  EXPECT_EQ("old content", ReadFile(path));
+}
 
 TEST_F(Files, SaveThenLoadGivesAnIdenticalImage) {
   const std::string sample = ReadFile(DataFile("sample.ulg"));

@@ -85,6 +85,28 @@ class ScenarioFolder {
 
 // A meter log of `entries` real records and, if there is room, the end
 // marker: enough for the program, which only looks at the status byte here.
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+// The first n lines of a file of the test data (the sample log's rows and CSV).
+std::vector<std::string> FirstLines(const char* name, std::size_t n) {
+  std::vector<std::string> lines = Lines(ReadAll(BuildPaths().data_dir + "\\" + name));
+  if (lines.size() > n) lines.resize(n);
+  return lines;
+}
+
 std::string LogFile(int entries) {
   std::string bytes(kLogImageSize, '\0');
   for (int n = 0; n < entries && n < kRecordCount; ++n) {
@@ -151,6 +173,41 @@ class MeterCommands : public ::testing::Test {
     EXPECT_EQ(0, program_.WaitExit());
   }
 
+  // Answers the Erase Log question with Yes and expects the erase to go through.
+  void EraseAnsweredYes() {
+    PostCommand(main_, IDM_ERASE_LOG);
+    HWND question = ExpectBox(kMsgConfirmErase, BoxIcon::kQuestion);
+    ASSERT_NE(nullptr, question);
+    ASSERT_TRUE(PressButton(question, IDYES));
+    Dismiss(ExpectBox(kMsgLogErased, BoxIcon::kInformation));
+  }
+
+  // The rows the Log Entries view shows; the view is closed again.
+  std::vector<std::string> ViewRows() {
+    PostCommand(main_, IDM_VIEW);
+    HWND view = program_.WaitWindow(kDialogClass, "Log Entries");
+    EXPECT_NE(nullptr, view);
+    if (view == nullptr) return {};
+    std::vector<std::string> rows = ListRows(GetDlgItem(view, IDC_ENTRY_LIST));
+    PostMessageA(view, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(view); }));
+    return rows;
+  }
+
+  // Exports through the menu into the program's folder; the file's lines.
+  std::vector<std::string> ExportLines(const std::string& name) {
+    PostCommand(main_, IDM_EXPORT);
+    HWND chooser = program_.WaitWindow(kDialogClass, MessageText(kMsgEnterFilename));
+    EXPECT_NE(nullptr, chooser);
+    if (chooser == nullptr) return {};
+    SendMessageA(GetDlgItem(chooser, IDC_CHOOSER_NAME), WM_SETTEXT, 0,
+                 reinterpret_cast<LPARAM>(name.c_str()));
+    PressButton(chooser, IDOK);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(chooser); }));
+    EXPECT_TRUE(Responsive(main_));
+    return Lines(ReadAll(program_.scratch_dir() + "\\" + name + ".csv"));
+  }
+
   ScenarioFolder folder_;
   Program program_;
   HWND main_ = nullptr;
@@ -215,12 +272,26 @@ INSTANTIATE_TEST_SUITE_P(
         ReadFailure{"NoMeter", "", kMsgUsbPortError}),
     [](const ::testing::TestParamInfo<ReadFailure>& info) { return info.param.name; });
 
-TEST_F(MeterCommands, ErrorPartWayKeepsTheRecordsThatArrivedViewable) {
+TEST_F(MeterCommands, ErrorPartWayKeepsExactlyTheRecordsThatArrived) {
   Start(folder_.WriteScenario("[device]\nlog = sample\nfault = record 5 bad_checksum\n"));
   PostCommand(main_, IDM_READ);
   Dismiss(ExpectBox(kMsgChecksumError, BoxIcon::kHand));
   EXPECT_FALSE(ViewGreyed()) << "records 0 to 4 arrived";
   EXPECT_EQ(6u, folder_.TraceStarting("WRITE").size());
+
+  // Records 0 to 4 and nothing made up from the records that never came.
+  EXPECT_EQ(FirstLines("sample.view.txt", 5), ViewRows());
+  EXPECT_EQ(FirstLines("sample.csv", 6), ExportLines("partial")) << "the header and 5 lines";
+  ExitNormally();
+}
+
+TEST_F(MeterCommands, FailureOnTheFirstRecordLeavesNothingToExport) {
+  Start(folder_.WriteScenario("[device]\nlog = sample\nfault = record 0 no_reply\n"));
+  PostCommand(main_, IDM_READ);
+  Dismiss(ExpectBox(kMsgHandshake, BoxIcon::kHand));
+  PostCommand(main_, IDM_EXPORT);
+  Dismiss(ExpectBox(kMsgNoLogData, BoxIcon::kHand));
+  EXPECT_TRUE(ViewGreyed());
   ExitNormally();
 }
 
@@ -269,7 +340,51 @@ TEST_F(MeterCommands, EraseLogWithoutAnAckIsNoHandshake) {
   ExitNormally();
 }
 
+TEST_F(MeterCommands, EraseLogDuringADownloadStopsItAndKeepsTheRecordsFetched) {
+  // Records from 3 on come half a second late, so the download is still
+  // running when Erase Log is answered.
+  std::string device = "[device]\nlog = sample\n";
+  for (int record = 3; record <= 36; ++record) {
+    device += "fault = record " + std::to_string(record) + " delay 500\n";
+  }
+  Start(folder_.WriteScenario(device));
+  PostCommand(main_, IDM_READ);
+  // Once record 3 is asked for, records 0 to 2 are in.
+  ASSERT_TRUE(WaitUntil([&] { return folder_.TraceStarting("WRITE").size() >= 4; }));
+  EraseAnsweredYes();
+
+  // Every record asked for before the erase was stored; nothing was asked of
+  // the erased meter afterwards.
+  const std::vector<std::string> writes = folder_.TraceStarting("WRITE");
+  const auto erase = std::find(writes.begin(), writes.end(), "WRITE 02 00 02 4C 45 F5");
+  ASSERT_NE(writes.end(), erase);
+  EXPECT_EQ(writes.end() - 1, erase) << "read requests after the erase";
+  const std::size_t fetched = static_cast<std::size_t>(erase - writes.begin());
+  ASSERT_GE(fetched, 3u);
+  ASSERT_LT(fetched, 36u) << "the download had ended before the erase";
+
+  EXPECT_TRUE(WaitUntil([&] { return ClientPixel(main_, 112, 25) == kWhite; })) << "bar blanked";
+  EXPECT_EQ(nullptr, program_.FindBox()) << "no Transfer Complete";
+  EXPECT_FALSE(ViewGreyed());
+  EXPECT_EQ(FirstLines("sample.view.txt", fetched), ViewRows());
+  EXPECT_EQ(FirstLines("sample.csv", fetched + 1), ExportLines("before-erase"));
+  EXPECT_EQ(folder_.TraceStarting("WRITE").size(), writes.size()) << "the download stays stopped";
+  ExitNormally();
+}
+
 // --- Version -------------------------------------------------------------------
+
+TEST_F(MeterCommands, VersionAfterEraseLogListsTheMeter) {
+  Start(folder_.WriteScenario("[device]\nname = SQ-71 Roof\n"));
+  EraseAnsweredYes();
+  PostCommand(main_, IDM_VERSION);
+  HWND dialog = program_.WaitWindow(kDialogClass, "USB Devices");
+  ASSERT_NE(nullptr, dialog);
+  EXPECT_EQ(std::vector<std::string>{"SQ-71 Roof"}, ListRows(GetDlgItem(dialog, IDC_DEVICE_LIST)));
+  ASSERT_TRUE(PressButton(dialog, IDOK));
+  ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(main_) != 0; }));
+  ExitNormally();
+}
 
 TEST_F(MeterCommands, VersionListsTwoMetersSortedWithTheirCount) {
   // Device 0 answers with the name that sorts last.

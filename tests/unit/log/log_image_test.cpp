@@ -54,6 +54,22 @@ TEST(EntryCount, GreysViewOnlyWhenThereAreNoEntries) {
   EXPECT_TRUE(untouched.calls.empty());
 }
 
+TEST(MarkLogEnd, WritesAWholeMarkerRecordOnlyInsideTheImage) {
+  LogImage image{};
+  image.fill(0x5A);
+  const LogImage untouched = image;
+  MarkLogEnd(image, kRecordCount);
+  MarkLogEnd(image, -1);
+  EXPECT_EQ(untouched, image) << "no record there, nothing written";
+
+  MarkLogEnd(image, 7);
+  EXPECT_EQ(7, EntryCount(image, nullptr));
+  for (std::size_t i = 0; i < kLogImageSize; ++i) {
+    const bool in_marker = i >= 7 * kRecordSize && i < 8 * kRecordSize;
+    ASSERT_EQ(in_marker ? kEndMarker : 0x5A, image[i]) << "byte " << i;
+  }
+}
+
 TEST(LogRecordLayout, LittleEndianReaders) {
   const uint8_t bytes[4] = {0x34, 0x12, 0xCD, 0xAB};
   EXPECT_EQ(0x1234u, ReadLe16(bytes));

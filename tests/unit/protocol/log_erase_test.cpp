@@ -11,6 +11,7 @@
 #include "tests/unit/protocol/recording_ui.h"
 #include "tests/unit/protocol/sim_bus.h"
 #include "ui/message_catalogue.h"
+#include "protocol/device_listing.h"
 
 namespace sq71 {
 namespace {
@@ -68,13 +69,15 @@ TEST_F(LogEraseTest, YesSendsTheEraseRequestAndReportsTheAck) {
   EXPECT_TRUE(sim::MeterAt(0)->log()[0] == kEndMarker) << "the meter's log is empty now";
 }
 
-TEST_F(LogEraseTest, ExchangeRunsOnDeviceZeroWithSevenSecondTimeoutsAndStaysOpen) {
+TEST_F(LogEraseTest, ExchangeRunsOnDeviceZeroWithSevenSecondTimeoutsAndThenCloses) {
   AttachMeters({sim::MeterConfig()});
   EraseMeterLog(&device_, ui_);
 
   EXPECT_EQ(std::vector<int>{kMsgLogErased}, ui_.MessageNumbers());
-  EXPECT_TRUE(device_.is_open()) << "left open until the next Read or Erase Log";
-  EXPECT_EQ(0, device_.device_index());
+  EXPECT_FALSE(device_.is_open());
+  const std::vector<std::string> opens = TraceStarting("FT_Open");
+  ASSERT_EQ(1u, opens.size());
+  EXPECT_EQ(0u, opens[0].find("FT_Open index=0 "));
   EXPECT_EQ(115200u, device_.baud_rate());
   EXPECT_EQ(7000u, device_.read_timeout());
   EXPECT_EQ(7000u, device_.write_timeout());
@@ -110,7 +113,7 @@ TEST_F(LogEraseTest, NakOrSilenceIsNoHandshake) {
     ASSERT_EQ(std::vector<int>{kMsgHandshake}, ui_.MessageNumbers());
     EXPECT_EQ(MessageStyle::kError, ui_.boxes[0].style);
     EXPECT_EQ(std::vector<std::string>{kEraseWrite}, TraceStarting("WRITE"));
-    EXPECT_TRUE(device_.is_open()) << "no retry, and the device stays open";
+    EXPECT_FALSE(device_.is_open()) << "closed after a failed exchange too";
     EXPECT_EQ(0, Erases());
   }
 }
@@ -141,13 +144,80 @@ TEST_F(LogEraseTest, DeviceThatCannotBeOpenedIsAPortError) {
   EXPECT_EQ(std::vector<int>{kMsgUsbPortError}, ui_.MessageNumbers());
 }
 
-TEST_F(LogEraseTest, SecondEraseReopensTheDeviceTheFirstLeftOpen) {
+TEST_F(LogEraseTest, SecondEraseReopensTheDevice) {
   AttachMeters({sim::MeterConfig()});
   EraseMeterLog(&device_, ui_);
   EraseMeterLog(&device_, ui_);
   EXPECT_EQ((std::vector<int>{kMsgLogErased, kMsgLogErased}), ui_.MessageNumbers());
   EXPECT_EQ(2, Erases());
-  EXPECT_EQ(1u, TraceStarting("FT_Close").size()) << "the second closes what the first left open";
+  EXPECT_EQ(2u, TraceStarting("FT_Close").size()) << "each erase closes what it opened";
+}
+
+TEST_F(LogEraseTest, DeviceListingFindsTheMeterAfterAnErase) {
+  // Whatever the meter answered, the device is not left held open, or the
+  // listing could not open it to ask its name.
+  for (bool nak : {false, true}) {
+    SCOPED_TRACE(nak ? "nak" : "ack");
+    sim::MeterConfig meter =
+        MeterWith(nak ? std::vector<sim::Fault>{MakeFault(FaultWhen::kErase, 0, FaultAction::kNak)}
+                      : std::vector<sim::Fault>{});
+    meter.name = "Roof";
+    AttachMeters({meter});
+    EraseMeterLog(&device_, ui_);
+    std::vector<std::string> names;
+    EXPECT_EQ(
+        1, ListDevices(sim::SimD2xxFunctions(), [&](const char* name) { names.push_back(name); }));
+    EXPECT_EQ(std::vector<std::string>{"Roof"}, names);
+  }
+}
+
+// --- Erase Log while a download runs ------------------------------------------
+
+class EraseDuringDownloadTest : public LogEraseTest {
+ protected:
+  EraseDuringDownloadTest() : window_(&state_), engine_(state_, image_, window_) {
+    AttachMeters({test::MeterWithLog(test::LogWithEntries(40))});
+    engine_.StartTransfer(&device_);
+    for (int tick = 0; tick < 6; ++tick) engine_.TransferTick(&device_);
+  }
+
+  TransferState state_;
+  LogImage image_{};
+  test::RecordingUi window_;
+  TransferEngine engine_;
+};
+
+TEST_F(EraseDuringDownloadTest, YesStopsTheDownloadKeepingItsRecordsThenErases) {
+  EraseLogCommand(&device_, ui_, &engine_);
+
+  EXPECT_EQ(std::vector<int>{kMsgLogErased}, ui_.MessageNumbers());
+  EXPECT_EQ(1, Erases());
+  EXPECT_FALSE(window_.timer_running);
+  EXPECT_EQ(0, state_.reading);
+  EXPECT_FALSE(device_.is_open());
+  EXPECT_TRUE(window_.view_enabled);
+  const LogImage meter_log = test::LogWithEntries(40);
+  EXPECT_TRUE(std::equal(meter_log.begin(), meter_log.begin() + 6 * kRecordSize, image_.begin()))
+      << "the records fetched before the erase are kept";
+  EXPECT_EQ(6, EntryCount(image_, nullptr));
+
+  // A tick already queued reads nothing from the erased meter.
+  const LogImage before = image_;
+  const int exchanges = sim::MeterAt(0)->exchanges();
+  engine_.TransferTick(&device_);
+  EXPECT_EQ(before, image_);
+  EXPECT_EQ(exchanges, sim::MeterAt(0)->exchanges());
+}
+
+TEST_F(EraseDuringDownloadTest, NoLeavesTheDownloadRunning) {
+  ui_.answer = kAnswerNo;
+  EraseLogCommand(&device_, ui_, &engine_);
+
+  EXPECT_EQ(0, Erases());
+  EXPECT_TRUE(window_.timer_running);
+  EXPECT_TRUE(device_.is_open());
+  engine_.TransferTick(&device_);
+  EXPECT_EQ(6, state_.progress) << "the download goes on where it was";
 }
 
 TEST_F(LogEraseTest, WithoutADeviceObjectSaysSo) {

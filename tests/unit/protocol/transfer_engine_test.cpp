@@ -34,6 +34,12 @@ bool RecordIsZero(const LogImage& image, int n) {
   return std::all_of(r, r + kRecordSize, [](uint8_t b) { return b == 0; });
 }
 
+// A whole end-marker record, as an erased meter holds.
+bool RecordIsEndMarker(const LogImage& image, int n) {
+  const uint8_t* r = RecordAt(image, n);
+  return std::all_of(r, r + kRecordSize, [](uint8_t b) { return b == kEndMarker; });
+}
+
 class TransferEngineTest : public ::testing::Test {
  protected:
   TransferEngineTest() : ui_(&state_), engine_(state_, image_, ui_) {}
@@ -253,7 +259,7 @@ struct ErrorCase {
 
 class ErrorTest : public TransferEngineTest, public ::testing::WithParamInterface<ErrorCase> {};
 
-TEST_P(ErrorTest, OnRecordThreeStopsForGoodKeepingWhatArrived) {
+TEST_P(ErrorTest, OnRecordThreeStopsForGoodKeepingExactlyWhatArrived) {
   const ErrorCase& c = GetParam();
   const LogImage log = LogWithEntries(20);
   Attach(log, {MakeFault(FaultWhen::kRecord, 3, c.action, c.value)});
@@ -264,7 +270,11 @@ TEST_P(ErrorTest, OnRecordThreeStopsForGoodKeepingWhatArrived) {
   EXPECT_EQ(MessageStyle::kError, ui_.boxes[0].style);
   EXPECT_EQ(3, ui_.boxes[0].state.progress);
   for (int n = 0; n < 3; ++n) EXPECT_TRUE(RecordEquals(log, image_, n)) << "record " << n;
-  for (int n = 3; n < kRecordCount; ++n) {
+  // The log ends where the records stopped coming, so the zeros after them
+  // are not shown, saved or exported as entries.
+  EXPECT_TRUE(RecordIsEndMarker(image_, 3));
+  EXPECT_EQ(3, EntryCount(image_, nullptr));
+  for (int n = 4; n < kRecordCount; ++n) {
     ASSERT_TRUE(RecordIsZero(image_, n)) << "record " << n << " written";
   }
   EXPECT_TRUE(ui_.view_enabled) << "a partial log stays viewable";
@@ -287,14 +297,14 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"Record65535", FaultAction::kRecordNumber, 65535, kMsgInvalidLogEntry}),
     [](const ::testing::TestParamInfo<ErrorCase>& info) { return info.param.name; });
 
-TEST_F(TransferEngineTest, NoMeterAnswerOnTheFirstRecordLeavesTheClearedImageAndViewGrey) {
+TEST_F(TransferEngineTest, NoMeterAnswerOnTheFirstRecordLeavesAnEmptyLogAndViewGrey) {
   Attach(LogWithEntries(20), {MakeFault(FaultWhen::kRecord, 0, FaultAction::kNoReply)});
   image_ = LogWithEntries(4);
   ui_.view_enabled = true;
   Download();
 
   EXPECT_EQ(std::vector<int>{kMsgHandshake}, ui_.MessageNumbers());
-  EXPECT_EQ(LogImage{}, image_);
+  EXPECT_EQ(sim::MakeEmptyLog(), image_) << "no entries, not 1024 zero ones";
   EXPECT_FALSE(ui_.view_enabled);
   ExpectStopped();
 }
@@ -308,7 +318,8 @@ TEST_F(TransferEngineTest, ErrorOnTheLastRecordShowsOnlyItsMessage) {
   EXPECT_EQ(std::vector<int>{kMsgChecksumError}, ui_.MessageNumbers());
   EXPECT_EQ(1023, state_.progress) << "the bar never reaches full";
   for (int n = 0; n < 1023; ++n) ASSERT_TRUE(RecordEquals(log, image_, n)) << "record " << n;
-  EXPECT_TRUE(RecordIsZero(image_, 1023));
+  EXPECT_TRUE(RecordIsEndMarker(image_, 1023));
+  EXPECT_EQ(1023, EntryCount(image_, nullptr));
   ExpectStopped();
 }
 
@@ -332,16 +343,17 @@ TEST_F(TransferEngineTest, ReplyNamingAnotherRecordIsStoredWhereItSays) {
   for (int n = 4; n <= 10; ++n) EXPECT_TRUE(RecordEquals(log, image_, n)) << "record " << n;
 }
 
-TEST_F(TransferEngineTest, ReplyNamingRecord1024WritesNothing) {
+TEST_F(TransferEngineTest, ReplyNamingRecord1024WritesNothingButTheLogsEnd) {
   Attach(LogWithEntries(10), {MakeFault(FaultWhen::kRecord, 2, FaultAction::kRecordNumber, 1024)});
   engine_.StartTransfer(&device_);
   engine_.TransferTick(&device_);
   engine_.TransferTick(&device_);
-  const LogImage before = image_;
+  LogImage expected = image_;
+  sim::WriteEndMarker(RecordAt(expected, 2));
   engine_.TransferTick(&device_);
 
   EXPECT_EQ(std::vector<int>{kMsgInvalidLogEntry}, ui_.MessageNumbers());
-  EXPECT_EQ(before, image_);
+  EXPECT_EQ(expected, image_);
   ExpectStopped();
 }
 
@@ -482,6 +494,29 @@ TEST_F(TransferEngineTest, StopForLoadEndsARunningDownloadAndClosesTheDevice) {
   EXPECT_EQ(loaded, image_);
   EXPECT_EQ(3, Exchanges());
   EXPECT_TRUE(ui_.boxes.empty());
+}
+
+TEST_F(TransferEngineTest, StopEarlyKeepsTheRecordsThatCameAndEndsTheLogThere) {
+  const LogImage log = LogWithEntries(50);
+  Attach(log);
+  engine_.StartTransfer(&device_);
+  for (int tick = 0; tick < 4; ++tick) engine_.TransferTick(&device_);
+  engine_.StopEarly(&device_);
+  ExpectStopped();
+  EXPECT_EQ("invalidate erase", ui_.events.back()) << "the bar is blanked";
+  EXPECT_TRUE(ui_.boxes.empty());
+  for (int n = 0; n < 4; ++n) EXPECT_TRUE(RecordEquals(log, image_, n)) << "record " << n;
+  EXPECT_TRUE(RecordIsEndMarker(image_, 4));
+  EXPECT_TRUE(ui_.view_enabled);
+
+  // Later ticks fetch nothing, and a second stop finds nothing to do.
+  const LogImage stopped = image_;
+  engine_.TransferTick(&device_);
+  ui_.events.clear();
+  engine_.StopEarly(&device_);
+  EXPECT_EQ(4, Exchanges());
+  EXPECT_EQ(stopped, image_);
+  EXPECT_TRUE(ui_.events.empty());
 }
 
 TEST_F(TransferEngineTest, StopForLoadWithNoDownloadDoesNothing) {

@@ -23,24 +23,48 @@ TEST(MessageCatalogue, HoldsTheTwentySevenStringIdsInCatalogueOrder) {
   EXPECT_EQ(27u, distinct.size());
 }
 
-TEST(MessageCatalogue, TextsAsTheUserSeesThem) {
-  EXPECT_STREQ("Error - Handshake not received", MessageText(kMsgHandshake));
-  EXPECT_STREQ("Transfer Complete!", MessageText(kMsgTransferComplete));
-  EXPECT_STREQ("Warning, can't load USB driver (ftd2xx.dll)", MessageText(kMsgNoDriver));
-  EXPECT_STREQ("USB Port Error", MessageText(kMsgUsbPortError));
-  EXPECT_STREQ("Confirm file overwrite?", MessageText(kMsgConfirmOverwrite));
-  EXPECT_STREQ("Error - Invalid data file", MessageText(kMsgInvalidDataFile));
-  EXPECT_STREQ("Can't save program image", MessageText(kMsgCantSaveImage));
-  EXPECT_STREQ("Can't read system registry, COM setting will not be saved",
-               MessageText(kMsgRegistry));
-  EXPECT_STREQ("Checksum error", MessageText(kMsgChecksumError));
-  EXPECT_STREQ("Please confirm that you wish to erase the meter log data?",
-               MessageText(kMsgConfirmErase));
-  EXPECT_STREQ("Meter log data erased", MessageText(kMsgLogErased));
-  EXPECT_STREQ("Invalid log entry", MessageText(kMsgInvalidLogEntry));
-  EXPECT_STREQ("No logging data present", MessageText(kMsgNoLogData));
-  EXPECT_STREQ("About...", MessageText(kMsgAboutTitle));
-  EXPECT_STREQ("Enter Filename", MessageText(kMsgEnterFilename));
+TEST(MessageCatalogue, EveryTextAsTheUserSeesIt) {
+  // Written out here rather than taken from the string header, so a slip in
+  // that header cannot pass by comparing it with itself.
+  const char* const expected[kMessageCount] = {
+      "Error - Ack not received",
+      "Error: Not enough memory to create ComAccess object!",
+      "Error - Handshake not received",
+      "Transfer Complete!",
+      "Invalid binary file",
+      "Can't load program image",
+      "About...",
+      "Cancel",
+      "Warning, can't load USB driver (ftd2xx.dll)",
+      "USB Devices",
+      "USB Port Error",
+      "You must install the USB driver first!",
+      "The device has been upgraded and is recycling. You may need to disconnect then reconnect "
+      "the USB lead.",
+      "No devices found",
+      nullptr,  // its string id names no string
+      "File loaded successfully",
+      "Enter Filename",
+      "Enter file and path",
+      "Confirm file overwrite?",
+      "Error - Invalid data file",
+      "Can't save program image",
+      "Can't read system registry, COM setting will not be saved",
+      "Checksum error",
+      "Please confirm that you wish to erase the meter log data?",
+      "Meter log data erased",
+      "Invalid log entry",
+      "No logging data present",
+  };
+  for (int i = 0; i < kMessageCount; ++i) {
+    const char* text = CatalogueLookup(i).text;
+    if (expected[i] == nullptr) {
+      EXPECT_EQ(nullptr, text) << "message " << i;
+    } else {
+      ASSERT_NE(nullptr, text) << "message " << i;
+      EXPECT_STREQ(expected[i], text) << "message " << i;
+    }
+  }
 }
 
 TEST(MessageCatalogue, MessageFourteenHasNoText) {

@@ -1,4 +1,4 @@
-#include "usb/device_listing.h"
+#include "protocol/device_listing.h"
 
 #include "protocol/frame.h"
 #include "usb/usb_device.h"

@@ -1,7 +1,7 @@
 // Version: asks every attached FTDI device, one after the other, to identify
 // itself as a meter, and collects the names of those that answer.
-#ifndef SQ71_USB_DEVICE_LISTING_H
-#define SQ71_USB_DEVICE_LISTING_H
+#ifndef SQ71_PROTOCOL_DEVICE_LISTING_H
+#define SQ71_PROTOCOL_DEVICE_LISTING_H
 
 #include <cstdint>
 #include <functional>

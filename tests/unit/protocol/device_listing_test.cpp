@@ -1,6 +1,6 @@
 // The device listing against simulated meters: who is asked, who answers,
 // and what is counted.
-#include "usb/device_listing.h"
+#include "protocol/device_listing.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,513 @@
+#include "usb/tty_backend_posix.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+#ifdef __linux__
+#include <linux/serial.h>
+#endif
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <set>
+
+namespace sq71 {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Port {
+  int fd = -1;
+  std::string path;
+  // 0 until FT_SetTimeouts: wait for nothing rather than for ever.
+  uint32_t read_ms = 0;
+  uint32_t write_ms = 0;
+};
+
+// The port list and the open handles are shared by whatever thread calls the
+// table; a call holds the lock only to look its handle up.
+std::mutex g_mutex;
+std::vector<std::string> g_ports;
+std::set<Port*> g_open;
+std::string g_sysfs_root = "/sys";
+TtyOpenFailure g_failure;
+
+Port* Find(FT_HANDLE handle) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  Port* port = static_cast<Port*>(handle);
+  return g_open.count(port) != 0 ? port : nullptr;
+}
+
+FT_STATUS OpenFailed(const std::string& path, int error_number) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_failure.error_number = error_number;
+  g_failure.port = path;
+  switch (error_number) {
+    case EBUSY:
+      g_failure.text = path + ": in use by another program";
+      break;
+    case ENOTTY:
+      g_failure.text = path + ": not a serial port";
+      break;
+    default:
+      g_failure.text = path + ": " + std::strerror(error_number);
+      break;
+  }
+  const bool missing = error_number == ENOENT || error_number == ENXIO || error_number == ENODEV;
+  return missing ? FT_DEVICE_NOT_FOUND : FT_DEVICE_NOT_OPENED;
+}
+
+// Milliseconds left until `deadline`, rounded up so that a wait never ends
+// before it; 0 once it has passed.
+int MsUntil(Clock::time_point deadline) {
+  const auto left = deadline - Clock::now();
+  if (left <= Clock::duration::zero()) return 0;
+  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+  return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
+}
+
+// Changes the port's termios through `change`, which may refuse with a
+// status; the line is left as it was when it does.
+template <typename Change>
+FT_STATUS ChangeLine(FT_HANDLE handle, Change change) {
+  Port* port = Find(handle);
+  if (port == nullptr) return FT_INVALID_HANDLE;
+  termios tio;
+  if (tcgetattr(port->fd, &tio) != 0) return FT_IO_ERROR;
+  const FT_STATUS refused = change(tio);
+  if (refused != FT_OK) return refused;
+  return tcsetattr(port->fd, TCSANOW, &tio) == 0 ? FT_OK : FT_IO_ERROR;
+}
+
+bool SpeedFor(uint32_t baud, speed_t* speed) {
+  static const struct {
+    uint32_t baud;
+    speed_t speed;
+  } kSpeeds[] = {
+      {300, B300},       {600, B600},       {1200, B1200},     {2400, B2400},
+      {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
+      {57600, B57600},   {115200, B115200}, {230400, B230400},
+#ifdef B460800
+      {460800, B460800},
+#endif
+#ifdef B921600
+      {921600, B921600},
+#endif
+  };
+  for (const auto& s : kSpeeds) {
+    if (s.baud == baud) {
+      *speed = s.speed;
+      return true;
+    }
+  }
+  return false;
+}
+
+FT_STATUS SetModemLines(FT_HANDLE handle, unsigned long request) {
+  Port* port = Find(handle);
+  if (port == nullptr) return FT_INVALID_HANDLE;
+  int bits = TIOCM_DTR;
+  if (ioctl(port->fd, request, &bits) == 0) return FT_OK;
+  // A pseudo-terminal (and any line without modem control) has no DTR.
+  return errno == ENOTTY || errno == EINVAL ? FT_OK : FT_IO_ERROR;
+}
+
+#ifdef __linux__
+// The tty's name in sysfs: the last part of the port's real path, so that
+// /dev/serial/by-id/... links lead to ttyUSBn.
+std::string SysfsTtyDir(const std::string& path) {
+  char* real = realpath(path.c_str(), nullptr);
+  if (real == nullptr) return {};
+  std::string name(real);
+  std::free(real);
+  name = name.substr(name.rfind('/') + 1);
+  if (name.empty()) return {};
+  std::lock_guard<std::mutex> lock(g_mutex);
+  return g_sysfs_root + "/class/tty/" + name;
+}
+
+// The first line of a sysfs attribute; false when it cannot be read.
+bool ReadAttribute(const std::string& file, std::string* value) {
+  std::FILE* f = std::fopen(file.c_str(), "r");
+  if (f == nullptr) return false;
+  char line[256];
+  const bool read = std::fgets(line, sizeof line, f) != nullptr;
+  std::fclose(f);
+  if (!read) return false;
+  value->assign(line);
+  while (!value->empty() && (value->back() == '\n' || value->back() == '\r')) value->pop_back();
+  return true;
+}
+
+// Copies the attribute into one of the record's text buffers, whose sizes
+// the driver's callers agree on.
+void CopyAttribute(const std::string& dir, const char* name, char* buffer, std::size_t size) {
+  std::string value;
+  if (buffer == nullptr || !ReadAttribute(dir + "/" + name, &value)) return;
+  std::snprintf(buffer, size, "%s", value.c_str());
+}
+
+bool NumberAttribute(const std::string& dir, const char* name, int base, unsigned long* number) {
+  std::string value;
+  if (!ReadAttribute(dir + "/" + name, &value) || value.empty()) return false;
+  char* end = nullptr;
+  *number = std::strtoul(value.c_str(), &end, base);
+  return end != value.c_str();
+}
+
+void FillFromSysfs(const std::string& path, FT_PROGRAM_DATA* data) {
+  const std::string tty = SysfsTtyDir(path);
+  if (tty.empty()) return;
+  // device is the usb-serial port; its interface's parent is the USB device.
+  const std::string usb = tty + "/device/../..";
+  CopyAttribute(usb, "product", data->Description, 64);
+  CopyAttribute(usb, "manufacturer", data->Manufacturer, 32);
+  CopyAttribute(usb, "serial", data->SerialNumber, 16);
+  unsigned long n = 0;
+  if (NumberAttribute(usb, "idVendor", 16, &n)) data->VendorId = static_cast<uint16_t>(n);
+  if (NumberAttribute(usb, "idProduct", 16, &n)) data->ProductId = static_cast<uint16_t>(n);
+  if (NumberAttribute(usb, "bMaxPower", 10, &n)) data->MaxPower = static_cast<uint16_t>(n);
+  if (NumberAttribute(usb, "bmAttributes", 16, &n)) {
+    data->SelfPowered = (n & 0x40) != 0 ? 1 : 0;
+    data->RemoteWakeup = (n & 0x20) != 0 ? 1 : 0;
+  }
+}
+
+// ftdi_sio's own latency timer attribute; writable by root or a udev rule.
+bool WriteLatencyAttribute(const std::string& path, uint8_t ms) {
+  const std::string tty = SysfsTtyDir(path);
+  if (tty.empty()) return false;
+  const int fd = open((tty + "/device/latency_timer").c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  if (fd < 0) return false;
+  char text[8];
+  const int length = std::snprintf(text, sizeof text, "%u\n", ms);
+  const bool written = write(fd, text, static_cast<std::size_t>(length)) == length;
+  close(fd);
+  return written;
+}
+#endif
+
+FT_STATUS FT_API TtyOpen(int index, FT_HANDLE* handle) {
+  if (handle == nullptr) return FT_INVALID_PARAMETER;
+  std::string path;
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_failure = TtyOpenFailure();
+    if (index < 0 || index >= static_cast<int>(g_ports.size())) return FT_DEVICE_NOT_FOUND;
+    path = g_ports[static_cast<std::size_t>(index)];
+  }
+  // Non-blocking, so that neither the open (waiting for carrier) nor a read
+  // ever blocks: every wait is a poll with a deadline.
+  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return OpenFailed(path, errno);
+  int error_number = 0;
+  termios tio;
+  // flock keeps out every program that locks (this one included, even as
+  // root); TIOCEXCL keeps out other users' programs that do not.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    error_number = errno == EWOULDBLOCK ? EBUSY : errno;
+  } else if (tcgetattr(fd, &tio) != 0) {
+    error_number = errno;
+  } else {
+    // Raw bytes both ways. Speed, character size, parity, stop bits and flow
+    // control are left to the calls that set them.
+    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
+                                          ICRNL | IXON | IXOFF | IXANY);
+    tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    tio.c_cflag |= CLOCAL | CREAD;
+    // With VMIN 1 an empty read means the device has gone; no data yet is
+    // EAGAIN.
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    if (tcsetattr(fd, TCSANOW, &tio) != 0) error_number = errno;
+  }
+  if (error_number != 0) {
+    close(fd);
+    return OpenFailed(path, error_number);
+  }
+#ifdef TIOCEXCL
+  ioctl(fd, TIOCEXCL);
+#endif
+  Port* port = new Port;
+  port->fd = fd;
+  port->path = path;
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_open.insert(port);
+  *handle = port;
+  return FT_OK;
+}
+
+FT_STATUS FT_API TtyClose(FT_HANDLE handle) {
+  Port* port = Find(handle);
+  if (port == nullptr) return FT_INVALID_HANDLE;
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_open.erase(port);
+  }
+  // Anything still queued is dropped: close would otherwise wait for it to
+  // drain, for half a minute on a stalled line.
+  tcflush(port->fd, TCIOFLUSH);
+#ifdef TIOCNXCL
+  // The exclusive flag belongs to the tty, which may outlive this open.
+  ioctl(port->fd, TIOCNXCL);
+#endif
+  const int closed = close(port->fd);
+  delete port;
+  return closed == 0 ? FT_OK : FT_IO_ERROR;
+}
+
+FT_STATUS FT_API TtyRead(FT_HANDLE handle, void* buffer, uint32_t wanted, uint32_t* returned) {
+  Port* port = Find(handle);
+  if (port == nullptr) return FT_INVALID_HANDLE;
+  if (returned == nullptr || (buffer == nullptr && wanted > 0)) return FT_INVALID_PARAMETER;
+  // The time-out runs from the call, not from the last byte (as VTIME would).
+  const auto deadline = Clock::now() + std::chrono::milliseconds(port->read_ms);
+  uint8_t* bytes = static_cast<uint8_t*>(buffer);
+  uint32_t got = 0;
+  bool hung_up = false;
+  FT_STATUS status = FT_OK;
+  while (got < wanted) {
+    const ssize_t n = read(port->fd, bytes + got, wanted - got);
+    if (n > 0) {
+      got += static_cast<uint32_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK) || hung_up) {
+      status = FT_IO_ERROR;  // the device has gone
+      break;
+    }
+    const int wait = MsUntil(deadline);
+    if (wait == 0) break;
+    pollfd pfd = {port->fd, POLLIN, 0};
+    const int ready = poll(&pfd, 1, wait);
+    if (ready < 0 && errno != EINTR) {
+      status = FT_IO_ERROR;
+      break;
+    }
+    // What is still buffered is read first; the next read then tells.
+    if (ready > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) hung_up = true;
+  }
+  *returned = got;
+  return status;
+}
+
+FT_STATUS FT_API TtyWrite(FT_HANDLE handle, void* buffer, uint32_t count, uint32_t* written) {
+  Port* port = Find(handle);
+  if (port == nullptr) return FT_INVALID_HANDLE;
+  if (written == nullptr || (buffer == nullptr && count > 0)) return FT_INVALID_PARAMETER;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(port->write_ms);
+  const uint8_t* bytes = static_cast<const uint8_t*>(buffer);
+  uint32_t done = 0;
+  FT_STATUS status = FT_OK;
+  while (done < count) {
+    const ssize_t n = write(port->fd, bytes + done, count - done);
+    if (n > 0) {
+      done += static_cast<uint32_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+      status = FT_IO_ERROR;
+      break;
+    }
+    const int wait = MsUntil(deadline);
+    if (wait == 0) break;
+    pollfd pfd = {port->fd, POLLOUT, 0};
+    if (poll(&pfd, 1, wait) < 0 && errno != EINTR) {
+      status = FT_IO_ERROR;
+      break;
+    }
+    if ((pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+      status = FT_IO_ERROR;
+      break;
+    }
+  }
+  *written = done;
+  return status;
+}
+
+FT_STATUS FT_API TtySetBaudRate(FT_HANDLE handle, uint32_t baud) {
+  return ChangeLine(handle, [baud](termios& tio) -> FT_STATUS {
+    speed_t speed;
+    if (!SpeedFor(baud, &speed)) return FT_INVALID_BAUD_RATE;
+    cfsetispeed(&tio, speed);
+    cfsetospeed(&tio, speed);
+    return FT_OK;
+  });
+}
+
+FT_STATUS FT_API TtySetDataCharacteristics(FT_HANDLE handle, uint8_t word_length, uint8_t stop_bits,
+                                           uint8_t parity) {
+  return ChangeLine(handle, [=](termios& tio) -> FT_STATUS {
+    if (word_length != FT_BITS_8 && word_length != FT_BITS_7) return FT_INVALID_PARAMETER;
+    if (stop_bits != FT_STOP_BITS_1 && stop_bits != FT_STOP_BITS_2) return FT_INVALID_PARAMETER;
+    // Mark and space parity have no portable termios form.
+    if (parity != FT_PARITY_NONE && parity != FT_PARITY_ODD && parity != FT_PARITY_EVEN) {
+      return FT_INVALID_PARAMETER;
+    }
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | CSTOPB | PARENB | PARODD);
+    tio.c_cflag |= word_length == FT_BITS_8 ? CS8 : CS7;
+    if (stop_bits == FT_STOP_BITS_2) tio.c_cflag |= CSTOPB;
+    if (parity != FT_PARITY_NONE) tio.c_cflag |= PARENB;
+    if (parity == FT_PARITY_ODD) tio.c_cflag |= PARODD;
+    return FT_OK;
+  });
+}
+
+FT_STATUS FT_API TtySetFlowControl(FT_HANDLE handle, uint16_t flow, uint8_t xon, uint8_t xoff) {
+  return ChangeLine(handle, [=](termios& tio) -> FT_STATUS {
+    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+#ifdef CRTSCTS
+    tio.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
+#endif
+    switch (flow) {
+      case FT_FLOW_NONE:
+        return FT_OK;
+      case FT_FLOW_RTS_CTS:
+#ifdef CRTSCTS
+        tio.c_cflag |= CRTSCTS;
+        return FT_OK;
+#else
+        return FT_NOT_SUPPORTED;
+#endif
+      case FT_FLOW_XON_XOFF:
+        tio.c_iflag |= IXON | IXOFF;
+        tio.c_cc[VSTART] = xon;
+        tio.c_cc[VSTOP] = xoff;
+        return FT_OK;
+      case FT_FLOW_DTR_DSR:
+        return FT_NOT_SUPPORTED;  // termios has no DTR/DSR handshake
+      default:
+        return FT_INVALID_PARAMETER;
+    }
+  });
+}
+
+FT_STATUS FT_API TtySetDtr(FT_HANDLE handle) { return SetModemLines(handle, TIOCMBIS); }
+
+FT_STATUS FT_API TtyClrDtr(FT_HANDLE handle) { return SetModemLines(handle, TIOCMBIC); }
+
+FT_STATUS FT_API TtyPurge(FT_HANDLE handle, uint32_t mask) {
+  Port* port = Find(handle);
+  if (port == nullptr) return FT_INVALID_HANDLE;
+  const bool rx = (mask & FT_PURGE_RX) != 0;
+  const bool tx = (mask & FT_PURGE_TX) != 0;
+  if (!rx && !tx) return FT_OK;
+  const int queue = rx && tx ? TCIOFLUSH : rx ? TCIFLUSH : TCOFLUSH;
+  return tcflush(port->fd, queue) == 0 ? FT_OK : FT_IO_ERROR;
+}
+
+FT_STATUS FT_API TtySetTimeouts(FT_HANDLE handle, uint32_t read_ms, uint32_t write_ms) {
+  Port* port = Find(handle);
+  if (port == nullptr) return FT_INVALID_HANDLE;
+  port->read_ms = read_ms;
+  port->write_ms = write_ms;
+  return FT_OK;
+}
+
+FT_STATUS FT_API TtyListDevices(void* arg1, void* /*arg2*/, uint32_t flags) {
+  if ((flags & FT_LIST_NUMBER_ONLY) == 0) return FT_NOT_SUPPORTED;
+  if (arg1 == nullptr) return FT_INVALID_PARAMETER;
+  std::lock_guard<std::mutex> lock(g_mutex);
+  *static_cast<uint32_t*>(arg1) = static_cast<uint32_t>(g_ports.size());
+  return FT_OK;
+}
+
+FT_STATUS FT_API TtyEE_Read(FT_HANDLE handle, FT_PROGRAM_DATA* data) {
+  Port* port = Find(handle);
+  if (port == nullptr) return FT_INVALID_HANDLE;
+  if (data == nullptr) return FT_INVALID_PARAMETER;
+#ifdef __linux__
+  FillFromSysfs(port->path, data);
+#endif
+  // The pin and CBUS settings are out of a tty's reach: the identity can
+  // never be read whole.
+  return FT_EEPROM_READ_FAILED;
+}
+
+FT_STATUS FT_API TtySetLatencyTimer(FT_HANDLE handle, uint8_t ms) {
+  Port* port = Find(handle);
+  if (port == nullptr) return FT_INVALID_HANDLE;
+#ifdef __linux__
+  // The exact value where ftdi_sio lets us write it; else the driver's low
+  // latency mode (1 ms on ftdi_sio). Drivers without either keep theirs.
+  if (!WriteLatencyAttribute(port->path, ms)) {
+    serial_struct serial;
+    if (ioctl(port->fd, TIOCGSERIAL, &serial) == 0) {
+      serial.flags |= ASYNC_LOW_LATENCY;
+      ioctl(port->fd, TIOCSSERIAL, &serial);
+    }
+  }
+#else
+  (void)ms;
+#endif
+  return FT_OK;
+}
+
+std::string TtyWhere(int index) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  if (index < 0 || index >= static_cast<int>(g_ports.size())) return {};
+  return g_ports[static_cast<std::size_t>(index)];
+}
+
+}  // namespace
+
+bool MakeTtyBackend(const std::vector<std::string>& ports, Backend* out, std::string* error) {
+  if (ports.empty()) {
+    if (error != nullptr) *error = "no serial port given";
+    return false;
+  }
+  for (const std::string& port : ports) {
+    if (port.empty()) {
+      if (error != nullptr) *error = "empty serial port name";
+      return false;
+    }
+  }
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_ports = ports;
+  }
+  Backend backend;
+  backend.name = "tty";
+  D2xxFunctions& f = backend.functions;
+  f.Open = TtyOpen;
+  f.Close = TtyClose;
+  f.Read = TtyRead;
+  f.Write = TtyWrite;
+  f.SetBaudRate = TtySetBaudRate;
+  f.SetDataCharacteristics = TtySetDataCharacteristics;
+  f.SetFlowControl = TtySetFlowControl;
+  f.SetDtr = TtySetDtr;
+  f.ClrDtr = TtyClrDtr;
+  f.Purge = TtyPurge;
+  f.SetTimeouts = TtySetTimeouts;
+  f.ListDevices = TtyListDevices;
+  f.EE_Read = TtyEE_Read;
+  f.SetLatencyTimer = TtySetLatencyTimer;
+  backend.where = TtyWhere;
+  backend.partial_identity = true;
+  *out = backend;
+  return true;
+}
+
+TtyOpenFailure TtyLastOpenFailure() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  return g_failure;
+}
+
+void SetTtySysfsRoot(const std::string& root) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_sysfs_root = root;
+}
+
+}  // namespace sq71
