@@ -652,11 +652,10 @@ TEST_F(WireDownload, UnpluggedMeterIsNoHandshakeAndKeepsTheRecordsThatCame) {
   PostCommand(main_, IDM_READ);
   Dismiss(ExpectBox(kMsgHandshake, BoxIcon::kHand));
   EXPECT_FALSE(ViewGreyed());
-  const std::vector<std::string> rows = ViewRows();
+  // Records 0 to 9 came; the log ends where they stop.
   const std::vector<std::string> sample = SampleViewRows();
-  ASSERT_GE(rows.size(), 10u);
-  EXPECT_EQ(std::vector<std::string>(sample.begin(), sample.begin() + 10),
-            std::vector<std::string>(rows.begin(), rows.begin() + 10));
+  ASSERT_GE(sample.size(), 10u);
+  EXPECT_EQ(std::vector<std::string>(sample.begin(), sample.begin() + 10), ViewRows());
   ExitNormally();
 }
 
