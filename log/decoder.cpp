@@ -53,10 +53,13 @@ int FormatDecimal(int32_t x, int fraction_digits, char* text, std::size_t size) 
   const uint32_t divisor = fraction_digits == 1 ? 10 : 100;
   const uint32_t magnitude =
       x < 0 ? static_cast<uint32_t>(-static_cast<int64_t>(x)) : static_cast<uint32_t>(x);
-  // The sign goes with the integer part, also when that is 0 ("-0.1").
-  char whole[16];
+  // The sign goes with the integer part, also when that is 0 ("-0.1"). Sized
+  // for "-" and the nine digits of the largest quotient, so the compiler can
+  // see that the whole text fits a 16-byte field.
+  char whole[12];
   std::snprintf(whole, sizeof whole, "%s%u", x < 0 ? "-" : "", magnitude / divisor);
-  return std::snprintf(text, size, "%3s.%0*u", whole, fraction_digits, magnitude % divisor);
+  if (divisor == 10) return std::snprintf(text, size, "%3s.%01u", whole, magnitude % 10);
+  return std::snprintf(text, size, "%3s.%02u", whole, magnitude % 100);
 }
 
 void FormatLevel(uint32_t code, LevelTexts* texts) {

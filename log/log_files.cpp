@@ -1,7 +1,5 @@
 #include "log/log_files.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -9,11 +7,10 @@
 #include <ostream>
 #include <vector>
 
-#include "ui/message_catalogue.h"
+#include <sys/stat.h>
 
-#ifndef _WIN32
-#include <cstdlib>
-#endif
+#include "log/replacing_file.h"
+#include "ui/message_catalogue.h"
 
 namespace sq71 {
 namespace {
@@ -31,173 +28,12 @@ int64_t RegularFileSize(std::FILE* file) {
   return static_cast<int64_t>(info.st_size);
 }
 
-// True when something answers to path (a file we may not even be allowed to read).
-bool Exists(const std::string& path) {
-#ifndef _WIN32
-  // Asked without opening: opening a named pipe would wait for a writer.
-  struct stat info;
-  errno = 0;
-  if (lstat(path.c_str(), &info) == 0) return true;
-  return errno != ENOENT;
-#else
-  errno = 0;
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file != nullptr) {
-    std::fclose(file);
-    return true;
-  }
-  return errno != ENOENT;
-#endif
-}
-
-// A name beside path that nothing answers to yet, or "" when none is found.
-std::string FreeName(const std::string& path, const char* suffix) {
-  for (int i = 0; i < 100; ++i) {
-    std::string name = path + suffix;
-    if (i > 0) name += std::to_string(i);
-    if (!Exists(name)) return name;
-  }
-  return "";
-}
-
 FileResult Failure(FileStatus status, int error) {
   FileResult result;
   result.status = status;
   result.error = error;
   return result;
 }
-
-// Puts target in place of an existing file. rename() replaces atomically on
-// POSIX; the Windows C runtime refuses when the target exists, so there the
-// old file steps aside first and comes back if the new one cannot take its
-// place. Either way the old content survives every failure.
-int ReplaceWith(const std::string& temp, const std::string& target) {
-  if (std::rename(temp.c_str(), target.c_str()) == 0) return 0;
-  int error = errno;
-  if (!Exists(target)) return error;
-  const std::string backup = FreeName(target, ".old");
-  if (backup.empty()) return EEXIST;
-  if (std::rename(target.c_str(), backup.c_str()) != 0) return errno;
-  if (std::rename(temp.c_str(), target.c_str()) != 0) {
-    error = errno;
-    std::rename(backup.c_str(), target.c_str());
-    return error;
-  }
-  std::remove(backup.c_str());
-  return 0;
-}
-
-// A file written under a temporary name and moved over the target on Commit.
-class ReplacingFile {
- public:
-  ReplacingFile() = default;
-  ReplacingFile(const ReplacingFile&) = delete;
-  ReplacingFile& operator=(const ReplacingFile&) = delete;
-  ~ReplacingFile() { Abandon(); }
-
-  // Fails with kCannotCreate when the target could not be written directly
-  // either: a read-only or locked file, a missing or read-only folder.
-  FileResult Open(const char* path) {
-    target_ = path;
-#ifndef _WIN32
-    // Through a symbolic link the file it names is replaced; the link stays.
-    struct stat info;
-    if (lstat(path, &info) == 0 && S_ISLNK(info.st_mode)) {
-      if (char* resolved = realpath(path, nullptr)) {
-        target_ = resolved;
-        std::free(resolved);
-      }
-    }
-    const bool exists = stat(target_.c_str(), &info) == 0;
-    if (exists && !S_ISREG(info.st_mode)) {
-      // A device or a pipe cannot be replaced by a file, only written to
-      // (and renaming over /dev/null would be a disaster); a folder fails here.
-      errno = 0;
-      file_ = std::fopen(target_.c_str(), "wb");
-      if (file_ == nullptr) return Failure(FileStatus::kCannotCreate, errno);
-      return FileResult();
-    }
-#endif
-    if (Exists(target_)) {
-      // Opening for update neither creates nor truncates, so this only asks.
-      errno = 0;
-      std::FILE* probe = std::fopen(target_.c_str(), "r+b");
-      if (probe == nullptr) return Failure(FileStatus::kCannotCreate, errno);
-#ifdef _WIN32
-      // A device such as NUL cannot be replaced by a file, only written to.
-      struct _stat64 info;
-      const bool device =
-          _fstat64(_fileno(probe), &info) == 0 && (info.st_mode & _S_IFMT) == _S_IFCHR;
-      std::fclose(probe);
-      if (device) {
-        errno = 0;
-        file_ = std::fopen(target_.c_str(), "wb");
-        if (file_ == nullptr) return Failure(FileStatus::kCannotCreate, errno);
-        return FileResult();
-      }
-#else
-      std::fclose(probe);
-#endif
-    }
-    temp_ = FreeName(target_, ".tmp");
-    if (temp_.empty()) return Failure(FileStatus::kCannotCreate, EEXIST);
-    errno = 0;
-    file_ = std::fopen(temp_.c_str(), "wb");
-    if (file_ == nullptr) {
-      const int error = errno;
-      temp_.clear();
-      return Failure(FileStatus::kCannotCreate, error);
-    }
-#ifndef _WIN32
-    // The new file takes the old one's permissions, so a private log stays private.
-    if (exists) fchmod(fileno(file_), info.st_mode & 07777);
-#endif
-    return FileResult();
-  }
-
-  std::FILE* file() const { return file_; }
-
-  FileResult Commit() {
-    const bool write_error = std::ferror(file_) != 0;
-    int error = write_error ? write_errno_ : 0;
-    errno = 0;
-    if (std::fclose(file_) != 0 && !write_error) error = errno != 0 ? errno : EIO;
-    file_ = nullptr;
-    if (write_error || error != 0) {
-      Abandon();
-      return Failure(FileStatus::kWriteFailed, error != 0 ? error : EIO);
-    }
-    if (temp_.empty()) return FileResult();  // written in place: nothing to move
-    error = ReplaceWith(temp_, target_);
-    if (error != 0) {
-      Abandon();
-      return Failure(FileStatus::kWriteFailed, error);
-    }
-    temp_.clear();
-    return FileResult();
-  }
-
-  // Writes size bytes; false (and the error kept for Commit) on failure.
-  bool Write(const void* data, std::size_t size) {
-    errno = 0;
-    if (std::fwrite(data, 1, size, file_) == size) return true;
-    if (write_errno_ == 0) write_errno_ = errno != 0 ? errno : EIO;
-    return false;
-  }
-
-  void Abandon() {
-    if (file_ != nullptr) std::fclose(file_);
-    file_ = nullptr;
-    if (!temp_.empty()) std::remove(temp_.c_str());
-    temp_.clear();
-  }
-
- private:
-  std::string target_;
-  std::string temp_;
-  std::FILE* file_ = nullptr;
-  int write_errno_ = 0;
-};
 
 // Hands the CSV file's pieces, in order, to put(data, size); stops early when
 // put returns false. Returns false then.

@@ -2,10 +2,10 @@
 // export of the decoded entries.
 //
 // Writes never leave a half-written file behind: the bytes go to a temporary
-// file in the target's folder, which replaces the target only once every write
-// and the close have succeeded (a device or a named pipe, which cannot be
-// replaced, is written directly). Reads replace the log image only when the
-// whole file came in.
+// file of their own in the target's folder, which replaces the target in one
+// step only once every write and the close have succeeded (see
+// replacing_file.h for the targets written directly). Reads replace the log
+// image only when the whole file came in.
 #ifndef SQ71_LOG_LOG_FILES_H
 #define SQ71_LOG_LOG_FILES_H
 

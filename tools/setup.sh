@@ -2,9 +2,11 @@
 # Installs what building and testing need, on Debian 12, when it is missing.
 # Runs as root (or through sudo when there is one); no input is asked for.
 set -euo pipefail
-pkgs=(cmake make g++ libgtest-dev googletest libbenchmark-dev
+pkgs=(cmake make g++ clang libfuzzer-14-dev libgtest-dev googletest libbenchmark-dev
       g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-      wine wine64 xvfb xauth xdotool imagemagick)
+      wine wine64 xvfb xauth xdotool imagemagick
+      pkg-config libftdi1-dev libusb-1.0-0-dev umockdev libumockdev-dev
+      nsis lintian help2man dpkg-dev file fakeroot unzip)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")

@@ -171,9 +171,9 @@ Program::~Program() {
 }
 
 bool Program::Launch(const LaunchOptions& options) {
-  const Paths& paths = BuildPaths();
-  if (!FileExists(paths.exe)) {
-    error_ = "no program at " + paths.exe;
+  const std::string exe = options.program.empty() ? BuildPaths().exe : WindowsPath(options.program);
+  if (!FileExists(exe)) {
+    error_ = "no program at " + exe;
     return false;
   }
   if (options.working_dir.empty()) {
@@ -182,14 +182,14 @@ bool Program::Launch(const LaunchOptions& options) {
   } else {
     scratch_ = WindowsPath(options.working_dir);
   }
-  std::string command = "\"" + paths.exe + "\"";
+  std::string command = "\"" + exe + "\"";
   if (!options.arguments.empty()) command += " " + options.arguments;
   std::vector<char> command_buffer(command.begin(), command.end());
   command_buffer.push_back('\0');
   std::string environment = EnvironmentBlock(options);
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
-  if (!CreateProcessA(paths.exe.c_str(), command_buffer.data(), nullptr, nullptr, FALSE, 0,
+  if (!CreateProcessA(exe.c_str(), command_buffer.data(), nullptr, nullptr, FALSE, 0,
                       environment.data(), scratch_.c_str(), &startup, &info_)) {
     error_ = "CreateProcess failed with error " + std::to_string(GetLastError());
     info_ = {};

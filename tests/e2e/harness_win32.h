@@ -38,6 +38,8 @@ struct Paths {
 const Paths& BuildPaths();
 
 struct LaunchOptions {
+  // The program to start; empty: the build's sq71log.exe.
+  std::string program;
   // The stand-in folder goes first on PATH; false takes every folder holding
   // an Ftd2xx.dll off PATH, so the driver library cannot be found.
   bool with_driver = true;

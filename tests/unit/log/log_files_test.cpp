@@ -7,24 +7,28 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <latch>
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
-#include "ui/message_catalogue.h"
 #include "log/record_builder.h"
+#include "ui/message_catalogue.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
 #include <share.h>
+#include <windows.h>
 #else
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -63,6 +67,15 @@ class ViewRecorder : public ViewItem {
 
 using Numbers = std::vector<int>;
 
+bool UnderWine() {
+#ifdef _WIN32
+  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+  return false;
+#endif
+}
+
 std::string ReadAll(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream bytes;
@@ -84,13 +97,13 @@ LogImage Patterned(uint8_t seed) {
 }
 
 // An image whose 1024 records are all entries with distinct IDs.
-LogImage FullLog() {
+LogImage FullLog(const std::string& name = "SAT ") {
   LogImage image{};
   for (int i = 0; i < kRecordCount; ++i) {
     Record(image, i)
         .Status(static_cast<uint8_t>(i % 4))
         .Id(1, static_cast<uint16_t>(i))
-        .Name("SAT " + std::to_string(i))
+        .Name(name + std::to_string(i))
         .RfLevel(static_cast<uint16_t>(500 + i));
   }
   return image;
@@ -328,7 +341,76 @@ TEST_F(LogFilesTest, WriteOntoReadOnlyFileKeepsIt) {
   }
 }
 
+// Writers to one name at once: the file ends as one of them whole, never a
+// mix, that writer reported success, and none leaves a temporary file behind.
+TEST_F(LogFilesTest, ConcurrentWritersLeaveOneWholeFile) {
+  constexpr int kWriters = 4;
+  constexpr int kLines = 100;
 #ifdef _WIN32
+  constexpr int kRounds = 10;  // a writer that meets another waits a little before it tries again
+#else
+  constexpr int kRounds = 100;
+#endif
+  const std::string path = PathOf("out.csv");
+  LogImage logs[kWriters];
+  std::string expected[kWriters];
+  for (int k = 0; k < kWriters; ++k) {
+    logs[k] = FullLog(std::string(1, static_cast<char>('A' + k)) + " ");
+    RecordDecoder decoder;
+    AppendCsv(logs[k], kLines, &decoder, &expected[k]);
+  }
+  for (int round = 0; round < kRounds; ++round) {
+    FileResult results[kWriters];
+    std::latch start(kWriters);
+    std::vector<std::thread> writers;
+    for (int k = 0; k < kWriters; ++k) {
+      writers.emplace_back([&, k] {
+        RecordDecoder decoder;
+        start.arrive_and_wait();
+        results[k] = WriteCsvFile(path.c_str(), logs[k], kLines, &decoder);
+      });
+    }
+    for (auto& writer : writers) writer.join();
+    const std::string got = ReadAll(path);
+    const int winner = static_cast<int>(std::find(expected, expected + kWriters, got) - expected);
+    ASSERT_LT(winner, kWriters) << "round " << round << ": a mix";
+    ASSERT_TRUE(results[winner].ok()) << "round " << round << ": the content of a failed write";
+  }
+  // Wine's ReplaceFile parks the old file under a name of its own and can
+  // leave it behind when two replaces meet.
+  if (!UnderWine()) {
+    EXPECT_EQ(std::vector<std::string>{"out.csv"}, Listing());
+  }
+}
+
+// Temporary files left by runs that were killed never block a later write.
+TEST_F(LogFilesTest, LeftoverTemporaryFilesDoNotBlockAWrite) {
+  const std::string path = PathOf("out.ulg");
+  for (int i = 0; i < 100; ++i) WriteBytes(path + ".tmp" + (i > 0 ? std::to_string(i) : ""), "x");
+  const LogImage image = Patterned(6);
+  MessageRecorder messages;
+  ASSERT_EQ(0, SaveUlg(path.c_str(), image, &messages, false));
+  EXPECT_EQ(std::string(image.begin(), image.end()), ReadAll(path));
+  EXPECT_EQ(101u, Listing().size());
+}
+
+#ifdef _WIN32
+// Replacing keeps what the old file carried besides its bytes, here the
+// hidden attribute.
+TEST_F(LogFilesTest, ReplacedFileKeepsItsAttributes) {
+  const std::string path = PathOf("hidden.ulg");
+  WriteBytes(path, "old content");
+  ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_HIDDEN));
+  if ((GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_HIDDEN) == 0) {
+    GTEST_SKIP() << "this file system keeps no hidden attribute";
+  }
+  const LogImage image = Patterned(2);
+  ASSERT_TRUE(WriteUlgFile(path.c_str(), image).ok());
+  EXPECT_NE(0u, GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+  EXPECT_EQ(std::string(image.begin(), image.end()), ReadAll(path));
+  EXPECT_EQ(std::vector<std::string>{"hidden.ulg"}, Listing());
+}
+
 // Another program holding the file open without sharing (a spreadsheet showing
 // the CSV) makes it unwritable, whoever the user is.
 TEST_F(LogFilesTest, WriteOntoLockedFileKeepsIt) {
@@ -396,6 +478,51 @@ TEST_F(LogFilesTest, FailedWriteKeepsTheOldFileAndIsReportedEvenWhenQuiet) {
   for (const auto& [name, op] : kWriteOps) EXPECT_EQ(0, op(path, &messages, false)) << name;
   EXPECT_TRUE(messages.shown.empty());
 }
+// In a folder that takes no new file, a file the user may write is written
+// in place and cut to its new length; a new name there still cannot be made.
+// Run by an ordinary user (nobody, when the tests run as root).
+TEST_F(LogFilesTest, FolderThatTakesNoNewFileGetsTheFileWrittenInPlace) {
+  const fs::path folder = dir_ / "locked";
+  fs::create_directory(folder);
+  const std::string path = (folder / "out.csv").string();
+  const std::string missing = (folder / "new.csv").string();
+  WriteBytes(path, std::string(300000, 'x'));  // longer than what replaces it
+  ASSERT_EQ(0, chmod(path.c_str(), 0666));
+  ASSERT_EQ(0, chmod(folder.c_str(), 0555));
+  struct stat before = {};
+  ASSERT_EQ(0, stat(path.c_str(), &before));
+  const LogImage image = FullLog();
+  const pid_t child = fork();
+  ASSERT_NE(-1, child);
+  if (child == 0) {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(10);
+    RecordDecoder decoder;
+    MessageRecorder messages;
+    const bool written =
+        ExportCsv(path.c_str(), image, kRecordCount, &decoder, &messages, true) == 0;
+    const FileResult refused = WriteCsvFile(missing.c_str(), image, kRecordCount, &decoder);
+    _exit((written ? 0 : 1) | (refused.status == FileStatus::kCannotCreate ? 0 : 2));
+  }
+  int status = 0;
+  ASSERT_EQ(child, waitpid(child, &status, 0));
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(0, WEXITSTATUS(status)) << "1: not written in place, 2: new name made, 10: setuid";
+  std::string expected;
+  RecordDecoder decoder;
+  AppendCsv(image, kRecordCount, &decoder, &expected);
+  EXPECT_EQ(expected, ReadAll(path));
+  struct stat after = {};
+  ASSERT_EQ(0, stat(path.c_str(), &after));
+  EXPECT_EQ(before.st_ino, after.st_ino);
+  EXPECT_EQ(std::vector<std::string>{"out.csv"}, [&] {
+    std::vector<std::string> names;
+    for (const auto& item : fs::directory_iterator(folder)) {
+      names.push_back(item.path().filename().string());
+    }
+    return names;
+  }());
+}
+
 // Writing through a link replaces the file it names; the link stays a link.
 TEST_F(LogFilesTest, WriteThroughASymbolicLinkReplacesTheFileItNames) {
   const LogImage image = Patterned(3);

@@ -1,0 +1,190 @@
+// The libftdi backend against the real libftdi1 and libusb, talking to a
+// faked FT232R with the simulated meter behind it. Runs under
+// umockdev-wrapper, which points libusb's view of /sys and /dev at the
+// testbed.
+#include <gtest/gtest.h>
+#include <umockdev.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fake_ft232r_posix.h"
+#include "log/log_files.h"
+#include "protocol/device_listing.h"
+#include "protocol/log_erase.h"
+#include "protocol/transfer_engine.h"
+#include "tests/unit/protocol/recording_ui.h"
+#include "ui/message_catalogue.h"
+#include "usb/libftdi_backend_posix.h"
+#include "usb/usb_device.h"
+
+namespace sq71 {
+namespace {
+
+// A meter that fills the reply bytes the program leaves unread with other
+// values than the simulator's, so nothing can depend on them.
+sim::MeterConfig SampleMeter() {
+  sim::MeterConfig meter;
+  meter.record_reply_open = {0x5A, 0xC3, 0x00, 0xFF};
+  meter.identify_reply_open = 0x81;
+  return meter;
+}
+
+class LibftdiBackendTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testbed_ = umockdev_testbed_new();
+    ASSERT_TRUE(umockdev_in_mock_environment()) << "run this test under umockdev-wrapper";
+    std::string error;
+    ASSERT_TRUE(MakeLibftdiBackend(&backend_, &error)) << error;
+    ASSERT_EQ("libftdi", backend_.name);
+  }
+
+  void TearDown() override {
+    if (device_ != nullptr) device_->Close();
+    device_.reset();
+    // The testbed goes first: it stops the thread that calls the fake.
+    if (testbed_ != nullptr) g_object_unref(testbed_);
+    fake_.reset();
+  }
+
+  void Plug(sim::MeterConfig meter) {
+    fake_ = std::make_unique<test::FakeFt232r>(std::move(meter));
+    std::string error;
+    ASSERT_TRUE(fake_->Plug(testbed_, 2, &error)) << error;
+    device_ = std::make_unique<UsbDevice>(backend_.functions);
+  }
+
+  // Read as the program does it: one exchange a tick until the engine stops.
+  void Download() {
+    engine_.StartTransfer(device_.get());
+    for (int tick = 0; state_.reading != 0 && tick < 2 * kTransferTotal; ++tick) {
+      engine_.TransferTick(device_.get());
+    }
+    ASSERT_EQ(0, state_.reading);
+  }
+
+  UMockdevTestbed* testbed_ = nullptr;
+  Backend backend_;
+  std::unique_ptr<test::FakeFt232r> fake_;
+  std::unique_ptr<UsbDevice> device_;
+  TransferState state_;
+  LogImage image_{};
+  test::RecordingUi ui_{&state_};
+  TransferEngine engine_{state_, image_, ui_};
+};
+
+TEST_F(LibftdiBackendTest, CountsOpensConfiguresAndGivesTheChipBack) {
+  Plug(SampleMeter());
+  uint32_t count = 0;
+  ASSERT_EQ(FT_OK, backend_.functions.ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY));
+  EXPECT_EQ(1u, count);
+  ASSERT_NE(nullptr, backend_.where);
+  EXPECT_EQ("CD710001", backend_.where(0));
+  EXPECT_EQ("", backend_.where(1));
+  FT_HANDLE none = nullptr;
+  EXPECT_EQ(FT_DEVICE_NOT_FOUND, backend_.functions.Open(1, &none));
+  EXPECT_EQ(nullptr, none);
+
+  ASSERT_EQ(FT_OK, device_->Configure(0, 115200, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE));
+  ASSERT_EQ(FT_OK, backend_.functions.SetLatencyTimer(device_->handle(), 2));
+  test::FakeFt232r::Seen seen = fake_->seen();
+  EXPECT_NEAR(115200, seen.baud, 115200 / 33);
+  EXPECT_EQ(0x0008, seen.line);
+  EXPECT_FALSE(seen.dtr);
+  EXPECT_EQ(2, seen.latency_ms);
+  EXPECT_TRUE(seen.kernel_driver_detached);
+  EXPECT_FALSE(seen.kernel_driver_reattached);
+
+  // Nothing asked, nothing comes: the read waits out its time-out and
+  // reports success with no bytes, as the driver does.
+  ASSERT_EQ(FT_OK, device_->SetTimeouts(50, 50));
+  uint8_t buffer[8];
+  EXPECT_EQ(FT_OK, device_->Read(buffer, sizeof buffer));
+  EXPECT_EQ(0u, device_->bytes_read());
+
+  device_->Close();
+  EXPECT_TRUE(fake_->seen().kernel_driver_reattached);
+}
+
+TEST_F(LibftdiBackendTest, IdentityCheckAndListingReadTheChipsEeprom) {
+  Plug(SampleMeter());
+  ASSERT_EQ(FT_OK, device_->Open(0));
+  EXPECT_EQ(FT_OK, device_->CheckEepromIdentity());
+  EXPECT_FALSE(device_->identity_changed());
+  EXPECT_STREQ("SQ-71 Meter", device_->description());
+  EXPECT_STREQ("Corvale Data", device_->manufacturer());
+  EXPECT_STREQ("CD710001", device_->serial_number());
+  EXPECT_GE(fake_->seen().eeprom_word_reads, 64);
+  device_->Close();
+  std::vector<std::string> names;
+  EXPECT_EQ(1, ListDevices(backend_.functions, [&](const char* name) { names.push_back(name); }));
+  EXPECT_EQ(std::vector<std::string>{"SQ-71 Meter"}, names);
+}
+
+TEST_F(LibftdiBackendTest, MismatchedEepromIsRefused) {
+  sim::MeterConfig meter = SampleMeter();
+  meter.eeprom.description = "FT232R USB UART";
+  meter.eeprom.cbus4 = 3;
+  Plug(meter);
+  Download();
+  EXPECT_EQ(std::vector<int>{kMsgDeviceRecycling}, ui_.MessageNumbers());
+  EXPECT_EQ(0, fake_->exchanges());
+  EXPECT_EQ(0, ListDevices(backend_.functions, [](const char*) {}));
+}
+
+TEST_F(LibftdiBackendTest, DownloadsTheSampleLogByteForByte) {
+  sim::MeterConfig meter = SampleMeter();
+  ASSERT_TRUE(ReadUlgFile(SQ71_TEST_DATA_DIR "/sample.ulg", &meter.log).ok());
+  const LogImage expected = meter.log;
+  Plug(meter);
+  Download();
+  EXPECT_EQ(std::vector<int>{kMsgTransferComplete}, ui_.MessageNumbers());
+  EXPECT_TRUE(image_ == expected);
+  EXPECT_FALSE(device_->is_open());
+}
+
+TEST_F(LibftdiBackendTest, ErasesTheMeterLog) {
+  Plug(SampleMeter());
+  EraseMeterLog(device_.get(), ui_);
+  EXPECT_EQ(std::vector<int>{kMsgLogErased}, ui_.MessageNumbers());
+  EXPECT_EQ(1, fake_->erases());
+  EXPECT_EQ(kEndMarker, RecordAt(fake_->meter_log(), 0)[0]);
+}
+
+// A reply cut short mid-download: the read gives what came once its time-out
+// has run out, successfully, and the program's handshake error follows.
+TEST_F(LibftdiBackendTest, ShortReplyMidDownloadStopsWithTheRecordsBeforeIt) {
+  sim::MeterConfig meter = SampleMeter();
+  meter.log = LogImage{};
+  for (int r = 0; r < kRecordCount; ++r) RecordAt(meter.log, r)[1] = static_cast<uint8_t>(r + 1);
+  meter.faults.push_back({sim::FaultWhen::kRecord, 300, sim::FaultAction::kShortReply, 40});
+  const LogImage expected = meter.log;
+  Plug(meter);
+  Download();
+  EXPECT_EQ(std::vector<int>{kMsgHandshake}, ui_.MessageNumbers());
+  EXPECT_EQ(40u, device_->bytes_read());
+  EXPECT_EQ(0, std::memcmp(image_.data(), expected.data(), 300 * kRecordSize));
+  EXPECT_EQ(kEndMarker, RecordAt(image_, 300)[rec::kStatus]);
+}
+
+// Pulling the cable mid-download: libusb reports the device gone, the read
+// fails as a driver I/O error, and the program's handshake error follows.
+TEST_F(LibftdiBackendTest, UnplugMidDownloadIsAnIoErrorAndAHandshakeError) {
+  sim::MeterConfig meter = SampleMeter();
+  meter.log = LogImage{};
+  for (int r = 0; r < kRecordCount; ++r) RecordAt(meter.log, r)[1] = 1;
+  Plug(meter);
+  fake_->UnplugAtExchange(301);
+  Download();
+  EXPECT_EQ(std::vector<int>{kMsgHandshake}, ui_.MessageNumbers());
+  EXPECT_EQ(LibftdiError::kGone, LibftdiLastError().kind) << LibftdiLastError().text;
+  EXPECT_EQ(1, RecordAt(image_, 299)[1]);
+  EXPECT_EQ(kEndMarker, RecordAt(image_, 300)[rec::kStatus]);
+  EXPECT_FALSE(device_->is_open());
+}
+
+}  // namespace
+}  // namespace sq71
