@@ -30,6 +30,16 @@ void Win32MainWindowUi::StartTransferTimer() { SetTimer(Window(), TRANSFER_TIMER
 
 void Win32MainWindowUi::KillTransferTimer() { KillTimer(Window(), TRANSFER_TIMER_ID); }
 
+// Keys, clicks, posted commands and messages sent from elsewhere. Not paint:
+// the download's own progress keeps raising it, and it is served between
+// ticks anyway. Not mouse moves either, which would slow the download for a
+// pointer merely passing over the window.
+bool Win32MainWindowUi::InputPending() {
+  const DWORD waiting =
+      QS_KEY | QS_MOUSEBUTTON | QS_POSTMESSAGE | QS_ALLPOSTMESSAGE | QS_SENDMESSAGE | QS_HOTKEY;
+  return HIWORD(GetQueueStatus(waiting)) != 0;
+}
+
 MainWindowUi& MainUi() {
   static Win32MainWindowUi ui;
   return ui;

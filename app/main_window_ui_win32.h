@@ -22,6 +22,7 @@ class Win32MainWindowUi : public MainWindowUi {
   void Invalidate(bool erase) override;
   void StartTransferTimer() override;
   void KillTransferTimer() override;
+  bool InputPending() override;
 
  private:
   HWND Window() const;

@@ -13,6 +13,8 @@ bool IdentifyDevice(const D2xxFunctions& d2xx, int index, const DeviceNameSink& 
   UsbDevice device(d2xx);
   bool answered = false;
   if (device.Configure(index, 115200, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE) == FT_OK) {
+    // Best effort: a driver that refuses is only slower.
+    device.SetLatencyTimer(kLatencyTimerMs);
     device.CheckEepromIdentity();
     if (!device.identity_changed()) {
       device.SetTimeouts(kIdentifyReadTimeoutMs, kIdentifyWriteTimeoutMs);

@@ -24,6 +24,8 @@ void EraseMeterLog(UsbDevice* device, Messages& ui) {
     ui.ShowMessage(kMsgUsbPortError, MessageStyle::kError);
     return;
   }
+  // Best effort: a driver that refuses is only slower.
+  device->SetLatencyTimer(kLatencyTimerMs);
   device->CheckEepromIdentity();
   if (device->identity_changed()) {
     device->Close();

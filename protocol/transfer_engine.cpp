@@ -29,6 +29,8 @@ void TransferEngine::StartTransfer(UsbDevice* device) {
     ui_.ShowMessage(kMsgUsbPortError, MessageStyle::kError);
     return;
   }
+  // Best effort: a driver that refuses is only slower.
+  device->SetLatencyTimer(kLatencyTimerMs);
   device->CheckEepromIdentity();
   if (device->identity_changed()) {
     device->Close();
@@ -57,7 +59,18 @@ void TransferEngine::TransferTick(UsbDevice* device) {
     return;
   }
   state_.busy = 1;
+  const auto slice_end = std::chrono::steady_clock::now() + slice_;
+  while (FetchRecord(device) && !ui_.InputPending() &&
+         std::chrono::steady_clock::now() < slice_end) {
+  }
+  state_.busy = 0;
+  if (state_.reading == 0) {
+    ui_.Invalidate(false);
+    device->Close();
+  }
+}
 
+bool TransferEngine::FetchRecord(UsbDevice* device) {
   bool failed = false;
   if (state_.next_record < state_.total) {
     uint8_t request[kReadRequestSize];
@@ -119,12 +132,7 @@ void TransferEngine::TransferTick(UsbDevice* device) {
       ui_.Invalidate(true);
     }
   }
-
-  state_.busy = 0;
-  if (state_.reading == 0) {
-    ui_.Invalidate(false);
-    device->Close();
-  }
+  return state_.reading != 0;
 }
 
 void TransferEngine::StopForLoad(UsbDevice* device) {

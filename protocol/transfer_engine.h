@@ -1,9 +1,12 @@
 // The log download: Read prepares device 0 and arms the transfer timer, and
-// every tick of that timer fetches one 64-byte log record into the log image,
-// so the window stays responsive and the progress bar grows between ticks.
+// every tick of that timer fetches 64-byte log records into the log image:
+// one, then more while nobody waits on the window, for up to a time slice,
+// so the wire rather than the timer's period sets the pace while the window
+// stays responsive and the progress bar grows between ticks.
 #ifndef SQ71_PROTOCOL_TRANSFER_ENGINE_H
 #define SQ71_PROTOCOL_TRANSFER_ENGINE_H
 
+#include <chrono>
 #include <cstdint>
 
 #include "log/log_image.h"
@@ -17,6 +20,10 @@ namespace sq71 {
 constexpr int kTransferTotal = kRecordCount;
 // Time-outs of one read-record exchange, in milliseconds.
 constexpr uint32_t kTransferTimeoutMs = 1000;
+// How long one tick may go on fetching records while no input waits: short
+// enough that a click is served at once, long enough to span a 10-16 ms
+// system timer period.
+constexpr std::chrono::milliseconds kTransferSlice{15};
 
 // The engine works on state, image and window it does not own: the shell
 // keeps them as its globals (the paint handler reads the state, the file
@@ -38,9 +45,15 @@ class TransferEngine {
   void StartTransfer(UsbDevice* device);
 
   // One timer tick: one request out, one 72-byte reply in, one record
-  // stored. Returns at once when no download runs or when called again from
-  // inside a message box that the running tick shows.
+  // stored; then the next record, and so on, until the download ends, the
+  // UI reports input waiting, or the time slice is used up. Returns at once
+  // when no download runs or when called again from inside a message box
+  // that the running tick shows. A caller with no window to serve (the
+  // command line) calls it in a loop while state().reading.
   void TransferTick(UsbDevice* device);
+
+  // For tests: a slice long enough that only InputPending() ends a tick.
+  void set_time_slice(std::chrono::milliseconds slice) { slice_ = slice; }
 
   // Kills the transfer timer and clears the reading flag. The device is left
   // as it is (shut-down does not wait for it).
@@ -61,10 +74,14 @@ class TransferEngine {
   const TransferState& state() const { return state_; }
 
  private:
+  // One exchange of a tick; returns whether the download goes on.
+  bool FetchRecord(UsbDevice* device);
+
   TransferState& state_;
   LogImage& image_;
   MainWindowUi& ui_;
   bool view_redrawn_ = false;
+  std::chrono::milliseconds slice_ = kTransferSlice;
 };
 
 }  // namespace sq71

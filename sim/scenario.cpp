@@ -95,6 +95,16 @@ class Parser {
         return Fail("latency_ms must be a number from 2 to 255, not '" + value + "'");
       }
       scenario_->latency_ms = static_cast<int>(n);
+    } else if (key == "latency_timer") {
+      if (value != "settable" && value != "fixed") {
+        return Fail("latency_timer must be settable or fixed, not '" + value + "'");
+      }
+      scenario_->latency_settable = value == "settable";
+    } else if (key == "erase_ms") {
+      if (!ParseNumber(value, 0, 600000, &n)) {
+        return Fail("erase_ms must be a number from 0 to 600000, not '" + value + "'");
+      }
+      scenario_->erase_ms = static_cast<int>(n);
     } else if (key == "trace") {
       if (value.empty()) return Fail("trace needs a file name");
       scenario_->trace_path = Resolve(base_dir_, value);
@@ -177,7 +187,8 @@ class Parser {
       d.identify_reply_open = static_cast<uint8_t>(n);
     } else if (key == "fault") {
       return FaultLine(value, d);
-    } else if (key == "timing" || key == "latency_ms" || key == "trace") {
+    } else if (key == "timing" || key == "latency_ms" || key == "latency_timer" ||
+               key == "erase_ms" || key == "trace") {
       return Fail("'" + key + "' must come before the first [device] section");
     } else {
       return Fail("unknown key '" + key + "'");
@@ -227,9 +238,13 @@ class Parser {
         f.value = static_cast<int>(n);
         ++words;
       }
-    } else if (action == "record_number" || action == "delay") {
-      f.action = action == "delay" ? FaultAction::kDelay : FaultAction::kRecordNumber;
-      const long high = action == "delay" ? 600000 : 65535;
+    } else if (action == "unplug") {
+      f.action = FaultAction::kUnplug;
+    } else if (action == "record_number" || action == "delay" || action == "late") {
+      f.action = action == "delay"  ? FaultAction::kDelay
+                 : action == "late" ? FaultAction::kLate
+                                    : FaultAction::kRecordNumber;
+      const long high = action == "record_number" ? 65535 : 600000;
       if (!has_value || !ParseNumber(w[i + 1], 0, high, &n)) {
         return Fail("fault: " + action + " needs a number from 0 to " + std::to_string(high));
       }
@@ -237,7 +252,8 @@ class Parser {
       ++words;
     } else {
       return Fail("fault: unknown action '" + action +
-                  "' (no_reply, short_reply, nak, bad_checksum, record_number, delay)");
+                  "' (no_reply, short_reply, nak, bad_checksum, record_number, delay, late, "
+                  "unplug)");
     }
     if (words != w.size()) return Fail("fault: unexpected '" + w[words] + "'");
     d.faults.push_back(f);

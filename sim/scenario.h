@@ -4,6 +4,8 @@
 //   # comment lines start with '#'
 //   timing = wire            # instant | wire        (global keys come first)
 //   latency_ms = 16          # 2..255
+//   latency_timer = settable # settable | fixed (FT_SetLatencyTimer refused)
+//   erase_ms = 1500          # how long the meter takes to erase (wire mode)
 //   trace = trace.txt        # relative paths are taken from the file's folder
 //
 //   [device]                 # one section per attached device, index 0 first
@@ -32,6 +34,8 @@ enum class Timing {
 struct Scenario {
   Timing timing = Timing::kWire;
   int latency_ms = 16;
+  bool latency_settable = true;
+  int erase_ms = 1500;
   std::string trace_path;  // empty: no trace file
   std::vector<MeterConfig> devices;
 };

@@ -8,15 +8,16 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <utility>
+
+#include "sim/ft232r_timing.h"
+#include "sim/precise_sleep.h"
 
 namespace sq71::sim {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using Time = Clock::time_point;
-using std::chrono::milliseconds;
 using std::chrono::nanoseconds;
 
 constexpr uint32_t kMeterBaud = 115200;
@@ -24,17 +25,9 @@ constexpr uint32_t kPowerOnBaud = 9600;
 // Older lines are dropped past this, so a long session cannot eat memory.
 constexpr std::size_t kMemoryTraceMax = 200000;
 
-struct RxByte {
-  uint8_t value;
-  Time arrive;   // at the chip
-  Time deliver;  // to the host
-  uint64_t packet;
-};
-
-// One attached device: the meter, the chip's line settings and the bytes on
-// their way back to the host.
+// One attached device: the meter, the chip's line settings and its timing.
 struct Port {
-  explicit Port(MeterConfig config) : meter(std::move(config)) {}
+  Port(MeterConfig config, bool wire) : meter(std::move(config)), timing(wire) {}
 
   SimulatedMeter meter;
   uintptr_t handle = 0;  // 0: not open
@@ -46,19 +39,19 @@ struct Port {
   bool dtr = false;
   uint32_t read_timeout_ms = 0;
   uint32_t write_timeout_ms = 0;
-  int latency_ms = 16;
-  Time tx_free{};     // when the request line is idle again
-  Time meter_free{};  // when the meter has sent its last reply
-  std::deque<RxByte> rx;
-  uint64_t packet_id = 0;
-  int packet_count = 0;  // bytes in the packet being filled
-  Time packet_start{};
+  Ft232rTiming timing;
+  // Pulled out: every call on its handle fails (FT_Close still gives the
+  // handle up), and the device is no longer listed or opened.
+  bool unplugged = false;
 };
 
 struct Bus {
   std::mutex mutex;
   Timing timing = Timing::kWire;
   int latency_ms = 16;
+  bool latency_settable = true;
+  int erase_ms = 0;
+  Time origin = Clock::now();  // the timing models' time 0
   std::vector<std::unique_ptr<Port>> ports;
   std::FILE* trace_file = nullptr;
   std::deque<std::string> trace;
@@ -118,11 +111,23 @@ Port* FindPort(Bus& bus, FT_HANDLE handle, int* index = nullptr) {
   return nullptr;
 }
 
-// A call on a handle that is not open: traced and refused.
-FT_STATUS BadHandle(Bus& bus, const char* call, FT_HANDLE handle) {
-  Trace(bus,
-        std::string(call) + " " + HandleText(handle) + " -> " + std::to_string(FT_INVALID_HANDLE));
-  return FT_INVALID_HANDLE;
+// The port of an open handle. A call on a handle that is not open, or on a
+// device that has been pulled out, is traced and refused (*refusal).
+Port* Lookup(Bus& bus, const char* call, FT_HANDLE handle, FT_STATUS* refusal,
+             int* index = nullptr) {
+  Port* p = FindPort(bus, handle, index);
+  *refusal = p == nullptr ? FT_INVALID_HANDLE : p->unplugged ? FT_IO_ERROR : FT_OK;
+  if (*refusal == FT_OK) return p;
+  Trace(bus, std::string(call) + " " + HandleText(handle) + " -> " + std::to_string(*refusal));
+  return nullptr;
+}
+
+// The index-th device still plugged in.
+Port* PluggedPort(Bus& bus, int index) {
+  for (const std::unique_ptr<Port>& p : bus.ports) {
+    if (!p->unplugged && index-- == 0) return p.get();
+  }
+  return nullptr;
 }
 
 FT_STATUS Done(Bus& bus, const std::string& call, FT_STATUS status) {
@@ -130,30 +135,21 @@ FT_STATUS Done(Bus& bus, const std::string& call, FT_STATUS status) {
   return status;
 }
 
-// Puts one received byte into the chip's receive path and works out when the
-// host gets it: with the packet when 62 bytes have gathered, or when the
-// latency timer started by the packet's first byte runs out.
-void Receive(Bus& bus, Port& p, uint8_t value, Time arrive) {
-  if (bus.timing == Timing::kInstant) {
-    p.rx.push_back({value, arrive, arrive, 0});
-    return;
-  }
-  const nanoseconds latency = milliseconds(p.latency_ms);
-  if (p.packet_count > 0 && arrive >= p.packet_start + latency) p.packet_count = 0;
-  if (p.packet_count == 0) {
-    p.packet_start = arrive;
-    ++p.packet_id;
-  }
-  p.rx.push_back({value, arrive, p.packet_start + latency, p.packet_id});
-  if (++p.packet_count == kUsbPacketDataBytes) {
-    for (auto it = p.rx.rbegin(); it != p.rx.rend() && it->packet == p.packet_id; ++it) {
-      it->deliver = arrive;
-    }
-    p.packet_count = 0;
-  }
+Nanos Now(const Bus& bus) {
+  return std::chrono::duration_cast<nanoseconds>(Clock::now() - bus.origin).count();
 }
 
-void SendReply(Bus& bus, Port& p, int index, Time request_end, const MeterReply& reply) {
+// Lets the caller's call last until `t` on the bus's timeline, without
+// holding the bus meanwhile. Ports may be gone afterwards.
+void WaitUntil(Bus& bus, std::unique_lock<std::mutex>& lock, Nanos t) {
+  if (t <= Now(bus)) return;
+  const Time wake = bus.origin + nanoseconds(t);
+  lock.unlock();
+  SleepUntil(wake);
+  lock.lock();
+}
+
+void SendReply(Bus& bus, Port& p, int index, Nanos request_end, const MeterReply& reply) {
   std::string line = "METER " + std::to_string(index) + " " + reply.request;
   if (reply.accepted) {
     line += reply.bytes.empty() ? ": no reply"
@@ -163,23 +159,12 @@ void SendReply(Bus& bus, Port& p, int index, Time request_end, const MeterReply&
   Trace(bus, line);
   if (reply.bytes.empty()) return;
 
-  const bool wire = bus.timing == Timing::kWire;
-  Time start = request_end + milliseconds(reply.delay_ms);
-  if (wire) start += nanoseconds(kMeterProcessingNs);
-  if (start < p.meter_free) start = p.meter_free;
-  const long long byte_ns = wire ? kByteTimeNs : 0;
-  for (std::size_t i = 0; i < reply.bytes.size(); ++i) {
-    Receive(bus, p, reply.bytes[i], start + nanoseconds(byte_ns * static_cast<long long>(i + 1)));
-  }
-  p.meter_free = start + nanoseconds(byte_ns * static_cast<long long>(reply.bytes.size()));
-}
-
-// The thread's sleep may wake early (by up to a millisecond under Wine); a
-// read must never return before its bytes or its time-out.
-void SleepUntil(Time wake) {
-  for (Time now = Clock::now(); now < wake; now = Clock::now()) {
-    std::this_thread::sleep_for(wake - now);
-  }
+  int delay_ms = reply.delay_ms;
+  // Erasing takes the meter a while; in instant mode nothing waits for it.
+  if (reply.erase && p.timing.wire()) delay_ms += bus.erase_ms;
+  // Late: after the read that waits for it has given up.
+  if (reply.late_ms >= 0) delay_ms += static_cast<int>(p.read_timeout_ms) + reply.late_ms;
+  p.timing.Reply(reply.bytes, request_end, delay_ms * kNanosPerMs);
 }
 
 bool LineUnderstood(const Port& p) {
@@ -201,10 +186,13 @@ void ConfigureBus(const Scenario& scenario) {
   std::lock_guard<std::mutex> lock(bus.mutex);
   bus.ports.clear();
   for (const MeterConfig& config : scenario.devices) {
-    bus.ports.push_back(std::make_unique<Port>(config));
+    bus.ports.push_back(std::make_unique<Port>(config, scenario.timing == Timing::kWire));
   }
   bus.timing = scenario.timing;
   bus.latency_ms = scenario.latency_ms;
+  bus.latency_settable = scenario.latency_settable;
+  bus.erase_ms = scenario.erase_ms;
+  bus.origin = Clock::now();
   bus.trace.clear();
   if (bus.trace_file != nullptr) std::fclose(bus.trace_file);
   bus.trace_file = nullptr;
@@ -281,30 +269,26 @@ void SetMemoryTrace(bool on) {
 
 FT_STATUS FT_API SimOpen(int index, FT_HANDLE* handle) {
   Bus& bus = TheBus();
-  std::lock_guard<std::mutex> lock(bus.mutex);
+  std::unique_lock<std::mutex> lock(bus.mutex);
   const std::string call = "FT_Open index=" + std::to_string(index);
   if (handle == nullptr) return Done(bus, call, FT_INVALID_PARAMETER);
   *handle = nullptr;
-  if (index < 0 || index >= static_cast<int>(bus.ports.size())) {
-    return Done(bus, call, FT_DEVICE_NOT_FOUND);
-  }
-  Port& p = *bus.ports[static_cast<std::size_t>(index)];
+  Port* p = PluggedPort(bus, index);
+  if (p == nullptr) return Done(bus, call, FT_DEVICE_NOT_FOUND);
   // Refused by the device, or already held by another handle.
-  if (p.meter.config().refuse_open || p.handle != 0) return Done(bus, call, FT_DEVICE_NOT_OPENED);
-  p.handle = bus.next_handle++;
-  p.baud = kPowerOnBaud;
-  p.word_length = FT_BITS_8;
-  p.stop_bits = FT_STOP_BITS_1;
-  p.parity = FT_PARITY_NONE;
-  p.flow = FT_FLOW_NONE;
-  p.read_timeout_ms = 0;
-  p.write_timeout_ms = 0;
-  p.latency_ms = bus.latency_ms;
-  p.rx.clear();
-  p.packet_count = 0;
-  p.tx_free = Clock::now();
-  *handle = reinterpret_cast<FT_HANDLE>(p.handle);
+  if (p->meter.config().refuse_open || p->handle != 0) return Done(bus, call, FT_DEVICE_NOT_OPENED);
+  p->handle = bus.next_handle++;
+  p->baud = kPowerOnBaud;
+  p->word_length = FT_BITS_8;
+  p->stop_bits = FT_STOP_BITS_1;
+  p->parity = FT_PARITY_NONE;
+  p->flow = FT_FLOW_NONE;
+  p->read_timeout_ms = 0;
+  p->write_timeout_ms = 0;
+  const Nanos done = p->timing.Open(Now(bus), bus.latency_ms);
+  *handle = reinterpret_cast<FT_HANDLE>(p->handle);
   Trace(bus, call + " -> 0 " + HandleText(*handle));
+  WaitUntil(bus, lock, done);
   return FT_OK;
 }
 
@@ -312,19 +296,25 @@ FT_STATUS FT_API SimClose(FT_HANDLE handle) {
   Bus& bus = TheBus();
   std::lock_guard<std::mutex> lock(bus.mutex);
   Port* p = FindPort(bus, handle);
-  if (p == nullptr) return BadHandle(bus, "FT_Close", handle);
+  if (p == nullptr) {
+    FT_STATUS refused;
+    Lookup(bus, "FT_Close", handle, &refused);
+    return refused;
+  }
+  // The handle is given up either way; a device that is gone says so.
+  const FT_STATUS status = p->unplugged ? FT_IO_ERROR : FT_OK;
   p->handle = 0;
-  p->rx.clear();
-  p->packet_count = 0;
-  return Done(bus, "FT_Close " + HandleText(handle), FT_OK);
+  p->timing.Open(Now(bus), bus.latency_ms);  // drops whatever was on its way
+  return Done(bus, "FT_Close " + HandleText(handle), status);
 }
 
 FT_STATUS FT_API SimWrite(FT_HANDLE handle, void* buffer, uint32_t count, uint32_t* written) {
   Bus& bus = TheBus();
-  std::lock_guard<std::mutex> lock(bus.mutex);
+  std::unique_lock<std::mutex> lock(bus.mutex);
   int index = 0;
-  Port* p = FindPort(bus, handle, &index);
-  if (p == nullptr) return BadHandle(bus, "FT_Write", handle);
+  FT_STATUS refused;
+  Port* p = Lookup(bus, "FT_Write", handle, &refused, &index);
+  if (p == nullptr) return refused;
   const std::string call = "FT_Write " + HandleText(handle) + " count=" + std::to_string(count);
   if (written == nullptr || (buffer == nullptr && count > 0)) {
     return Done(bus, call, FT_INVALID_PARAMETER);
@@ -334,90 +324,89 @@ FT_STATUS FT_API SimWrite(FT_HANDLE handle, void* buffer, uint32_t count, uint32
   const uint8_t* bytes = static_cast<const uint8_t*>(buffer);
   Trace(bus, "WRITE" + Hex(bytes, count));
 
-  const Time now = Clock::now();
-  Time end = now;
-  if (bus.timing == Timing::kWire) {
-    const Time start = p->tx_free > now ? p->tx_free : now;
-    end = start + nanoseconds(kByteTimeNs * static_cast<long long>(count));
-    p->tx_free = end;
-  }
+  Nanos request_end = 0;
+  const Nanos at_chip = p->timing.Write(Now(bus), count, &request_end);
   if (!LineUnderstood(*p)) {
     Trace(bus, "METER " + std::to_string(index) + " line at " + std::to_string(p->baud) +
                    " baud, bits " + std::to_string(p->word_length) + " stop " +
                    std::to_string(p->stop_bits) + " parity " + std::to_string(p->parity) +
                    ": bytes not understood");
-    return FT_OK;
+  } else {
+    for (const MeterReply& reply : p->meter.Receive(bytes, count)) {
+      SendReply(bus, *p, index, request_end, reply);
+      if (reply.unplug && !p->unplugged) {
+        p->unplugged = true;
+        Trace(bus, "UNPLUGGED device " + std::to_string(index));
+      }
+    }
   }
-  for (const MeterReply& reply : p->meter.Receive(bytes, count)) {
-    SendReply(bus, *p, index, end, reply);
-  }
+  WaitUntil(bus, lock, at_chip);
   return FT_OK;
 }
 
 FT_STATUS FT_API SimRead(FT_HANDLE handle, void* buffer, uint32_t wanted, uint32_t* returned) {
   Bus& bus = TheBus();
   std::unique_lock<std::mutex> lock(bus.mutex);
-  Port* p = FindPort(bus, handle);
-  if (p == nullptr) return BadHandle(bus, "FT_Read", handle);
+  FT_STATUS refused;
+  Port* p = Lookup(bus, "FT_Read", handle, &refused);
+  if (p == nullptr) return refused;
   const std::string call = "FT_Read " + HandleText(handle) + " wanted=" + std::to_string(wanted);
   if (returned == nullptr || (buffer == nullptr && wanted > 0)) {
     return Done(bus, call, FT_INVALID_PARAMETER);
   }
 
-  const Time now = Clock::now();
-  const Time never = Time::max();
-  const Time deadline = p->read_timeout_ms != 0 ? now + milliseconds(p->read_timeout_ms) : never;
-  const Time need = wanted == 0 ? now : p->rx.size() >= wanted ? p->rx[wanted - 1].deliver : never;
-  const bool more_coming = !p->rx.empty() && p->rx.back().deliver > now;
-  Time wake;
+  const Nanos now = Now(bus);
+  const Nanos deadline = p->read_timeout_ms != 0 ? now + p->read_timeout_ms * kNanosPerMs : kNever;
+  const Nanos need = p->timing.WhenHostHolds(wanted, now);
+  const Nanos all = p->timing.WhenAllDelivered(now);
+  Nanos wake;
   if (need <= deadline) {
     wake = need;
-  } else if (deadline == never) {
+  } else if (deadline == kNever) {
     // No time-out: wait for what is still coming, never for what is not.
-    wake = more_coming ? p->rx.back().deliver : now;
-  } else if (bus.timing == Timing::kInstant && !more_coming) {
+    wake = all;
+  } else if (!p->timing.wire() && all <= now) {
     wake = now;
   } else {
     wake = deadline;
   }
-  if (wake > now) {
-    lock.unlock();
-    SleepUntil(wake);
-    lock.lock();
-    p = FindPort(bus, handle);  // closed or reconfigured meanwhile?
-    if (p == nullptr) return BadHandle(bus, "FT_Read", handle);
-  }
+  WaitUntil(bus, lock, wake);
+  p = Lookup(bus, "FT_Read", handle, &refused);  // closed, pulled out or reconfigured meanwhile?
+  if (p == nullptr) return refused;
 
   uint8_t* out = static_cast<uint8_t*>(buffer);
-  uint32_t got = 0;
-  while (got < wanted && !p->rx.empty() && p->rx.front().deliver <= wake) {
-    out[got++] = p->rx.front().value;
-    p->rx.pop_front();
-  }
+  const uint32_t got = static_cast<uint32_t>(p->timing.Take(std::max(wake, now), out, wanted));
   *returned = got;
   Trace(bus, call + " -> 0 read=" + std::to_string(got));
   Trace(bus, "READ " + std::to_string(got) + Hex(out, got));
   return FT_OK;
 }
 
+// The calls below each cost one control request on the wire.
+
 FT_STATUS FT_API SimSetBaudRate(FT_HANDLE handle, uint32_t baud) {
   Bus& bus = TheBus();
-  std::lock_guard<std::mutex> lock(bus.mutex);
-  Port* p = FindPort(bus, handle);
-  if (p == nullptr) return BadHandle(bus, "FT_SetBaudRate", handle);
+  std::unique_lock<std::mutex> lock(bus.mutex);
+  FT_STATUS refused;
+  Port* p = Lookup(bus, "FT_SetBaudRate", handle, &refused);
+  if (p == nullptr) return refused;
   const std::string call = "FT_SetBaudRate " + HandleText(handle) + " " + std::to_string(baud);
   // The FT232R's divisors reach from 183 baud to 3 Mbaud.
   if (baud < 183 || baud > 3000000) return Done(bus, call, FT_INVALID_BAUD_RATE);
   p->baud = baud;
-  return Done(bus, call, FT_OK);
+  const Nanos done = p->timing.Control(Now(bus));
+  Done(bus, call, FT_OK);
+  WaitUntil(bus, lock, done);
+  return FT_OK;
 }
 
 FT_STATUS FT_API SimSetDataCharacteristics(FT_HANDLE handle, uint8_t word_length, uint8_t stop_bits,
                                            uint8_t parity) {
   Bus& bus = TheBus();
-  std::lock_guard<std::mutex> lock(bus.mutex);
-  Port* p = FindPort(bus, handle);
-  if (p == nullptr) return BadHandle(bus, "FT_SetDataCharacteristics", handle);
+  std::unique_lock<std::mutex> lock(bus.mutex);
+  FT_STATUS refused;
+  Port* p = Lookup(bus, "FT_SetDataCharacteristics", handle, &refused);
+  if (p == nullptr) return refused;
   const std::string call = "FT_SetDataCharacteristics " + HandleText(handle) + " " +
                            std::to_string(word_length) + " " + std::to_string(stop_bits) + " " +
                            std::to_string(parity);
@@ -428,66 +417,69 @@ FT_STATUS FT_API SimSetDataCharacteristics(FT_HANDLE handle, uint8_t word_length
   p->word_length = word_length;
   p->stop_bits = stop_bits;
   p->parity = parity;
-  return Done(bus, call, FT_OK);
+  const Nanos done = p->timing.Control(Now(bus));
+  Done(bus, call, FT_OK);
+  WaitUntil(bus, lock, done);
+  return FT_OK;
 }
 
 FT_STATUS FT_API SimSetFlowControl(FT_HANDLE handle, uint16_t flow, uint8_t xon, uint8_t xoff) {
   Bus& bus = TheBus();
-  std::lock_guard<std::mutex> lock(bus.mutex);
-  Port* p = FindPort(bus, handle);
-  if (p == nullptr) return BadHandle(bus, "FT_SetFlowControl", handle);
+  std::unique_lock<std::mutex> lock(bus.mutex);
+  FT_STATUS refused;
+  Port* p = Lookup(bus, "FT_SetFlowControl", handle, &refused);
+  if (p == nullptr) return refused;
   p->flow = flow;
-  return Done(bus,
-              "FT_SetFlowControl " + HandleText(handle) + " " + std::to_string(flow) + " " +
-                  std::to_string(xon) + " " + std::to_string(xoff),
-              FT_OK);
+  const Nanos done = p->timing.Control(Now(bus));
+  Done(bus,
+       "FT_SetFlowControl " + HandleText(handle) + " " + std::to_string(flow) + " " +
+           std::to_string(xon) + " " + std::to_string(xoff),
+       FT_OK);
+  WaitUntil(bus, lock, done);
+  return FT_OK;
 }
 
-FT_STATUS FT_API SimSetDtr(FT_HANDLE handle) {
+static FT_STATUS SetDtrLine(FT_HANDLE handle, bool on) {
   Bus& bus = TheBus();
-  std::lock_guard<std::mutex> lock(bus.mutex);
-  Port* p = FindPort(bus, handle);
-  if (p == nullptr) return BadHandle(bus, "FT_SetDtr", handle);
-  p->dtr = true;
-  return Done(bus, "FT_SetDtr " + HandleText(handle), FT_OK);
+  std::unique_lock<std::mutex> lock(bus.mutex);
+  const char* name = on ? "FT_SetDtr" : "FT_ClrDtr";
+  FT_STATUS refused;
+  Port* p = Lookup(bus, name, handle, &refused);
+  if (p == nullptr) return refused;
+  p->dtr = on;
+  const Nanos done = p->timing.Control(Now(bus));
+  Done(bus, std::string(name) + " " + HandleText(handle), FT_OK);
+  WaitUntil(bus, lock, done);
+  return FT_OK;
 }
 
-FT_STATUS FT_API SimClrDtr(FT_HANDLE handle) {
-  Bus& bus = TheBus();
-  std::lock_guard<std::mutex> lock(bus.mutex);
-  Port* p = FindPort(bus, handle);
-  if (p == nullptr) return BadHandle(bus, "FT_ClrDtr", handle);
-  p->dtr = false;
-  return Done(bus, "FT_ClrDtr " + HandleText(handle), FT_OK);
-}
+FT_STATUS FT_API SimSetDtr(FT_HANDLE handle) { return SetDtrLine(handle, true); }
+
+FT_STATUS FT_API SimClrDtr(FT_HANDLE handle) { return SetDtrLine(handle, false); }
 
 FT_STATUS FT_API SimPurge(FT_HANDLE handle, uint32_t mask) {
   Bus& bus = TheBus();
-  std::lock_guard<std::mutex> lock(bus.mutex);
-  Port* p = FindPort(bus, handle);
-  if (p == nullptr) return BadHandle(bus, "FT_Purge", handle);
-  if ((mask & FT_PURGE_RX) != 0) {
-    // What has reached the chip is dropped; bytes the meter is still sending
-    // arrive afterwards as usual, in packets of their own.
-    const Time now = Clock::now();
-    std::deque<RxByte> later;
-    for (const RxByte& b : p->rx) {
-      if (b.arrive > now) later.push_back(b);
-    }
-    p->rx.clear();
-    p->packet_count = 0;
-    for (const RxByte& b : later) Receive(bus, *p, b.value, b.arrive);
-  }
-  // Requests leave the chip as they are written, so a transmit purge finds
-  // nothing to drop.
-  return Done(bus, "FT_Purge " + HandleText(handle) + " mask=" + std::to_string(mask), FT_OK);
+  std::unique_lock<std::mutex> lock(bus.mutex);
+  FT_STATUS refused;
+  Port* p = Lookup(bus, "FT_Purge", handle, &refused);
+  if (p == nullptr) return refused;
+  // One request per direction. Requests leave the chip as they are written,
+  // so a transmit purge finds nothing to drop.
+  Nanos done = Now(bus);
+  if ((mask & FT_PURGE_RX) != 0) done = p->timing.PurgeReceive(done);
+  if ((mask & FT_PURGE_TX) != 0) done = p->timing.Control(done);
+  Done(bus, "FT_Purge " + HandleText(handle) + " mask=" + std::to_string(mask), FT_OK);
+  WaitUntil(bus, lock, done);
+  return FT_OK;
 }
 
 FT_STATUS FT_API SimSetTimeouts(FT_HANDLE handle, uint32_t read_ms, uint32_t write_ms) {
   Bus& bus = TheBus();
   std::lock_guard<std::mutex> lock(bus.mutex);
-  Port* p = FindPort(bus, handle);
-  if (p == nullptr) return BadHandle(bus, "FT_SetTimeouts", handle);
+  FT_STATUS refused;
+  Port* p = Lookup(bus, "FT_SetTimeouts", handle, &refused);
+  if (p == nullptr) return refused;
+  // Kept by the driver on the host: no request to the chip.
   p->read_timeout_ms = read_ms;
   p->write_timeout_ms = write_ms;
   return Done(bus,
@@ -516,7 +508,8 @@ FT_STATUS FT_API SimListDevices(void* arg1, void* arg2, uint32_t flags) {
   }
   if ((flags & FT_LIST_NUMBER_ONLY) == 0) return Done(bus, call, FT_NOT_SUPPORTED);
   if (arg1 == nullptr) return Done(bus, call, FT_INVALID_PARAMETER);
-  const uint32_t count = static_cast<uint32_t>(bus.ports.size());
+  uint32_t count = 0;
+  for (const std::unique_ptr<Port>& p : bus.ports) count += p->unplugged ? 0 : 1;
   std::memcpy(arg1, &count, sizeof(count));
   Trace(bus, std::string(call) + " -> 0 count=" + std::to_string(count));
   return FT_OK;
@@ -524,14 +517,21 @@ FT_STATUS FT_API SimListDevices(void* arg1, void* arg2, uint32_t flags) {
 
 FT_STATUS FT_API SimEE_Read(FT_HANDLE handle, FT_PROGRAM_DATA* data) {
   Bus& bus = TheBus();
-  std::lock_guard<std::mutex> lock(bus.mutex);
-  Port* p = FindPort(bus, handle);
-  if (p == nullptr) return BadHandle(bus, "FT_EE_Read", handle);
+  std::unique_lock<std::mutex> lock(bus.mutex);
+  FT_STATUS refused;
+  Port* p = Lookup(bus, "FT_EE_Read", handle, &refused);
+  if (p == nullptr) return refused;
   const std::string call = "FT_EE_Read " + HandleText(handle);
   if (data == nullptr || data->Signature1 != 0x00000000 || data->Signature2 != 0xFFFFFFFF) {
     return Done(bus, call, FT_INVALID_PARAMETER);
   }
-  if (p->meter.config().eeprom_read_fails) return Done(bus, call, FT_EEPROM_READ_FAILED);
+  // The driver reads the whole EEPROM word by word before it decodes it.
+  const Nanos done = p->timing.Control(Now(bus), kEepromWordReads);
+  if (p->meter.config().eeprom_read_fails) {
+    Done(bus, call, FT_EEPROM_READ_FAILED);
+    WaitUntil(bus, lock, done);
+    return FT_EEPROM_READ_FAILED;
+  }
   const EepromFields& e = p->meter.config().eeprom;
   // The caller's buffers are taken to have the usual sizes.
   data->VendorId = e.vendor_id;
@@ -570,30 +570,38 @@ FT_STATUS FT_API SimEE_Read(FT_HANDLE handle, FT_PROGRAM_DATA* data) {
                  std::to_string(e.invert_dtr) + " invert_rxd=" + std::to_string(e.invert_rxd) +
                  " invert_txd=" + std::to_string(e.invert_txd) +
                  " cbus4=" + std::to_string(e.cbus4));
+  WaitUntil(bus, lock, done);
   return FT_OK;
 }
 
 FT_STATUS FT_API SimSetLatencyTimer(FT_HANDLE handle, uint8_t ms) {
   Bus& bus = TheBus();
-  std::lock_guard<std::mutex> lock(bus.mutex);
-  Port* p = FindPort(bus, handle);
-  if (p == nullptr) return BadHandle(bus, "FT_SetLatencyTimer", handle);
+  std::unique_lock<std::mutex> lock(bus.mutex);
+  FT_STATUS refused;
+  Port* p = Lookup(bus, "FT_SetLatencyTimer", handle, &refused);
+  if (p == nullptr) return refused;
   const std::string call = "FT_SetLatencyTimer " + HandleText(handle) + " " + std::to_string(ms);
+  // A driver that keeps the chip's timer to itself.
+  if (!bus.latency_settable) return Done(bus, call, FT_NOT_SUPPORTED);
   if (ms < 2) return Done(bus, call, FT_INVALID_PARAMETER);
-  p->latency_ms = ms;
-  p->packet_count = 0;  // the next byte starts a packet under the new timer
-  return Done(bus, call, FT_OK);
+  const Nanos done = p->timing.SetLatency(Now(bus), ms);
+  Done(bus, call, FT_OK);
+  WaitUntil(bus, lock, done);
+  return FT_OK;
 }
 
 FT_STATUS FT_API SimGetLatencyTimer(FT_HANDLE handle, uint8_t* ms) {
   Bus& bus = TheBus();
-  std::lock_guard<std::mutex> lock(bus.mutex);
-  Port* p = FindPort(bus, handle);
-  if (p == nullptr) return BadHandle(bus, "FT_GetLatencyTimer", handle);
+  std::unique_lock<std::mutex> lock(bus.mutex);
+  FT_STATUS refused;
+  Port* p = Lookup(bus, "FT_GetLatencyTimer", handle, &refused);
+  if (p == nullptr) return refused;
   const std::string call = "FT_GetLatencyTimer " + HandleText(handle);
   if (ms == nullptr) return Done(bus, call, FT_INVALID_PARAMETER);
-  *ms = static_cast<uint8_t>(p->latency_ms);
-  Trace(bus, call + " -> 0 ms=" + std::to_string(p->latency_ms));
+  *ms = static_cast<uint8_t>(p->timing.latency_ms());
+  const Nanos done = p->timing.Control(Now(bus));
+  Trace(bus, call + " -> 0 ms=" + std::to_string(p->timing.latency_ms()));
+  WaitUntil(bus, lock, done);
   return FT_OK;
 }
 
@@ -613,6 +621,7 @@ const D2xxFunctions& SimD2xxFunctions() {
     t.SetTimeouts = SimSetTimeouts;
     t.ListDevices = SimListDevices;
     t.EE_Read = SimEE_Read;
+    t.SetLatencyTimer = SimSetLatencyTimer;
     return t;
   }();
   return table;

@@ -2,20 +2,17 @@
 // over one process-wide bus of simulated meters, each behind a model of an
 // FT232R chip.
 //
-// Timing. In instant mode a reply is there as soon as the request is written
-// and a read never waits for bytes that are not coming. In wire mode
-// everything happens on the wall clock: a byte takes 10 bits at 115200 baud
-// (86.8 us) each way; the meter starts its reply 0.5 ms after the last request
-// byte (plus any delay fault); the chip passes received bytes to the host in
-// USB packets of up to 62 data bytes, a packet leaving when it is full or
-// when the latency timer runs out, counted from the first byte put into the
-// empty packet; FT_Read returns when the wanted count has been delivered or
-// its read time-out has passed (FT_OK with fewer bytes). A read time-out of 0
-// waits as long as bytes are still coming, never for bytes that are not.
+// Timing: ft232r_timing.h models when things happen; in wire mode every call
+// lasts as long as the model says, on the wall clock. FT_Read returns when
+// the wanted count has been delivered or its read time-out has passed (FT_OK
+// with fewer bytes). A read time-out of 0 waits as long as bytes are still
+// coming, never for bytes that are not.
 //
 // The meter only understands its line at 115200 baud, 8 data bits, 1 stop
 // bit, no parity; FT_Open leaves the chip at 9600 baud, so an unconfigured
-// line gets no replies. A device is opened by one handle at a time.
+// line gets no replies. A device is opened by one handle at a time. A device
+// pulled out (the unplug fault) fails every call on its handle with
+// FT_IO_ERROR and is no longer listed or opened.
 //
 // Trace: one line per driver call, per frame written and read, and per
 // request the meter handles, e.g.
@@ -33,16 +30,11 @@
 #include <string>
 #include <vector>
 
+#include "sim/ft232r_timing.h"
 #include "sim/scenario.h"
 #include "usb/d2xx.h"
 
 namespace sq71::sim {
-
-// Byte time on the meter's line and the meter's own processing time, in
-// nanoseconds (wire mode only).
-constexpr long long kByteTimeNs = 10LL * 1000000000LL / 115200;  // 86,805 ns
-constexpr long long kMeterProcessingNs = 500000;
-constexpr int kUsbPacketDataBytes = 62;
 
 // Replaces the whole bus with the scenario's devices, timing and trace file.
 // Handles from before become invalid; the in-memory trace starts afresh.

@@ -51,6 +51,13 @@ std::string DescribeFault(const Fault& fault) {
     case FaultAction::kDelay:
       text.append(" delay");
       break;
+    case FaultAction::kLate:
+      text.append(" late");
+      break;
+    case FaultAction::kUnplug:
+      text.append(" unplug");
+      with_value = false;
+      break;
   }
   if (with_value) text.append(" ").append(std::to_string(fault.value));
   return text;
@@ -119,7 +126,7 @@ MeterReply SimulatedMeter::Answer(const uint8_t* frame, int n) {
   bool silent = false;
   bool nak = false;
   for (const Fault* f : faults) {
-    if (f->action == FaultAction::kNoReply) silent = true;
+    if (f->action == FaultAction::kNoReply || f->action == FaultAction::kUnplug) silent = true;
     if (f->action == FaultAction::kNak) nak = true;
   }
 
@@ -133,6 +140,7 @@ MeterReply SimulatedMeter::Answer(const uint8_t* frame, int n) {
         config_.log = LogImage{};
         WriteEndMarker(RecordAt(config_.log, 0));
         ++erases_;
+        reply.erase = true;
       }
       reply.bytes = {kAck};
       break;
@@ -165,6 +173,12 @@ MeterReply SimulatedMeter::Answer(const uint8_t* frame, int n) {
         break;
       case FaultAction::kDelay:
         reply.delay_ms += f->value;
+        break;
+      case FaultAction::kLate:
+        reply.late_ms = std::max(reply.late_ms, 0) + f->value;
+        break;
+      case FaultAction::kUnplug:
+        reply.unplug = true;
         break;
       case FaultAction::kShortReply:
         break;  // applied last, after every byte has its final value

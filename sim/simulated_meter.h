@@ -33,6 +33,9 @@ enum class FaultAction {
   kRecordNumber,  // the read-record reply names record `value` (and carries its
                   // data when value < 1024); the checksum stays right
   kDelay,         // the reply starts `value` ms late
+  kLate,          // the reply starts `value` ms after the read waiting for it gives up
+  kUnplug,        // the device is pulled out as the request comes: no reply, and
+                  // every later call on its handle fails
 };
 
 struct Fault {
@@ -85,6 +88,9 @@ struct MeterReply {
   bool accepted = false;            // a well-formed request the meter understood
   std::vector<uint8_t> bytes;       // empty: no reply
   int delay_ms = 0;                 // from delay faults
+  int late_ms = -1;                 // >= 0: after the reader's time-out, from a late fault
+  bool erase = false;               // an erase request the meter carried out
+  bool unplug = false;              // the device is pulled out
   std::vector<std::string> faults;  // the faults applied, described
 };
 

@@ -48,6 +48,10 @@ class MainWindowUi : public Messages, public ViewItem {
   virtual void StartTransferTimer() = 0;
   // Kills the transfer timer.
   virtual void KillTransferTimer() = 0;
+  // Whether the user is waiting on the window (a key, a click, a command in
+  // its queue), so a long-running tick should return and let it be served.
+  // A UI nobody waits on (the command line) keeps the default.
+  virtual bool InputPending() { return false; }
 };
 
 }  // namespace sq71

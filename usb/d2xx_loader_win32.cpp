@@ -36,6 +36,8 @@ bool BindD2xxFunctions(ExportLookup lookup, void* context, D2xxFunctions* functi
   ok &= Bind(lookup, context, "FT_SetTimeouts", &bound.SetTimeouts);
   ok &= Bind(lookup, context, "FT_ListDevices", &bound.ListDevices);
   ok &= Bind(lookup, context, "FT_EE_Read", &bound.EE_Read);
+  // Optional: a driver without it still serves, with the chip's own timer.
+  Bind(lookup, context, "FT_SetLatencyTimer", &bound.SetLatencyTimer);
   *functions = ok ? bound : D2xxFunctions{};
   return ok;
 }

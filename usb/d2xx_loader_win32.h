@@ -16,7 +16,8 @@ using ExportLookup = FARPROC (*)(void* context, const char* name);
 
 // Fills functions with every driver function through lookup. Returns false,
 // and leaves every entry null, when any one is missing: a half-bound table
-// would fail later, in the middle of a command.
+// would fail later, in the middle of a command. FT_SetLatencyTimer is the
+// exception: optional, its slot stays null when the library lacks it.
 bool BindD2xxFunctions(ExportLookup lookup, void* context, D2xxFunctions* functions);
 
 // Loads library_name and binds its functions. Returns the module, or null

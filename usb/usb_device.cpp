@@ -91,4 +91,10 @@ FT_STATUS UsbDevice::SetDtr(bool on) {
   return Store(on ? d2xx_.SetDtr(handle_) : d2xx_.ClrDtr(handle_));
 }
 
+FT_STATUS UsbDevice::SetLatencyTimer(uint8_t ms) {
+  if (!is_open()) return FT_OK;
+  if (d2xx_.SetLatencyTimer == nullptr) return FT_NOT_SUPPORTED;
+  return Store(d2xx_.SetLatencyTimer(handle_, ms));
+}
+
 }  // namespace sq71

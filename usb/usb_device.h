@@ -13,6 +13,10 @@ namespace sq71 {
 
 // The USB description the meter's chip must hold.
 constexpr char kExpectedDescription[] = "SQ-71 Meter";
+// The chip's latency timer while we talk to the meter: the last bytes of a
+// reply are held back until it runs out (16 ms by default), so the shortest
+// the chip allows.
+constexpr uint8_t kLatencyTimerMs = 2;
 
 class UsbDevice {
  public:
@@ -43,6 +47,9 @@ class UsbDevice {
   FT_STATUS SetFlowControl(uint16_t mode, uint8_t xon, uint8_t xoff);
   FT_STATUS SetTimeouts(uint32_t read_ms, uint32_t write_ms);
   FT_STATUS SetDtr(bool on);
+  // Optional in drivers: without FT_SetLatencyTimer this returns
+  // FT_NOT_SUPPORTED, calls nothing and leaves the last status alone.
+  FT_STATUS SetLatencyTimer(uint8_t ms);
   // Reads the chip's EEPROM and compares it with the meter's identity,
   // correcting the record (never the chip) and raising identity_changed()
   // for every difference. A failed read leaves the flag as it was.

@@ -582,5 +582,82 @@ TEST_F(MeterCommands, LongDownloadOnTheWireGrowsTheBarAndKeepsTheWindowResponsiv
   ExitNormally();
 }
 
+// The rows the Log Entries view shows of the sample log, as checked in.
+std::vector<std::string> SampleViewRows() {
+  std::ifstream in(BuildPaths().data_dir + "\\sample.view.txt", std::ios::binary);
+  std::vector<std::string> rows;
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    rows.push_back(line);
+  }
+  return rows;
+}
+
+class WireDownload : public MeterCommands {
+ protected:
+  std::vector<std::string> ViewRows() {
+    PostCommand(main_, IDM_VIEW);
+    HWND view = program_.WaitWindow(kDialogClass, "Log Entries");
+    if (view == nullptr) return {};
+    std::vector<std::string> rows = ListRows(GetDlgItem(view, IDC_ENTRY_LIST));
+    PressButton(view, IDOK);
+    WaitUntil([&] { return IsWindowEnabled(main_) != 0; });
+    return rows;
+  }
+
+  HWND WaitCompletion() {
+    HWND box = nullptr;
+    WaitUntil(
+        [&] {
+          box = program_.FindBox();
+          return box != nullptr && BoxText(box) == MessageText(kMsgTransferComplete);
+        },
+        60000);
+    return box;
+  }
+};
+
+TEST_F(WireDownload, SampleLogArrivesWholeWithTheLatencyTimerSetAfterConfigure) {
+  Start(folder_.WriteScenario("[device]\nlog = sample\n", "wire"));
+  PostCommand(main_, IDM_READ);
+  Dismiss(WaitCompletion());
+  EXPECT_EQ(SampleViewRows(), ViewRows());
+  const std::vector<std::string> trace = folder_.Trace();
+  const auto set = std::find_if(trace.begin(), trace.end(), [](const std::string& line) {
+    return line.rfind("FT_SetLatencyTimer", 0) == 0;
+  });
+  ASSERT_NE(trace.end(), set);
+  EXPECT_EQ(0u, set[-1].find("FT_SetFlowControl"));
+  EXPECT_NE(std::string::npos, set->find(" 2 -> 0"));
+  ExitNormally();
+}
+
+TEST_F(WireDownload, AboutOpenedAndClosedMidwayLosesNothing) {
+  // The meter dawdles over record 18, so About is asked for mid-download.
+  Start(folder_.WriteScenario("[device]\nlog = sample\nfault = record 18 delay 800\n", "wire"));
+  PostCommand(main_, IDM_READ);
+  ASSERT_TRUE(WaitUntil([&] { return !folder_.TraceStarting("METER 0 LR 18").empty(); }));
+  PostCommand(main_, IDM_ABOUT);
+  HWND about = program_.WaitWindow(kDialogClass, MessageText(kMsgAboutTitle));
+  ASSERT_NE(nullptr, about);
+  ASSERT_TRUE(PressButton(about, IDOK));
+  Dismiss(WaitCompletion());
+  EXPECT_EQ(SampleViewRows(), ViewRows());
+  EXPECT_EQ(37u, folder_.TraceStarting("READ 72 ").size()) << "each record asked for once";
+  ExitNormally();
+}
+
+TEST_F(WireDownload, UnpluggedMeterIsNoHandshakeAndKeepsTheRecordsThatCame) {
+  Start(folder_.WriteScenario("[device]\nlog = sample\nfault = record 10 unplug\n", "wire"));
+  PostCommand(main_, IDM_READ);
+  Dismiss(ExpectBox(kMsgHandshake, BoxIcon::kHand));
+  EXPECT_FALSE(ViewGreyed());
+  // Records 0 to 9 came; the log ends where they stop.
+  const std::vector<std::string> sample = SampleViewRows();
+  ASSERT_GE(sample.size(), 10u);
+  EXPECT_EQ(std::vector<std::string>(sample.begin(), sample.begin() + 10), ViewRows());
+  ExitNormally();
+}
+
 }  // namespace
 }  // namespace sq71::e2e

@@ -281,6 +281,16 @@ TEST(D2xxBinding, AnyMissingFunctionFailsAndLeavesTheTableEmpty) {
   }
 }
 
+TEST(D2xxBinding, LatencyTimerIsOptional) {
+  FakeLibrary library = FullLibrary();
+  D2xxFunctions f;
+  ASSERT_TRUE(BindD2xxFunctions(FakeLibrary::Lookup, &library, &f));
+  EXPECT_EQ(nullptr, f.SetLatencyTimer);
+  library.exports["FT_SetLatencyTimer"] = 0x9990;
+  ASSERT_TRUE(BindD2xxFunctions(FakeLibrary::Lookup, &library, &f));
+  EXPECT_EQ(0x9990u, Address(reinterpret_cast<void*>(f.SetLatencyTimer)));
+}
+
 TEST(D2xxBinding, LibraryThatCannotBeLoadedGivesNoModule) {
   D2xxFunctions f;
   EXPECT_EQ(nullptr, LoadD2xxLibrary("sq71-no-such-library.dll", &f));

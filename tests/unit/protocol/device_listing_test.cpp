@@ -68,6 +68,9 @@ TEST(DeviceListing, EachDeviceIsProbedThenConfiguredAndAskedWithShortTimeouts) {
   List();
   const std::vector<std::string> opens = TraceStarting("FT_Open");
   ASSERT_EQ(2u, opens.size()) << "a probe open, then the device object's own";
+  const std::vector<std::string> latency = TraceStarting("FT_SetLatencyTimer");
+  ASSERT_EQ(1u, latency.size());
+  EXPECT_NE(std::string::npos, latency[0].find(" 2 -> 0"));
   const std::vector<std::string> timeouts = TraceStarting("FT_SetTimeouts");
   ASSERT_EQ(1u, timeouts.size());
   EXPECT_NE(std::string::npos, timeouts[0].find("read=200 write=1000"));

@@ -91,6 +91,18 @@ TEST_F(LogEraseTest, ExchangeRunsOnDeviceZeroWithSevenSecondTimeoutsAndThenClose
   EXPECT_NE(std::string::npos, reads[0].find("wanted=1 "));
 }
 
+TEST_F(LogEraseTest, LatencyTimerIsSetRightAfterConfigure) {
+  AttachMeters({sim::MeterConfig()});
+  EraseMeterLog(&device_, ui_);
+  const std::vector<std::string> lines = sim::TraceLines();
+  const auto set = std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
+    return line.rfind("FT_SetLatencyTimer", 0) == 0;
+  });
+  ASSERT_NE(lines.end(), set);
+  EXPECT_EQ(0u, set[-1].find("FT_SetFlowControl"));
+  EXPECT_NE(std::string::npos, set->find(" 2 -> 0"));
+}
+
 TEST_F(LogEraseTest, NakOrSilenceIsNoHandshake) {
   for (FaultAction action : {FaultAction::kNak, FaultAction::kNoReply}) {
     SCOPED_TRACE(action == FaultAction::kNak ? "nak" : "silence");

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "ui/ui.h"
 #include "protocol/transfer_state.h"
+#include "ui/ui.h"
 
 namespace sq71::test {
 
@@ -55,6 +55,10 @@ class RecordingUi : public MainWindowUi {
     events.push_back("timer kill");
     timer_running = false;
   }
+  bool InputPending() override {
+    ++input_checks;
+    return input_waiting;
+  }
 
   std::vector<int> MessageNumbers() const {
     std::vector<int> numbers;
@@ -72,6 +76,10 @@ class RecordingUi : public MainWindowUi {
   bool view_enabled = false;  // greyed, as the menu starts
   bool timer_running = false;
   bool last_invalidate_erased = false;
+  // As if the user always had something waiting: one exchange a tick, so a
+  // test can watch the download record by record.
+  bool input_waiting = true;
+  int input_checks = 0;
   // Runs while a box is up, as its message loop would dispatch timer ticks.
   std::function<void()> while_box_up;
 

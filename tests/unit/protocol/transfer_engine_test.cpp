@@ -391,6 +391,55 @@ TEST_F(TransferEngineTest, TicksFromInsideATicksBoxAreTurnedAway) {
   }
 }
 
+// --- Pace -------------------------------------------------------------------
+
+TEST_F(TransferEngineTest, LatencyTimerGoesTo2MsRightAfterConfigureWhenTheDriverHasIt) {
+  Attach(LogWithEntries(2));
+  engine_.StartTransfer(&device_);
+  const std::vector<std::string> lines = sim::TraceLines();
+  const auto flow = std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
+    return line.rfind("FT_SetFlowControl", 0) == 0;
+  });
+  ASSERT_NE(lines.end(), flow);
+  ASSERT_NE(lines.end(), flow + 1);
+  EXPECT_EQ(0u, flow[1].find("FT_SetLatencyTimer handle="));
+  EXPECT_NE(std::string::npos, flow[1].find(" 2 -> 0"));
+
+  // A driver without the call downloads as before.
+  D2xxFunctions old_driver = sim::SimD2xxFunctions();
+  old_driver.SetLatencyTimer = nullptr;
+  UsbDevice device(old_driver);
+  const LogImage log = LogWithEntries(5);
+  Attach(log);
+  engine_.StartTransfer(&device);
+  for (int ticks = 0; ui_.timer_running && ticks < 100; ++ticks) engine_.TransferTick(&device);
+  EXPECT_EQ(std::vector<int>{kMsgTransferComplete}, ui_.MessageNumbers());
+  EXPECT_EQ(log, image_);
+  EXPECT_TRUE(TraceStarting("FT_SetLatencyTimer").empty());
+}
+
+TEST_F(TransferEngineTest, TickGoesOnWhileNoInputWaitsWithinItsSlice) {
+  const LogImage log = LogWithEntries(10);
+  Attach(log);
+  engine_.StartTransfer(&device_);
+  ui_.input_waiting = false;
+  engine_.set_time_slice(std::chrono::milliseconds(0));
+  engine_.TransferTick(&device_);
+  EXPECT_EQ(1, Exchanges()) << "a used-up slice ends the tick";
+
+  engine_.set_time_slice(std::chrono::hours(1));
+  ui_.input_waiting = true;
+  engine_.TransferTick(&device_);
+  EXPECT_EQ(2, Exchanges()) << "waiting input ends the tick";
+
+  ui_.input_waiting = false;
+  engine_.TransferTick(&device_);
+  EXPECT_EQ(11, Exchanges()) << "records 2 to 9 and the end marker in one tick";
+  EXPECT_EQ(std::vector<int>{kMsgTransferComplete}, ui_.MessageNumbers());
+  EXPECT_EQ(log, image_);
+  ExpectStopped();
+}
+
 TEST_F(TransferEngineTest, ReadAgainMidTransferRestartsAtRecordZeroWithAClearedImage) {
   Attach(LogWithEntries(50));
   engine_.StartTransfer(&device_);

@@ -31,6 +31,8 @@ TEST(Scenario, FullFile) {
       "# two meters on a slow timer\n"
       "timing = instant\n"
       "  latency_ms = 2  \n"
+      "latency_timer = fixed\n"
+      "erase_ms = 40\n"
       "trace = link_trace.txt\n"
       "\n"
       "[device]\n"
@@ -56,6 +58,8 @@ TEST(Scenario, FullFile) {
       "fault = erase nak\n"
       "fault = identify short_reply 4\n"
       "fault = record 9 short_reply\n"
+      "fault = record 11 late 250\n"
+      "fault = exchange 12 unplug\n"
       "[device]\n"
       "log = link_custom.ulg\n";
   Scenario s;
@@ -64,6 +68,8 @@ TEST(Scenario, FullFile) {
   ASSERT_TRUE(ParseScenario(text, dir, &s, &error)) << error;
   EXPECT_EQ(Timing::kInstant, s.timing);
   EXPECT_EQ(2, s.latency_ms);
+  EXPECT_FALSE(s.latency_settable);
+  EXPECT_EQ(40, s.erase_ms);
   EXPECT_EQ(dir + "/link_trace.txt", s.trace_path);
   ASSERT_EQ(2u, s.devices.size());
 
@@ -82,15 +88,17 @@ TEST(Scenario, FullFile) {
   EXPECT_EQ("A1B2C3", a.eeprom.serial_number);
   EXPECT_TRUE(a.refuse_open);
   EXPECT_TRUE(a.eeprom_read_fails);
-  ASSERT_EQ(7u, a.faults.size());
+  ASSERT_EQ(9u, a.faults.size());
   const char* described[] = {"record 5 no_reply",
                              "exchange 3 bad_checksum",
                              "record 3 record_number 5",
                              "record 7 delay 1500",
                              "erase nak",
                              "identify short_reply 4",
-                             "record 9 short_reply"};
-  for (int i = 0; i < 7; ++i) EXPECT_EQ(described[i], DescribeFault(a.faults[i]));
+                             "record 9 short_reply",
+                             "record 11 late 250",
+                             "exchange 12 unplug"};
+  for (int i = 0; i < 9; ++i) EXPECT_EQ(described[i], DescribeFault(a.faults[i]));
   EXPECT_EQ(FaultAction::kShortReply, a.faults[6].action);
   EXPECT_EQ(-1, a.faults[6].value);
 
@@ -110,6 +118,8 @@ TEST(Scenario, DefaultsAndEmptyText) {
   ASSERT_TRUE(ParseScenario("# nothing attached\n", "", &s, &error));
   EXPECT_EQ(Timing::kWire, s.timing);
   EXPECT_EQ(16, s.latency_ms);
+  EXPECT_TRUE(s.latency_settable);
+  EXPECT_EQ(1500, s.erase_ms);
   EXPECT_TRUE(s.trace_path.empty());
   EXPECT_TRUE(s.devices.empty());
 
@@ -144,6 +154,10 @@ TEST(Scenario, EachErrorNamesItsLine) {
       {"latency_ms = 1\n", "line 1: latency_ms must be a number from 2 to 255, not '1'"},
       {"latency_ms = 256\n", "line 1: latency_ms must be a number from 2 to 255, not '256'"},
       {"latency_ms = 16ms\n", "line 1: latency_ms must be a number from 2 to 255, not '16ms'"},
+      {"latency_timer = no\n", "line 1: latency_timer must be settable or fixed, not 'no'"},
+      {"erase_ms = -5\n", "line 1: erase_ms must be a number from 0 to 600000, not '-5'"},
+      {"[device]\nerase_ms = 5\n",
+       "line 2: 'erase_ms' must come before the first [device] section"},
       {"trace =\n", "line 1: trace needs a file name"},
       {"name = A\n", "line 1: 'name' belongs in a [device] section"},
       {"[meter]\n", "line 1: unknown section '[meter]' (only [device])"},
@@ -170,11 +184,13 @@ TEST(Scenario, EachErrorNamesItsLine) {
       {"[device]\nfault = record 5\n", "line 2: fault: missing action after '5'"},
       {"[device]\nfault = erase explode\n",
        "line 2: fault: unknown action 'explode' (no_reply, short_reply, nak, bad_checksum, "
-       "record_number, delay)"},
+       "record_number, delay, late, unplug)"},
       {"[device]\nfault = record 3 record_number\n",
        "line 2: fault: record_number needs a number from 0 to 65535"},
       {"[device]\nfault = record 3 delay soon\n",
        "line 2: fault: delay needs a number from 0 to 600000"},
+      {"[device]\nfault = record 3 late\n", "line 2: fault: late needs a number from 0 to 600000"},
+      {"[device]\nfault = record 3 unplug 2\n", "line 2: fault: unexpected '2'"},
       {"[device]\nfault = record 3 short_reply x\n",
        "line 2: fault: short_reply takes a byte count, not 'x'"},
       {"[device]\nfault = record 3 nak 5\n", "line 2: fault: unexpected '5'"},

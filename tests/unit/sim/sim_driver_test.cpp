@@ -266,6 +266,56 @@ TEST_F(SimDriverTest, DeviceFaultsAndHandles) {
   EXPECT_EQ(FT_OK, second.Close());
 }
 
+TEST_F(SimDriverTest, UnpluggedDeviceFailsEveryCallAndLeavesTheList) {
+  MeterConfig second = Meter();
+  second.name = "Second";
+  ConfigureBus(
+      Bus(Timing::kInstant, {Meter({{FaultWhen::kRecord, 3, FaultAction::kUnplug, -1}}), second}));
+  Connect();
+  EXPECT_EQ(ReadReplyVerdict::kGood, ReadRecord(device_, 2).verdict);
+  Exchange gone = ReadRecord(device_, 3);
+  EXPECT_EQ(FT_IO_ERROR, gone.status);
+  EXPECT_EQ(ReadReplyVerdict::kNoHandshake, gone.verdict);
+  EXPECT_EQ(FT_IO_ERROR, device_.PurgeReceive());
+  FT_PROGRAM_DATA data{};
+  data.Signature2 = 0xFFFFFFFF;
+  EXPECT_EQ(FT_IO_ERROR, SimD2xxFunctions().EE_Read(device_.handle(), &data));
+  EXPECT_EQ(FT_IO_ERROR, device_.Close());
+
+  uint32_t count = 0;
+  SimD2xxFunctions().ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY);
+  EXPECT_EQ(1u, count);
+  // Index 0 is now the meter that is still there.
+  Connect();
+  uint8_t request[kIdentifyRequestSize];
+  BuildIdentifyRequest(request);
+  device_.Write(request, kIdentifyRequestSize);
+  std::array<uint8_t, kIdentifyReplyMax> reply{};
+  device_.Read(reply.data(), kIdentifyReplyMax);
+  std::string name;
+  EXPECT_TRUE(TestIdentifyReply(device_.last_status(), device_.bytes_read(), reply.data(), &name));
+  EXPECT_EQ("Second", name);
+}
+
+TEST_F(SimDriverTest, LateReplyWaitsForTheNextReadUnlessPurged) {
+  ConfigureBus(Bus(Timing::kInstant, {Meter({{FaultWhen::kRecord, 1, FaultAction::kLate, 10},
+                                             {FaultWhen::kRecord, 2, FaultAction::kLate, 10}})}));
+  Connect(40);
+  EXPECT_EQ(0u, ReadRecord(device_, 1).count);  // gave up at 40 ms; the reply comes at 50
+  uint8_t reply[kReadReplySize] = {};
+  device_.Read(reply, kReadReplySize);
+  int number = -1;
+  EXPECT_EQ(ReadReplyVerdict::kGood,
+            TestReadReply(device_.last_status(), device_.bytes_read(), reply, &number));
+  EXPECT_EQ(1, number);
+
+  EXPECT_EQ(0u, ReadRecord(device_, 2).count);
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  Exchange next = ReadRecord(device_, 3);
+  EXPECT_EQ(ReadReplyVerdict::kGood, next.verdict);
+  EXPECT_EQ(3, next.number);
+}
+
 TEST_F(SimDriverTest, SeveralMetersAnswerWithTheirOwnNames) {
   MeterConfig a = Meter();
   a.name = "Zulu";
@@ -305,6 +355,15 @@ TEST_F(SimDriverTest, LatencyTimerPerOpenHandle) {
   ASSERT_EQ(FT_OK, device_.Open(0));
   EXPECT_EQ(FT_OK, SimGetLatencyTimer(device_.handle(), &ms));
   EXPECT_EQ(9, ms);  // back to the default on a new open
+  device_.Close();
+
+  // A driver that keeps the timer to itself.
+  s.latency_settable = false;
+  ConfigureBus(s);
+  ASSERT_EQ(FT_OK, device_.Open(0));
+  EXPECT_EQ(FT_NOT_SUPPORTED, SimSetLatencyTimer(device_.handle(), 2));
+  EXPECT_EQ(FT_OK, SimGetLatencyTimer(device_.handle(), &ms));
+  EXPECT_EQ(9, ms);
 }
 
 // Wire timing: only lower bounds, which cannot flake.
