@@ -27,7 +27,7 @@ class TerminalUi : public MainWindowUi {
   void KillTransferTimer() override { timer_armed_ = false; }
   // Nobody waits on a terminal but for Ctrl-C: a tick stops at the next
   // exchange only when it has come.
-  virtual bool InputPending();
+  bool InputPending() override;
 
   bool timer_armed() const { return timer_armed_; }
   // The last error message shown, -1 when none.

@@ -496,8 +496,11 @@ FT_STATUS FT_API SimListDevices(void* arg1, void* arg2, uint32_t flags) {
   // The count, and one device's serial number by index; nothing else.
   if ((flags & FT_LIST_BY_INDEX) != 0 && (flags & FT_OPEN_BY_SERIAL_NUMBER) != 0) {
     const uintptr_t index = reinterpret_cast<uintptr_t>(arg1);
-    if (arg2 == nullptr || index >= bus.ports.size()) return Done(bus, call, FT_DEVICE_NOT_FOUND);
-    const std::string& serial = bus.ports[index]->meter.config().eeprom.serial_number;
+    // Indexed as FT_Open counts: an unplugged device is gone.
+    const Port* port =
+        index < bus.ports.size() ? PluggedPort(bus, static_cast<int>(index)) : nullptr;
+    if (arg2 == nullptr || port == nullptr) return Done(bus, call, FT_DEVICE_NOT_FOUND);
+    const std::string& serial = port->meter.config().eeprom.serial_number;
     char* out = static_cast<char*>(arg2);
     // The driver's serial-number buffer is 16 characters with its NUL.
     const std::size_t n = std::min<std::size_t>(serial.size(), 15);
