@@ -31,6 +31,10 @@ open_bytes = 0xC3
 fault = record 7 no_reply
 [device]
 description = Recycled Chip
+[device]
+name = Pulled Meter
+serial_number = CD710004
+fault = record 12 unplug
 ")
 set(ENV{SQ71_SIM} "${prefix}${WORK}/scenario.txt")
 
@@ -64,7 +68,8 @@ endfunction()
 
 sq71(devices)
 expect_status(0 devices)
-if(NOT out STREQUAL "0\tSQ-71 Meter\tCD710001\n1\tFaulty Meter\tCD710002\n2 meters found\n")
+if(NOT out STREQUAL
+   "0\tSQ-71 Meter\tCD710001\n1\tFaulty Meter\tCD710002\n3\tPulled Meter\tCD710004\n3 meters found\n")
   fail("devices printed:\n${out}")
 endif()
 
@@ -106,6 +111,19 @@ if(NOT err MATCHES "^sq71: read: device 2 \\(d2xx, CD710001\\): The device has b
 endif()
 if(EXISTS ${WORK}/c.ulg)
   fail("a refused device's read wrote c.ulg")
+endif()
+
+# A meter unplugged mid-download: the driver's I/O error ends the read like
+# a silent meter, and --keep-partial keeps exactly the records that came.
+sq71(read -d 3 -o d.ulg --keep-partial -q)
+expect_status(1 read -d 3 --keep-partial)
+if(NOT err MATCHES "record 12: Error - Handshake not received")
+  fail("read -d 3 said: ${err}")
+endif()
+file(READ ${WORK}/d.ulg kept HEX LIMIT 832)
+file(READ ${DATA}/sample.ulg sample HEX LIMIT 768)
+if(NOT kept STREQUAL "${sample}${end_marker}")
+  fail("d.ulg is not the first 12 records followed by an end marker")
 endif()
 
 # Without a terminal nothing reaches the driver, not even an FT_Open.
