@@ -17,12 +17,8 @@ const Loaded& TheLibrary() {
   static std::once_flag once;
   static Loaded loaded;
   std::call_once(once, [] {
+    // The loader binds FT_SetLatencyTimer too, where the driver has it.
     loaded.module = LoadD2xxLibrary(kD2xxLibraryName, &loaded.functions);
-    if (loaded.module != nullptr && loaded.functions.SetLatencyTimer == nullptr) {
-      // Optional: older drivers may lack it, and the chip then keeps its own.
-      loaded.functions.SetLatencyTimer = reinterpret_cast<FT_SetLatencyTimerFn>(
-          reinterpret_cast<void*>(GetProcAddress(loaded.module, "FT_SetLatencyTimer")));
-    }
   });
   return loaded;
 }

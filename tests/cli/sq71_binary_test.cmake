@@ -1,8 +1,8 @@
 # The sq71 program itself against the stand-in of FTDI's library, found by
 # name as the real one is (libftd2xx.so through LD_LIBRARY_PATH natively,
 # Ftd2xx.dll through WINEPATH under Wine): devices, read byte for byte, a
-# fault mid-download with and without --keep-partial, an identity mismatch,
-# and erase with and without a terminal to confirm on.
+# fault mid-download with and without --keep-partial, an unplugged meter, an
+# identity mismatch, and erase with and without a terminal to confirm on.
 #
 # cmake -DSQ71=... -DRUNNER=... -DSTANDIN=... -DDATA=... -DWORK=... -DWINDOWS=ON|OFF -P this
 cmake_minimum_required(VERSION 3.20)

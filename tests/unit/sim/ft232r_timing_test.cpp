@@ -14,7 +14,6 @@ constexpr Nanos kMs = kNanosPerMs;
 // The k-th reply byte (from 1) reaches the chip at 4,194,440 + k * 86,805 ns
 // in the exchange below: the request reaches the chip at 3 ms, its 8 bytes
 // take 694,440 ns on the line, the meter thinks for 0.5 ms.
-constexpr Nanos kReplyStart = 3 * kMs + 8 * kByteTimeNs + kMeterProcessingNs;
 
 // Open at 0 (reset done at 1 ms, the timer starts then), purge both ways as
 // the program does before each request, write the 8-byte request, and the
