@@ -17,6 +17,11 @@ namespace sq71 {
 // or lacks one of the functions every command needs.
 bool MakeD2xxBackend(Backend* out, std::string* error);
 
+// Loads the platform's library by name and binds its functions; false with
+// the reason in *error when that fails. One per platform (d2xx_backend_win32,
+// d2xx_dlopen_posix); MakeD2xxBackend calls it once.
+bool LoadD2xxDriver(D2xxFunctions* functions, std::string* error);
+
 // The serial number the driver lists for device `index` (without opening
 // it), or "" when it lists none.
 std::string D2xxSerialNumber(const D2xxFunctions& d2xx, int index);

@@ -221,12 +221,10 @@ TEST_F(UiWindow, InvalidateMarksTheClientAreaForRepaint) {
 // wrong name shows up.
 struct FakeLibrary {
   std::map<std::string, uintptr_t> exports;
-  static FARPROC Lookup(void* context, const char* name) {
+  static void* Lookup(void* context, const char* name) {
     auto* self = static_cast<FakeLibrary*>(context);
     auto it = self->exports.find(name);
-    return it == self->exports.end()
-               ? nullptr
-               : reinterpret_cast<FARPROC>(reinterpret_cast<void*>(it->second));
+    return it == self->exports.end() ? nullptr : reinterpret_cast<void*>(it->second);
   }
 };
 
