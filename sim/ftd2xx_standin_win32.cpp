@@ -92,3 +92,7 @@ SQ71_EXPORT FT_STATUS FT_API FT_GetLatencyTimer(FT_HANDLE handle, uint8_t* ms) {
   EnsureBus();
   return sq71::sim::SimGetLatencyTimer(handle, ms);
 }
+SQ71_EXPORT FT_STATUS FT_API FT_GetQueueStatus(FT_HANDLE handle, uint32_t* rx_bytes) {
+  EnsureBus();
+  return sq71::sim::SimGetQueueStatus(handle, rx_bytes);
+}

@@ -608,6 +608,21 @@ FT_STATUS FT_API SimGetLatencyTimer(FT_HANDLE handle, uint8_t* ms) {
   return FT_OK;
 }
 
+// The driver keeps its receive queue on the host: an FT232R's driver answers
+// from its own buffer, without a request to the chip, so this one is free.
+FT_STATUS FT_API SimGetQueueStatus(FT_HANDLE handle, uint32_t* rx_bytes) {
+  Bus& bus = TheBus();
+  std::lock_guard<std::mutex> lock(bus.mutex);
+  FT_STATUS refused;
+  Port* p = Lookup(bus, "FT_GetQueueStatus", handle, &refused);
+  if (p == nullptr) return refused;
+  const std::string call = "FT_GetQueueStatus " + HandleText(handle);
+  if (rx_bytes == nullptr) return Done(bus, call, FT_INVALID_PARAMETER);
+  *rx_bytes = static_cast<uint32_t>(p->timing.HostHolds(Now(bus)));
+  Trace(bus, call + " -> 0 rx=" + std::to_string(*rx_bytes));
+  return FT_OK;
+}
+
 const D2xxFunctions& SimD2xxFunctions() {
   static const D2xxFunctions table = [] {
     D2xxFunctions t;
@@ -625,6 +640,7 @@ const D2xxFunctions& SimD2xxFunctions() {
     t.ListDevices = SimListDevices;
     t.EE_Read = SimEE_Read;
     t.SetLatencyTimer = SimSetLatencyTimer;
+    t.GetQueueStatus = SimGetQueueStatus;
     return t;
   }();
   return table;

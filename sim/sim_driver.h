@@ -77,6 +77,7 @@ FT_STATUS FT_API SimListDevices(void* arg1, void* arg2, uint32_t flags);
 FT_STATUS FT_API SimEE_Read(FT_HANDLE handle, FT_PROGRAM_DATA* data);
 FT_STATUS FT_API SimSetLatencyTimer(FT_HANDLE handle, uint8_t ms);
 FT_STATUS FT_API SimGetLatencyTimer(FT_HANDLE handle, uint8_t* ms);
+FT_STATUS FT_API SimGetQueueStatus(FT_HANDLE handle, uint32_t* rx_bytes);
 
 }  // namespace sq71::sim
 
