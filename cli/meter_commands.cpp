@@ -26,6 +26,10 @@ namespace {
 using Args = std::vector<std::string>;
 using Clock = std::chrono::steady_clock;
 
+// How often sq71 read asks again for a record whose exchange failed.
+constexpr int kDefaultRetries = 2;
+constexpr int kMaxRetries = 100;
+
 int Usage(const char* command, const std::string& what, std::ostream& err) {
   err << "sq71: " << command << ": " << what << " (see 'sq71 help " << command << "')\n";
   return kExitUsage;
@@ -147,12 +151,18 @@ std::string DefaultLogName() {
   return name;
 }
 
+// ", 2 retries" when failed exchanges were asked again, else nothing.
+std::string RetriesText(int retries) {
+  if (retries == 0) return "";
+  return ", " + std::to_string(retries) + (retries == 1 ? " retry" : " retries");
+}
+
 // The one-line bar on a terminal, redrawn at most four times a second.
 class ProgressBar {
  public:
   ProgressBar(std::ostream& err, bool on) : err_(err), on_(on), start_(Clock::now()) {}
 
-  void Update(const TransferState& state) {
+  void Update(const TransferState& state, int retries) {
     if (!on_) return;
     const Clock::time_point now = Clock::now();
     if (drawn_ && now - last_ < std::chrono::milliseconds(250)) return;
@@ -170,11 +180,11 @@ class ProgressBar {
       const int s = static_cast<int>((total - done) / rate + 0.5);
       std::snprintf(left, sizeof(left), "%d:%02d", s / 60, s % 60);
     }
-    char line[160];
-    std::snprintf(line, sizeof(line),
-                  "[%.*s%.*s] %4d/%d records, %d entries, %.0f records/s, %s left", filled,
-                  "##############################", kWidth - filled,
-                  "------------------------------", done, total, done, rate, left);
+    char line[192];
+    std::snprintf(
+        line, sizeof(line), "[%.*s%.*s] %4d/%d records, %d entries, %.0f records/s, %s left%s",
+        filled, "##############################", kWidth - filled, "------------------------------",
+        done, total, done, rate, left, RetriesText(retries).c_str());
     err_ << "\r" << line << "\x1b[K" << std::flush;
   }
 
@@ -229,16 +239,33 @@ int RunReadCommand(const Args& args, CommandIo& io) {
   DeviceChoice choice;
   std::string ulg;
   std::string csv;
+  std::string resume;
   bool keep_partial = false;
   bool quiet = false;
+  ExchangePolicy policy;
+  // Ours to choose, unlike the program's: purge only when something is there,
+  // and ride out a glitch.
+  policy.purge_every_request = false;
+  policy.retries = kDefaultRetries;
   app.add_option("-o,--output", ulg);
   app.add_option("--csv", csv);
   app.add_flag("--keep-partial", keep_partial);
+  app.add_option("--retries", policy.retries)->check(CLI::Range(0, kMaxRetries));
+  app.add_option("--resume", resume);
   AddDeviceOptions(app, &choice, &quiet);
   int status = kExitOk;
   if (!Parse(app, args, "read", &choice, io.err, &status)) return status;
+  if (ulg.empty()) ulg = resume;
   if (!csv.empty() && csv == ulg)
     return Usage("read", "the CSV file would replace the log", io.err);
+
+  // A resumed download starts from the partial log's end marker.
+  LogImage image{};
+  int from = 0;
+  if (!resume.empty()) {
+    if (!ReadLogFile(resume, &image, io.err)) return kExitFailure;
+    from = EntryCount(image, nullptr);
+  }
 
   Backend backend;
   if (!ChooseBackend("read", choice, &backend, io.err)) return kExitFailure;
@@ -250,9 +277,8 @@ int RunReadCommand(const Args& args, CommandIo& io) {
   const D2xxFunctions functions = ChosenDevice(backend, choice.index, false);
   UsbDevice device(functions);
   TransferState state;
-  LogImage image{};
   TerminalUi ui(nullptr, io.err, kAnswerNo);
-  TransferEngine engine(state, image, ui);
+  TransferEngine engine(state, image, ui, policy);
   ProgressBar bar(io.err, io.console.err_terminal && !quiet);
 
   // Held until the files are written: Ctrl-C then can neither leave the
@@ -260,7 +286,11 @@ int RunReadCommand(const Args& args, CommandIo& io) {
   const StopRequests stops;
   bool interrupted = false;
   {
-    engine.StartTransfer(&device);
+    if (resume.empty()) {
+      engine.StartTransfer(&device);
+    } else {
+      engine.ResumeTransfer(&device, from);
+    }
     const bool started = ui.timer_armed();
     while (ui.timer_armed()) {
       if (StopRequested()) {
@@ -271,7 +301,7 @@ int RunReadCommand(const Args& args, CommandIo& io) {
         break;
       }
       engine.TransferTick(&device);
-      bar.Update(state);
+      bar.Update(state, engine.retries());
     }
     // Never leave the device open, whatever path ended the download.
     device.Close();
@@ -281,6 +311,13 @@ int RunReadCommand(const Args& args, CommandIo& io) {
                     io.err);
       return kExitFailure;
     }
+  }
+
+  if (engine.log_changed()) {
+    io.err << "sq71: read: " << label << ": record " << from - 1 << " is not as " << Quoted(resume)
+           << " holds it: the meter's log has changed; nothing written; "
+           << "read the whole log again without --resume\n";
+    return kExitFailure;
   }
 
   const bool complete = !interrupted && ui.error() < 0 && ui.information() == kMsgTransferComplete;
@@ -312,8 +349,9 @@ int RunReadCommand(const Args& args, CommandIo& io) {
     const int records = entries < kRecordCount ? entries + 1 : kRecordCount;
     const double seconds = bar.Seconds();
     char figures[96];
-    std::snprintf(figures, sizeof(figures), "%d records, %d entries in %.1f s (%.0f records/s)",
-                  records, entries, seconds, seconds > 0 ? records / seconds : 0.0);
+    std::snprintf(figures, sizeof(figures), "%d records, %d entries in %.1f s (%.0f records/s%s)",
+                  records, entries, seconds, seconds > 0 ? records / seconds : 0.0,
+                  RetriesText(engine.retries()).c_str());
     io.err << "sq71: read: " << MessageText(kMsgTransferComplete) << " " << figures << " from "
            << label << "; " << SavedNames(ulg, csv) << "\n";
   }

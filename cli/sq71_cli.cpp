@@ -46,33 +46,6 @@ const char* Reason(int error) {
   return error != 0 ? std::strerror(error) : "the file changed while it was read";
 }
 
-// Reads a log file, reporting on err why it cannot be used.
-bool ReadLog(const std::string& path, LogImage* image, Io& io) {
-  const FileResult result = ReadUlgFile(path.c_str(), image);
-  switch (result.status) {
-    case FileStatus::kOk:
-      return true;
-    case FileStatus::kCannotOpen:
-      io.err << "sq71: cannot open " << Quoted(path) << ": " << Reason(result.error) << "\n";
-      return false;
-    case FileStatus::kWrongSize:
-      io.err << "sq71: " << Quoted(path);
-      if (result.size >= 0) {
-        io.err << " is " << result.size << " bytes";
-      } else if (result.got > static_cast<int64_t>(kLogImageSize)) {
-        // Only one byte past a log is read: a device such as /dev/zero never ends.
-        io.err << " is not a regular file and gave more than " << kLogImageSize << " bytes";
-      } else {
-        io.err << " is not a regular file and gave " << result.got << " bytes";
-      }
-      io.err << ", a log file is " << kLogImageSize << " bytes\n";
-      return false;
-    default:
-      io.err << "sq71: cannot read " << Quoted(path) << ": " << Reason(result.error) << "\n";
-      return false;
-  }
-}
-
 // The entry count, or 0 after saying there is nothing to show, as the
 // program's View and Export do.
 int EntriesOf(const LogImage& image, const std::string& path, Io& io) {
@@ -90,7 +63,7 @@ bool Flushed(Io& io) {
 
 int RunView(const Args& operands, Io& io) {
   LogImage image{};
-  if (!ReadLog(operands[0], &image, io)) return kExitFailure;
+  if (!ReadLogFile(operands[0], &image, io.err)) return kExitFailure;
   const int count = EntriesOf(image, operands[0], io);
   if (count == 0) return kExitFailure;
   RecordDecoder decoder;
@@ -103,7 +76,7 @@ int RunView(const Args& operands, Io& io) {
 
 int RunExport(const Args& operands, Io& io) {
   LogImage image{};
-  if (!ReadLog(operands[0], &image, io)) return kExitFailure;
+  if (!ReadLogFile(operands[0], &image, io.err)) return kExitFailure;
   const int count = EntriesOf(image, operands[0], io);
   if (count == 0) return kExitFailure;
   RecordDecoder decoder;
@@ -141,9 +114,10 @@ const Command kCommands[] = {
      "output. An existing OUT.csv is replaced only once the new file is complete.\n"
      "A log without entries is an error, as in the program's Export (.csv).\n",
      2, 2, RunExport},
-    {"read", "[-o LOG.ulg] [--csv OUT.csv] [--keep-partial] [DEVICE]",
+    {"read",
+     "[-o LOG.ulg] [--csv OUT.csv] [--keep-partial] [--retries N] [--resume PARTIAL.ulg] [DEVICE]",
      "download the meter's log into a log file",
-     "Downloads the whole log of the meter, exactly as the program's Read does, and\n"
+     "Downloads the whole log of the meter with the program's own Read code, and\n"
      "writes it as LOG.ulg (default: sq71-YYYYMMDD-HHMMSS.ulg in the current folder,\n"
      "its name printed on standard output) and, with --csv, as the CSV file that\n"
      "Export (.csv) writes. Files are replaced only by complete new ones.\n"
@@ -152,11 +126,17 @@ const Command kCommands[] = {
      "  --csv OUT.csv          also write the entries as CSV\n"
      "  --keep-partial         after a fault or Ctrl-C, write the records that came,\n"
      "                         followed by the end of the log (exit status stays 1 or 130)\n"
+     "  --retries N            ask again for a record whose reply failed, up to N times\n"
+     "                         (default 2; 0 ends the read at the first bad reply)\n"
+     "  --resume PARTIAL.ulg   go on from where a --keep-partial log ends, once its last\n"
+     "                         record is found unchanged on the meter; writes the whole log\n"
+     "                         (default: over PARTIAL.ulg)\n"
      "DEVICE_OPTIONS"
      "\n"
      "On a terminal a progress bar is drawn on standard error; otherwise one summary\n"
-     "line is printed at the end. A fault mid-download writes nothing and exits 1;\n"
-     "Ctrl-C stops after the exchange under way, closes the device and exits 130.\n",
+     "line is printed at the end. A fault that outlasts its retries writes nothing and\n"
+     "exits 1 (an unplugged meter is not retried). Ctrl-C stops after the exchange\n"
+     "under way, closes the device and exits 130.\n",
      0, 0, nullptr, RunReadCommand},
     {"erase", "[--yes] [DEVICE]", "erase the log kept in the meter",
      "Erases the meter's log, as the program's Erase Log does, after asking on the\n"
@@ -265,6 +245,32 @@ int RunCommand(const Command& command, const Args& args, Io& io) {
 }
 
 }  // namespace
+
+bool ReadLogFile(const std::string& path, LogImage* image, std::ostream& err) {
+  const FileResult result = ReadUlgFile(path.c_str(), image);
+  switch (result.status) {
+    case FileStatus::kOk:
+      return true;
+    case FileStatus::kCannotOpen:
+      err << "sq71: cannot open " << Quoted(path) << ": " << Reason(result.error) << "\n";
+      return false;
+    case FileStatus::kWrongSize:
+      err << "sq71: " << Quoted(path);
+      if (result.size >= 0) {
+        err << " is " << result.size << " bytes";
+      } else if (result.got > static_cast<int64_t>(kLogImageSize)) {
+        // Only one byte past a log is read: a device such as /dev/zero never ends.
+        err << " is not a regular file and gave more than " << kLogImageSize << " bytes";
+      } else {
+        err << " is not a regular file and gave " << result.got << " bytes";
+      }
+      err << ", a log file is " << kLogImageSize << " bytes\n";
+      return false;
+    default:
+      err << "sq71: cannot read " << Quoted(path) << ": " << Reason(result.error) << "\n";
+      return false;
+  }
+}
 
 int RunSq71(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
             const Console& console) {

@@ -4,6 +4,9 @@
 
 #include <iosfwd>
 #include <istream>
+#include <string>
+
+#include "log/log_image.h"
 
 namespace sq71 {
 
@@ -27,6 +30,9 @@ struct Console {
 // (no CR added on Windows): exports write their CR LF themselves.
 int RunSq71(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
             const Console& console = Console());
+
+// Reads a .ulg log file, saying on err in one line why it cannot be used.
+bool ReadLogFile(const std::string& path, LogImage* image, std::ostream& err);
 
 }  // namespace sq71
 

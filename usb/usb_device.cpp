@@ -97,4 +97,11 @@ FT_STATUS UsbDevice::SetLatencyTimer(uint8_t ms) {
   return Store(d2xx_.SetLatencyTimer(handle_, ms));
 }
 
+FT_STATUS UsbDevice::GetQueueStatus(uint32_t* rx_bytes) {
+  *rx_bytes = 0;
+  if (!is_open()) return FT_OK;
+  if (d2xx_.GetQueueStatus == nullptr) return FT_NOT_SUPPORTED;
+  return Store(d2xx_.GetQueueStatus(handle_, rx_bytes));
+}
+
 }  // namespace sq71

@@ -50,6 +50,9 @@ class UsbDevice {
   // Optional in drivers: without FT_SetLatencyTimer this returns
   // FT_NOT_SUPPORTED, calls nothing and leaves the last status alone.
   FT_STATUS SetLatencyTimer(uint8_t ms);
+  // The bytes waiting in the driver's receive queue. Optional likewise:
+  // FT_NOT_SUPPORTED where the driver cannot tell.
+  FT_STATUS GetQueueStatus(uint32_t* rx_bytes);
   // Reads the chip's EEPROM and compares it with the meter's identity,
   // correcting the record (never the chip) and raising identity_changed()
   // for every difference. A failed read leaves the flag as it was.
