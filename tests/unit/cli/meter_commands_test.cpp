@@ -126,6 +126,73 @@ TEST_F(MeterCommandsTest, FailuresNameTheDeviceTheRecordAndTheMessage) {
   }
 }
 
+// The lines of a trace file holding `text`.
+std::vector<std::string> TraceWith(const std::string& path, const std::string& text) {
+  std::vector<std::string> found;
+  std::istringstream lines(ReadAll(path));
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find(text) != std::string::npos) found.push_back(line);
+  }
+  return found;
+}
+
+TEST_F(MeterCommandsTest, GlitchesThatPassAreRiddenOutUnlessRetriesAreOff) {
+  // Noise after record 2's reply, a bad checksum at 5 and silence at 8, each
+  // only the first time.
+  const std::string scenario = Scenario(
+      "trace = trace.txt\n[device]\nopen_bytes = 0x3C\nfault = record 2 stray 3\n"
+      "fault = record 5 bad_checksum once\nfault = record 8 no_reply once\n");
+  const std::string log = PathOf("a.ulg");
+  Outcome run = Sq71({"read", "--sim", scenario, "-o", log});
+  EXPECT_EQ(kExitOk, run.status) << run.err;
+  EXPECT_EQ(ReadAll(kDataDir + "/sample.ulg"), ReadAll(log));
+  EXPECT_NE(std::string::npos, run.err.find("records/s, 2 retries)")) << run.err;
+  // Both directions at the start, after the noise and after each failure.
+  EXPECT_EQ(8u, TraceWith(PathOf("trace.txt"), "FT_Purge").size());
+
+  // Without retries the noise is still purged, and the first failure ends it.
+  run = Sq71({"read", "--sim", scenario, "-o", log, "--retries", "0"});
+  EXPECT_EQ(kExitFailure, run.status);
+  EXPECT_EQ("sq71: read: device 0 (sim, CD710001): record 5: Checksum error; nothing written\n",
+            run.err);
+}
+
+TEST_F(MeterCommandsTest, ResumeGoesOnFromAPartialLogOnlyWhenItsLastRecordIsUnchanged) {
+  const std::string scenario =
+      Scenario("trace = trace.txt\n[device]\nopen_bytes = 0x3C\nfault = record 7 no_reply\n");
+  const std::string partial = PathOf("p.ulg");
+  Outcome run = Sq71({"read", "--sim", scenario, "-o", partial, "--keep-partial", "-q"});
+  EXPECT_EQ(kExitFailure, run.status);
+  EXPECT_EQ(
+      "sq71: read: device 0 (sim, CD710001): record 7: Error - Handshake not received; 7 records "
+      "kept\n",
+      run.err);
+  EXPECT_EQ(3u, TraceWith(PathOf("trace.txt"), "METER 0 LR 7:").size())
+      << "asked once and retried twice";
+  const std::string kept = ReadAll(partial);
+
+  // A meter whose log has changed since: nothing is written.
+  const std::string changed = Scenario("[device]\nlog = empty\n");
+  run = Sq71({"read", "--sim", changed, "--resume", partial, "-q"});
+  EXPECT_EQ(kExitFailure, run.status);
+  EXPECT_EQ(
+      "sq71: read: device 0 (sim, CD710001): record 6 is not as '" + partial +
+          "' holds it: the meter's log has changed; nothing written; read the whole log again "
+          "without --resume\n",
+      run.err);
+  EXPECT_EQ(kept, ReadAll(partial));
+
+  // The meter as it was, the glitch gone: the whole log, from record 6 on.
+  run = Sq71({"read", "--sim", Scenario("trace = trace.txt\n[device]\nopen_bytes = 0x3C\n"),
+              "--resume", partial});
+  EXPECT_EQ(kExitOk, run.status) << run.err;
+  EXPECT_EQ("", run.out);
+  EXPECT_EQ(ReadAll(kDataDir + "/sample.ulg"), ReadAll(partial));
+  const std::vector<std::string> writes = TraceWith(PathOf("trace.txt"), "WRITE ");
+  ASSERT_FALSE(writes.empty());
+  EXPECT_EQ("WRITE 02 00 04 4C 52 00 06 E4", writes.front());
+}
+
 TEST_F(MeterCommandsTest, DevicesWithAnIndexListsThatDeviceOnly) {
   const std::string scenario = Scenario(
       "[device]\nopen_bytes = 0x3C\n"
