@@ -454,6 +454,17 @@ FT_STATUS FT_API TtySetLatencyTimer(FT_HANDLE handle, uint8_t ms) {
   return FT_OK;
 }
 
+FT_STATUS FT_API TtyGetQueueStatus(FT_HANDLE handle, uint32_t* rx_bytes) {
+  Port* port = Find(handle);
+  if (port == nullptr) return FT_INVALID_HANDLE;
+  if (rx_bytes == nullptr) return FT_INVALID_PARAMETER;
+  // What the serial driver holds for us to read (TIOCINQ on Linux).
+  int queued = 0;
+  if (ioctl(port->fd, FIONREAD, &queued) != 0) return FT_IO_ERROR;
+  *rx_bytes = static_cast<uint32_t>(queued);
+  return FT_OK;
+}
+
 std::string TtyWhere(int index) {
   std::lock_guard<std::mutex> lock(g_mutex);
   if (index < 0 || index >= static_cast<int>(g_ports.size())) return {};
@@ -494,6 +505,7 @@ bool MakeTtyBackend(const std::vector<std::string>& ports, Backend* out, std::st
   f.ListDevices = TtyListDevices;
   f.EE_Read = TtyEE_Read;
   f.SetLatencyTimer = TtySetLatencyTimer;
+  f.GetQueueStatus = TtyGetQueueStatus;
   backend.where = TtyWhere;
   backend.partial_identity = true;
   *out = backend;

@@ -14,15 +14,16 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "protocol/device_listing.h"
 #include "protocol/frame.h"
 #include "protocol/log_erase.h"
 #include "protocol/transfer_engine.h"
 #include "sim/pty_meter_posix.h"
 #include "tests/unit/protocol/recording_ui.h"
 #include "ui/message_catalogue.h"
-#include "protocol/device_listing.h"
 #include "usb/tty_backend_posix.h"
 #include "usb/usb_device.h"
 
@@ -230,6 +231,27 @@ TEST(TtyBackend, ReadEndsAtItsTimeOutWithWhatCame) {
             std::chrono::milliseconds(kIdentifyReadTimeoutMs));
   EXPECT_EQ(16u, got);
   EXPECT_EQ(FT_OK, device.last_status());
+  device.Close();
+}
+
+TEST(TtyBackend, QueueStatusCountsTheBytesWaitingUntilAPurge) {
+  PtyMeter meter(OddMeter("SQ-71 Meter"));
+  ASSERT_TRUE(meter.ok()) << meter.error();
+  const Backend backend = Tty({meter.port()});
+  UsbDevice device(backend.functions);
+  ASSERT_EQ(FT_OK, device.Configure(0, 115200, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE));
+  uint8_t request[kIdentifyRequestSize];
+  BuildIdentifyRequest(request);
+  device.Write(request, kIdentifyRequestSize);
+  uint32_t queued = 0;
+  for (int tries = 0; tries < 1000 && queued < 16; ++tries) {
+    ASSERT_EQ(FT_OK, device.GetQueueStatus(&queued));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  EXPECT_EQ(16u, queued) << "the whole identify reply, unread";
+  device.PurgeReceive();
+  ASSERT_EQ(FT_OK, device.GetQueueStatus(&queued));
+  EXPECT_EQ(0u, queued);
   device.Close();
 }
 
