@@ -45,6 +45,13 @@ class MeterCommandsTest : public ::testing::Test {
     fs::remove_all(dir_, ec);
   }
   std::string PathOf(const std::string& name) const { return (dir_ / name).string(); }
+  // How many lines of the scenario's trace file start with `prefix`.
+  int TraceCount(const std::string& prefix) {
+    std::istringstream lines(ReadAll(PathOf("trace.txt")));
+    int count = 0;
+    for (std::string line; std::getline(lines, line);) count += line.rfind(prefix, 0) == 0;
+    return count;
+  }
 
   // A scenario file of instant meters whose ignored reply bytes differ from
   // the simulator's own.
@@ -126,16 +133,6 @@ TEST_F(MeterCommandsTest, FailuresNameTheDeviceTheRecordAndTheMessage) {
   }
 }
 
-// The lines of a trace file holding `text`.
-std::vector<std::string> TraceWith(const std::string& path, const std::string& text) {
-  std::vector<std::string> found;
-  std::istringstream lines(ReadAll(path));
-  for (std::string line; std::getline(lines, line);) {
-    if (line.find(text) != std::string::npos) found.push_back(line);
-  }
-  return found;
-}
-
 TEST_F(MeterCommandsTest, GlitchesThatPassAreRiddenOutUnlessRetriesAreOff) {
   // Noise after record 2's reply, a bad checksum at 5 and silence at 8, each
   // only the first time.
@@ -148,7 +145,7 @@ TEST_F(MeterCommandsTest, GlitchesThatPassAreRiddenOutUnlessRetriesAreOff) {
   EXPECT_EQ(ReadAll(kDataDir + "/sample.ulg"), ReadAll(log));
   EXPECT_NE(std::string::npos, run.err.find("records/s, 2 retries)")) << run.err;
   // Both directions at the start, after the noise and after each failure.
-  EXPECT_EQ(8u, TraceWith(PathOf("trace.txt"), "FT_Purge").size());
+  EXPECT_EQ(8, TraceCount("FT_Purge"));
 
   // Without retries the noise is still purged, and the first failure ends it.
   run = Sq71({"read", "--sim", scenario, "-o", log, "--retries", "0"});
@@ -167,13 +164,11 @@ TEST_F(MeterCommandsTest, ResumeGoesOnFromAPartialLogOnlyWhenItsLastRecordIsUnch
       "sq71: read: device 0 (sim, CD710001): record 7: Error - Handshake not received; 7 records "
       "kept\n",
       run.err);
-  EXPECT_EQ(3u, TraceWith(PathOf("trace.txt"), "METER 0 LR 7:").size())
-      << "asked once and retried twice";
+  EXPECT_EQ(3, TraceCount("METER 0 LR 7:")) << "asked once and retried twice";
   const std::string kept = ReadAll(partial);
 
   // A meter whose log has changed since: nothing is written.
-  const std::string changed = Scenario("[device]\nlog = empty\n");
-  run = Sq71({"read", "--sim", changed, "--resume", partial, "-q"});
+  run = Sq71({"read", "--sim", Scenario("[device]\nlog = empty\n"), "--resume", partial, "-q"});
   EXPECT_EQ(kExitFailure, run.status);
   EXPECT_EQ(
       "sq71: read: device 0 (sim, CD710001): record 6 is not as '" + partial +
@@ -188,9 +183,8 @@ TEST_F(MeterCommandsTest, ResumeGoesOnFromAPartialLogOnlyWhenItsLastRecordIsUnch
   EXPECT_EQ(kExitOk, run.status) << run.err;
   EXPECT_EQ("", run.out);
   EXPECT_EQ(ReadAll(kDataDir + "/sample.ulg"), ReadAll(partial));
-  const std::vector<std::string> writes = TraceWith(PathOf("trace.txt"), "WRITE ");
-  ASSERT_FALSE(writes.empty());
-  EXPECT_EQ("WRITE 02 00 04 4C 52 00 06 E4", writes.front());
+  EXPECT_EQ(0, TraceCount("METER 0 LR 5:"));
+  EXPECT_EQ(1, TraceCount("METER 0 LR 6:"));
 }
 
 TEST_F(MeterCommandsTest, DevicesWithAnIndexListsThatDeviceOnly) {

@@ -195,11 +195,6 @@ TEST(Scenario, EachErrorNamesItsLine) {
        "line 2: fault: delay needs a number from 0 to 600000"},
       {"[device]\nfault = record 3 late\n", "line 2: fault: late needs a number from 0 to 600000"},
       {"[device]\nfault = record 3 unplug 2\n", "line 2: fault: unexpected '2'"},
-      {"[device]\nfault = record 3 stray 0\n",
-       "line 2: fault: stray needs a number from 1 to 4096"},
-      {"[device]\nfault = record 3 once nak\n",
-       "line 2: fault: unknown action 'once' (no_reply, "
-       "short_reply, nak, bad_checksum, record_number, delay, late, unplug, stray)"},
       {"[device]\nfault = record 3 short_reply x\n",
        "line 2: fault: short_reply takes a byte count, not 'x'"},
       {"[device]\nfault = record 3 nak 5\n", "line 2: fault: unexpected '5'"},

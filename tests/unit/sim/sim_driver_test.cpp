@@ -316,24 +316,6 @@ TEST_F(SimDriverTest, LateReplyWaitsForTheNextReadUnlessPurged) {
   EXPECT_EQ(3, next.number);
 }
 
-TEST_F(SimDriverTest, QueueStatusCountsStrayBytesUntilAPurge) {
-  ConfigureBus(Bus(Timing::kWire, {Meter({{FaultWhen::kRecord, 2, FaultAction::kStray, 3}})}));
-  Connect();
-  uint32_t queued = 99;
-  ASSERT_EQ(FT_OK, SimGetQueueStatus(device_.handle(), &queued));
-  EXPECT_EQ(0u, queued);
-  EXPECT_EQ(ReadReplyVerdict::kGood, ReadRecord(device_, 2).verdict);
-  ASSERT_EQ(FT_OK, SimGetQueueStatus(device_.handle(), &queued));
-  EXPECT_EQ(3u, queued);
-  device_.PurgeReceive();
-  SimGetQueueStatus(device_.handle(), &queued);
-  EXPECT_EQ(0u, queued);
-  EXPECT_TRUE(HasLine(
-      "FT_GetQueueStatus handle=" + std::to_string(reinterpret_cast<uintptr_t>(device_.handle())) +
-      " -> 0 rx=3"));
-  EXPECT_EQ(FT_INVALID_HANDLE, SimGetQueueStatus(nullptr, &queued));
-}
-
 TEST_F(SimDriverTest, SeveralMetersAnswerWithTheirOwnNames) {
   MeterConfig a = Meter();
   a.name = "Zulu";

@@ -241,28 +241,6 @@ TEST(SimulatedMeterFaults, RefusedOrLostEraseKeepsTheLog) {
   EXPECT_EQ(0, EntryCount(slow.log(), nullptr));
 }
 
-TEST(SimulatedMeterFaults, OnceFaultsPassAndStrayBytesFollowTheReply) {
-  Fault once{FaultWhen::kRecord, 4, FaultAction::kBadChecksum, -1};
-  once.once = true;
-  Fault stray_once{FaultWhen::kRecord, 4, FaultAction::kStray, 3};
-  stray_once.once = true;
-  SimulatedMeter meter(
-      WithFaults({once, stray_once, {FaultWhen::kRecord, 6, FaultAction::kStray, 2}}));
-  MeterReply first = Ask(meter, ReadRequest(4));
-  ASSERT_EQ(75u, first.bytes.size());
-  EXPECT_EQ(ReadReplyVerdict::kChecksumFailure,
-            TestReadReply(FT_OK, 72, first.bytes.data(), nullptr));
-  EXPECT_EQ((Bytes{kStrayByte, kStrayByte, kStrayByte}),
-            Bytes(first.bytes.begin() + 72, first.bytes.end()));
-  MeterReply second = Ask(meter, ReadRequest(4));
-  ASSERT_EQ(72u, second.bytes.size());
-  EXPECT_EQ(ReadReplyVerdict::kGood, TestReadReply(FT_OK, 72, second.bytes.data(), nullptr));
-  // Without `once` the noise comes every time.
-  EXPECT_EQ(74u, Ask(meter, ReadRequest(6)).bytes.size());
-  EXPECT_EQ(74u, Ask(meter, ReadRequest(6)).bytes.size());
-  EXPECT_EQ("record 4 stray 3 once", DescribeFault(stray_once));
-}
-
 TEST(SimulatedMeterFaults, DescribedInScenarioWords) {
   EXPECT_EQ("record 5 no_reply", DescribeFault({FaultWhen::kRecord, 5, FaultAction::kNoReply}));
   EXPECT_EQ("exchange 3 short_reply 10",
