@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "protocol/frame.h"
+#include "protocol/open_meter.h"
 #include "ui/message_catalogue.h"
 
 namespace sq71 {
@@ -25,18 +26,15 @@ bool TransferEngine::OpenDevice(UsbDevice* device) {
     ui_.ShowMessage(kMsgNoMemory, MessageStyle::kError);
     return false;
   }
-  device->Close();
-  if (device->Configure(0, 115200, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE) != FT_OK) {
-    ui_.ShowMessage(kMsgUsbPortError, MessageStyle::kError);
-    return false;
-  }
-  // Best effort: a driver that refuses is only slower.
-  device->SetLatencyTimer(kLatencyTimerMs);
-  device->CheckEepromIdentity();
-  if (device->identity_changed()) {
-    device->Close();
-    ui_.ShowMessage(kMsgDeviceRecycling, MessageStyle::kError);
-    return false;
+  switch (OpenMeter(*device, 0)) {
+    case OpenOutcome::kPortError:
+      ui_.ShowMessage(kMsgUsbPortError, MessageStyle::kError);
+      return false;
+    case OpenOutcome::kWrongIdentity:
+      ui_.ShowMessage(kMsgDeviceRecycling, MessageStyle::kError);
+      return false;
+    case OpenOutcome::kOpened:
+      break;
   }
   return true;
 }
