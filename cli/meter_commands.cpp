@@ -381,8 +381,10 @@ int RunEraseCommand(const Args& args, CommandIo& io) {
   EraseLogCommand(&device, ui);
   device.Close();
   const bool erased = ui.error() < 0 && ui.information() == kMsgLogErased;
-  if (StopRequested() && !erased) {
-    io.err << "sq71: erase: " << label << ": interrupted; the meter's log is left as it was\n";
+  if (StopRequested()) {
+    io.err << "sq71: erase: " << label << ": interrupted; "
+           << (erased ? "the meter had erased its log" : "the meter did not confirm the erase")
+           << "\n";
     return kExitInterrupted;
   }
   if (ui.error() >= 0) {
