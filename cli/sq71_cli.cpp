@@ -11,6 +11,7 @@
 #include "log/log_files.h"
 #include "log/log_image.h"
 #include "ui/message_catalogue.h"
+#include "ui/message_quote.h"
 
 #ifndef SQ71_VERSION
 #define SQ71_VERSION "unknown"
@@ -40,7 +41,7 @@ struct Command {
   int (*run_meter)(const Args& args, CommandIo& io) = nullptr;
 };
 
-std::string Quoted(const std::string& path) { return "'" + path + "'"; }
+std::string Quoted(const std::string& path) { return QuoteForMessage(path); }
 
 const char* Reason(int error) {
   return error != 0 ? std::strerror(error) : "the file changed while it was read";
@@ -56,16 +57,12 @@ bool ReadLog(const std::string& path, LogImage* image, Io& io) {
       io.err << "sq71: cannot open " << Quoted(path) << ": " << Reason(result.error) << "\n";
       return false;
     case FileStatus::kWrongSize:
-      io.err << "sq71: " << Quoted(path);
-      if (result.size >= 0) {
-        io.err << " is " << result.size << " bytes";
-      } else if (result.got > static_cast<int64_t>(kLogImageSize)) {
-        // Only one byte past a log is read: a device such as /dev/zero never ends.
-        io.err << " is not a regular file and gave more than " << kLogImageSize << " bytes";
-      } else {
-        io.err << " is not a regular file and gave " << result.got << " bytes";
-      }
-      io.err << ", a log file is " << kLogImageSize << " bytes\n";
+      io.err << "sq71: " << Quoted(path) << " is " << result.size << " bytes, a log file is "
+             << kLogImageSize << " bytes\n";
+      return false;
+    case FileStatus::kNotRegular:
+      io.err << "sq71: " << Quoted(path)
+             << (result.error != 0 ? " is a directory\n" : " is not a regular file\n");
       return false;
     default:
       io.err << "sq71: cannot read " << Quoted(path) << ": " << Reason(result.error) << "\n";
@@ -120,7 +117,7 @@ int RunExport(const Args& operands, Io& io) {
   }
   const FileResult result = WriteCsvFile(target.c_str(), image, count, &decoder);
   if (!result.ok()) {
-    io.err << "sq71: cannot write " << Quoted(target) << ": " << Reason(result.error) << "\n";
+    io.err << "sq71: " << WriteFailureText(target, result) << "\n";
     return kExitFailure;
   }
   return kExitOk;
@@ -289,15 +286,15 @@ int RunSq71(int argc, const char* const* argv, std::ostream& out, std::ostream& 
     }
     if (args.size() > 2) return UsageError("help: expected at most one command", "--help", io);
     const Command* command = Find(args[1]);
-    if (command == nullptr) return UsageError("unknown command '" + args[1] + "'", "--help", io);
+    if (command == nullptr) return UsageError("unknown command " + Quoted(args[1]), "--help", io);
     ShowCommandHelp(*command, out);
     return kExitOk;
   }
   if (first.size() > 1 && first[0] == '-') {
-    return UsageError("unknown option '" + first + "'", "--help", io);
+    return UsageError("unknown option " + Quoted(first), "--help", io);
   }
   const Command* command = Find(first);
-  if (command == nullptr) return UsageError("unknown command '" + first + "'", "--help", io);
+  if (command == nullptr) return UsageError("unknown command " + Quoted(first), "--help", io);
   return RunCommand(*command, Args(args.begin() + 1, args.end()), io);
 }
 

@@ -19,6 +19,8 @@
 #include <mutex>
 #include <set>
 
+#include "ui/message_quote.h"
+
 namespace sq71 {
 namespace {
 
@@ -50,15 +52,16 @@ FT_STATUS OpenFailed(const std::string& path, int error_number) {
   std::lock_guard<std::mutex> lock(g_mutex);
   g_failure.error_number = error_number;
   g_failure.port = path;
+  const std::string shown = EscapeForMessage(path);
   switch (error_number) {
     case EBUSY:
-      g_failure.text = path + ": in use by another program";
+      g_failure.text = shown + ": in use by another program";
       break;
     case ENOTTY:
-      g_failure.text = path + ": not a serial port";
+      g_failure.text = shown + ": not a serial port";
       break;
     default:
-      g_failure.text = path + ": " + std::strerror(error_number);
+      g_failure.text = shown + ": " + std::strerror(error_number);
       break;
   }
   const bool missing = error_number == ENOENT || error_number == ENXIO || error_number == ENODEV;

@@ -174,14 +174,11 @@ TEST_F(CliTest, UnreadableLogsExitWithOneAndSayWhy) {
     EXPECT_EQ("", run.out);
   }
 #ifndef _WIN32
-  // A device has no size worth telling: what reading it gave is the reason.
+  // A device is not read at all: /dev/zero would never end.
   for (const char* device : {"/dev/zero", "/dev/null"}) {
     const Outcome run = Sq71({"view", device});
     EXPECT_EQ(kExitFailure, run.status) << device;
-    EXPECT_EQ(std::string("sq71: '") + device + "' is not a regular file and gave " +
-                  (device == std::string("/dev/zero") ? "more than 65536" : "0") +
-                  " bytes, a log file is 65536 bytes\n",
-              run.err);
+    EXPECT_EQ(std::string("sq71: '") + device + "' is not a regular file\n", run.err);
   }
 #endif
   EXPECT_FALSE(fs::exists(PathOf("o.csv")));
