@@ -86,8 +86,10 @@ FileResult ReadUlgFile(const char* path, LogImage* image) {
 std::string WriteFailureText(const std::string& path, const FileResult& result) {
   std::string text = "cannot write " + QuoteForMessage(path) + ": ";
   if (!result.refused_link.empty()) {
-    return text + QuoteForMessage(result.refused_link) +
-           " is another user's link in a shared folder; not followed";
+    // The link may be one further along than the name given.
+    return text +
+           (result.refused_link == path ? "" : QuoteForMessage(result.refused_link) + " is ") +
+           "another user's link in a shared folder; not followed";
   }
   return text + (result.error != 0 ? std::strerror(result.error)
                                    : "the file changed while it was written");
