@@ -236,6 +236,22 @@ TEST_F(CliTest, ExportOntoItsOwnLogIsRefused) {
   EXPECT_EQ(kExitOk, Sq71({"export", log, PathOf("log.csv")}).status);
 }
 
+// A name's control bytes cannot break a message's line or reach the
+// terminal, and a long name is cut short.
+TEST_F(CliTest, NamesInMessagesAreEscapedOnOneLine) {
+  const std::string forged = PathOf("a\nsq71: ok\x1b[2J\x7f.ulg");
+  const Outcome run = Sq71({"export", forged, PathOf("o.csv")});
+  EXPECT_EQ(kExitFailure, run.status);
+  EXPECT_EQ("sq71: cannot open '" + PathOf("a\\nsq71: ok\\x1b[2J\\x7f.ulg") +
+                "': No such file or directory\n",
+            run.err);
+  std::string long_name;
+  for (int i = 0; i < 150; ++i) long_name += "d/";
+  const Outcome cut = Sq71({"view", long_name});
+  EXPECT_EQ("sq71: cannot open '" + long_name.substr(0, 200) + "...': No such file or directory\n",
+            cut.err);
+}
+
 TEST_F(CliTest, ViewStopsWhereTheGuiListStops) {
   // Record 2 repeats record 0's ID: two rows, though the entry count is 1024.
   LogImage image{};
