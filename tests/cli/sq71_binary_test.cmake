@@ -3,11 +3,9 @@
 # Ftd2xx.dll through WINEPATH under Wine): devices, read byte for byte, a
 # fault mid-download with and without --keep-partial, an unplugged meter, an
 # identity mismatch, and erase with and without a terminal to confirm on.
+# Scenarios that are no small regular file fail at once (-DSANITIZED=ON: no memory bound).
 #
-# A scenario that is no small regular file is refused at once, in bounded memory.
-#
-# cmake -DSQ71=... -DRUNNER=... -DSTANDIN=... -DDATA=... -DWORK=... -DWINDOWS=ON|OFF
-#       [-DSANITIZED=ON] -P this
+# cmake -DSQ71=... -DRUNNER=... -DSTANDIN=... -DDATA=... -DWORK=... -DWINDOWS=ON|OFF -P this
 cmake_minimum_required(VERSION 3.20)
 
 file(REMOVE_RECURSE ${WORK})
