@@ -135,7 +135,14 @@ bool WriteCsv(std::ostream& out, const LogImage& image, int count, RecordDecoder
 
 int LoadUlg(const char* path, LogImage* image, ViewItem* view, Messages* messages, bool quiet) {
   const FileResult result = ReadUlgFile(path, image);
-  if (result.status == FileStatus::kCannotOpen) {
+#ifdef _WIN32
+  // Windows opens no folder as a file: the program has always called it one
+  // it cannot open.
+  const bool folder = result.status == FileStatus::kNotRegular && result.error == EISDIR;
+#else
+  const bool folder = false;
+#endif
+  if (result.status == FileStatus::kCannotOpen || folder) {
     if (!quiet) Show(messages, kMsgInvalidBinaryFile);
     return 1;
   }

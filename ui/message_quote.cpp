@@ -60,7 +60,10 @@ std::string Escaped(uint8_t byte) {
 }  // namespace
 
 std::string QuoteForMessage(std::string_view text, std::size_t max) {
-  return "'" + EscapeForMessage(text, max) + "'";
+  std::string quoted(1, '\'');
+  quoted += EscapeForMessage(text, max);
+  quoted += '\'';
+  return quoted;
 }
 
 std::string EscapeForMessage(std::string_view text, std::size_t max) {

@@ -242,9 +242,10 @@ TEST_F(CliTest, NamesInMessagesAreEscapedOnOneLine) {
   const std::string forged = PathOf("a\nsq71: ok\x1b[2J\x7f.ulg");
   const Outcome run = Sq71({"export", forged, PathOf("o.csv")});
   EXPECT_EQ(kExitFailure, run.status);
-  EXPECT_EQ("sq71: cannot open '" + PathOf("a\\nsq71: ok\\x1b[2J\\x7f.ulg") +
-                "': No such file or directory\n",
-            run.err);
+  // Windows refuses such a name itself, with a reason of its own.
+  EXPECT_EQ(0u,
+            run.err.find("sq71: cannot open '" + PathOf("a\\nsq71: ok\\x1b[2J\\x7f.ulg") + "': "));
+  EXPECT_EQ(1, std::count(run.err.begin(), run.err.end(), '\n')) << run.err;
   std::string long_name;
   for (int i = 0; i < 150; ++i) long_name += "d/";
   const Outcome cut = Sq71({"view", long_name});
