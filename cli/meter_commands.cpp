@@ -401,7 +401,10 @@ int RunDevicesCommand(const Args& args, CommandIo& io) {
   });
   for (const Row& row : rows) {
     const std::string where = backend.where != nullptr ? backend.where(row.index) : "";
-    io.out << row.index << "\t" << row.name << (where.empty() ? "" : "\t" + where) << "\n";
+    // The meter's own bytes and the port's name: escaped, so a tab or a
+    // terminal control cannot break the columns or reach the terminal.
+    io.out << row.index << "\t" << EscapeForMessage(row.name)
+           << (where.empty() ? "" : "\t" + EscapeForMessage(where)) << "\n";
   }
   io.out << count << (count == 1 ? " meter" : " meters") << " found\n";
   if (!quiet && count > 0) WarnOfPartialIdentity(backend, "backend " + backend.name, io.err);

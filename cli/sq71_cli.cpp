@@ -247,7 +247,7 @@ int RunCommand(const Command& command, const Args& args, Io& io) {
       ShowCommandHelp(command, io.out);
       return kExitOk;
     } else if (!options_ended && arg.size() > 1 && arg[0] == '-') {
-      return UsageError(std::string(command.name) + ": unknown option '" + arg + "'", see, io);
+      return UsageError(std::string(command.name) + ": unknown option " + Quoted(arg), see, io);
     } else {
       operands.push_back(arg);
     }
