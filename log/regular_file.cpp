@@ -22,6 +22,7 @@ namespace {
 using Stat = struct _stat64;
 int OpenForReading(const char* path) { return _open(path, _O_RDONLY | _O_BINARY); }
 int StatOf(int fd, Stat* info) { return _fstat64(fd, info); }
+int StatOfName(const char* path, Stat* info) { return _stat64(path, info); }
 bool IsDirectory(const Stat& info) { return (info.st_mode & _S_IFMT) == _S_IFDIR; }
 bool IsRegular(const Stat& info) { return (info.st_mode & _S_IFMT) == _S_IFREG; }
 long ReadSome(int fd, char* buffer, std::size_t size) {
@@ -33,6 +34,7 @@ using Stat = struct stat;
 // O_NONBLOCK: a named pipe with no writer would otherwise hold the open.
 int OpenForReading(const char* path) { return open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC); }
 int StatOf(int fd, Stat* info) { return fstat(fd, info); }
+int StatOfName(const char* path, Stat* info) { return stat(path, info); }
 bool IsDirectory(const Stat& info) { return S_ISDIR(info.st_mode); }
 bool IsRegular(const Stat& info) { return S_ISREG(info.st_mode); }
 long ReadSome(int fd, char* buffer, std::size_t size) { return read(fd, buffer, size); }
@@ -51,13 +53,14 @@ RegularFileResult Fails(RegularRead status, int error, int64_t size = -1) {
 
 RegularFileResult ReadRegularFile(const std::string& path, std::size_t max_bytes,
                                   std::string* bytes) {
-#ifdef _WIN32
-  // Windows opens no folder as a file: ask first, so a folder is named as one.
+  // Asked first, so that a device is never opened (opening a serial port
+  // alone changes its lines) and a folder is named as one where it cannot
+  // be opened (Windows); asked again once open, as the name may have changed.
   Stat named;
-  if (_stat64(path.c_str(), &named) == 0 && IsDirectory(named)) {
-    return Fails(RegularRead::kDirectory, EISDIR);
+  if (StatOfName(path.c_str(), &named) == 0 && !IsRegular(named)) {
+    return IsDirectory(named) ? Fails(RegularRead::kDirectory, EISDIR)
+                              : Fails(RegularRead::kNotRegular, 0);
   }
-#endif
   const int fd = OpenForReading(path.c_str());
   if (fd < 0) {
     return errno == EISDIR ? Fails(RegularRead::kDirectory, EISDIR)
