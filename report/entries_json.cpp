@@ -17,7 +17,7 @@ Json Tenths(const LevelValue& value, int offset_hundredths = 0) {
 
 void PutQber(const DecodedEntry& d, Json* object) {
   Json value = nullptr;
-  std::string marker;
+  const char* marker = "";
   if ((d.flags & kFlagLocked) != 0) {
     const uint32_t qualifier = d.qber >> 30;
     if (d.qber == 0) {

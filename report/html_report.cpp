@@ -346,7 +346,9 @@ void PositionSections(const std::map<uint32_t, Rows>& positions, std::string* ou
       *out += "<figcaption>Entries " + Count(static_cast<int>(first + 1)) + "\u2013" +
               Count(static_cast<int>(last)) + " of " + Count(static_cast<int>(rows.size())) +
               " at " + HtmlEscape(PositionName(*rows.front())) + "</figcaption>";
-      *out += Chart(Rows(rows.begin() + first, rows.begin() + last), rf, mer, "c" + Count(++chart));
+      std::string id(1, 'c');
+      id += std::to_string(++chart);
+      *out += Chart(Rows(rows.begin() + first, rows.begin() + last), rf, mer, id);
       *out += "</figure>";
     }
   }

@@ -20,7 +20,7 @@ struct ReportInfo {
 };
 
 // Charts hold at most this many entries, so that each fits on a page.
-constexpr int kChartRows = 25;
+constexpr int kChartRows = 20;
 
 std::string HtmlReport(const std::vector<ReportEntry>& entries, const ReportInfo& info);
 
