@@ -6,9 +6,9 @@
 
 #include "app/app_state_win32.h"
 #include "app/message_box_win32.h"
+#include "ui/message_catalogue.h"
 #include "resources/resource_ids.h"
 #include "sq71_version.h"
-#include "ui/message_catalogue.h"
 
 namespace sq71 {
 namespace {

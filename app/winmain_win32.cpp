@@ -8,9 +8,9 @@
 #include "app/command_line.h"
 #include "app/main_window_win32.h"
 #include "app/message_box_win32.h"
+#include "ui/message_catalogue.h"
 #include "resources/resource_ids.h"
 #include "resources/strings.h"
-#include "ui/message_catalogue.h"
 #include "usb/d2xx_loader_win32.h"
 #include "usb/usb_device.h"
 
