@@ -534,6 +534,8 @@ TEST_F(Files, MenuExportReportWritesTheReportAndOpensItInTheBrowser) {
 }
 
 TEST_F(Files, ExportReportOfAnEmptyLogSaysSoAndOpensNoChooser) {
+  WriteFile(Scratch("erased.ulg"), std::string(65536, '\xff'));
+  Load(Scratch("erased.ulg"));
   PostCommand(main_, IDM_EXPORT_REPORT);
   HWND box = program_.WaitBox();
   ASSERT_NE(nullptr, box);
