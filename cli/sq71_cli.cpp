@@ -131,7 +131,7 @@ int RunExport(const Args& operands, Io& io) {
 }
 
 const Command kCommands[] = {
-    {"view", "[--json] LOG.ulg", "list the entries of a log file, one tab-separated row each",
+    {"view", "LOG.ulg", "list the entries of a log file, one tab-separated row each (--json: JSON)",
      "Prints the entries of a .ulg log file in record order, one row per line, exactly\n"
      "as the Log Entries window lists them: 22 tab-separated columns (ID, name,\n"
      "longitude, RF level as dBm, dBuV and dBmV each after a marker column, Locked,\n"
@@ -139,6 +139,7 @@ const Command kCommands[] = {
      "frequency in kHz, nominal and measured symbol rate in kBd, standard, code rate).\n"
      "A log without entries is an error, as in the program's View.\n"
      "\n"
+     "sq71 view --json LOG.ulg:\n"
      "  --json                 the entries as one JSON array instead: numbers in their\n"
      "                         units (dBuV, dBm, dBmV, dB, kHz, kBd), each marker (\"<\",\n"
      "                         \">\" or \"\") a field of its own, a missing value null, and\n"
