@@ -48,9 +48,9 @@ h1{font-size:22pt;margin:0 0 2mm;font-weight:600;letter-spacing:-.01em}
 h2{font-size:14pt;margin:0 0 3mm;padding-bottom:1.5mm;border-bottom:2px solid var(--ink)}
 .brand{font-size:9pt;text-transform:uppercase;letter-spacing:.12em;color:var(--muted)}
 header{border-bottom:4px solid var(--ink);padding-bottom:4mm;margin-bottom:6mm}
-dl.meta{display:grid;grid-template-columns:repeat(4,auto);gap:1mm 6mm;margin:3mm 0 0}
-dl.meta div{min-width:0}dl.meta dt{font-size:8pt;color:var(--muted);text-transform:uppercase;letter-spacing:.06em}
-dl.meta dd{margin:0;font-weight:600;overflow-wrap:anywhere}
+.meta{display:grid;grid-template-columns:repeat(4,auto);gap:1mm 6mm;margin:3mm 0 0}
+.meta div{min-width:0}.meta span{display:block;font-size:8pt;color:var(--muted);text-transform:uppercase;letter-spacing:.06em}
+.meta b{overflow-wrap:anywhere}
 section{margin-bottom:8mm}
 section.page{break-before:page}
 .cards{display:grid;grid-template-columns:repeat(7,1fr);gap:2.5mm;margin-bottom:5mm}
@@ -266,16 +266,16 @@ std::string Cell(const std::string& text, const char* cls = nullptr) {
 
 void Header(const std::vector<ReportEntry>& entries, const ReportInfo& info, std::string* out) {
   *out += "<header><div class=\"brand\">SQ-71 Meter - Log</div><h1>" +
-          HtmlEscape(ValidUtf8(info.title)) + "</h1><dl class=\"meta\">";
+          HtmlEscape(ValidUtf8(info.title)) + "</h1><div class=\"meta\">";
   const std::pair<const char*, std::string> items[] = {
       {"Log file", ValidUtf8(info.log_name)},
       {"Made", info.made},
       {"Program version", info.version},
       {"Entries", Count(static_cast<int>(entries.size()))}};
   for (const auto& [label, value] : items) {
-    *out += std::string("<div><dt>") + label + "</dt><dd>" + HtmlEscape(value) + "</dd></div>";
+    *out += std::string("<div><span>") + label + "</span><b>" + HtmlEscape(value) + "</b></div>";
   }
-  *out += "</dl></header>";
+  *out += "</div></header>";
 }
 
 void Summary(const std::vector<ReportEntry>& entries, const std::map<uint32_t, Rows>& positions,

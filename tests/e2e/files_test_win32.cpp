@@ -528,7 +528,7 @@ TEST_F(Files, MenuExportReportWritesTheReportAndOpensItInTheBrowser) {
   ASSERT_TRUE(WaitUntil([&] { return !ReadFile(record).empty(); }));
   EXPECT_EQ(Lower(FullPath(Scratch("site.html"))), Lower(ReadFile(record)));
   const std::string report = ReadFile(Scratch("site.html"));
-  EXPECT_NE(std::string::npos, report.find("<dd>sample.ulg</dd>"));
+  EXPECT_NE(std::string::npos, report.find("<b>sample.ulg</b>"));
   EXPECT_NE(std::string::npos, report.find("</html>\n"));
   EXPECT_SAME_FOLDER(dir_, StoredFolder("ReportDir"));
 }

@@ -72,6 +72,8 @@ class Parser(html.parser.HTMLParser):
             self.figures[-1].append(text)
 
 
+tidy = subprocess.run(["tidy", "-q", "-e", "hostile.html"], cwd=work, capture_output=True)
+check(tidy.returncode == 0, f"tidy: {tidy.stderr.decode()}")
 p = Parser()
 p.feed(page)
 check(page.startswith("<!DOCTYPE html>"), "no HTML5 doctype")
