@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/meter_commands.h"
+#include "cli/report_command.h"
 #include "log/decoder.h"
 #include "log/log_files.h"
 #include "log/log_image.h"
@@ -39,6 +40,9 @@ struct Command {
   std::size_t max_operands;
   int (*run)(const Args& operands, Io& io);
   int (*run_meter)(const Args& args, CommandIo& io) = nullptr;
+  // An option that turns the command into another form of itself.
+  const char* flag = nullptr;
+  int (*run_flagged)(const std::string& operand, CommandIo& io) = nullptr;
 };
 
 std::string Quoted(const std::string& path) { return QuoteForMessage(path); }
@@ -124,20 +128,42 @@ int RunExport(const Args& operands, Io& io) {
 }
 
 const Command kCommands[] = {
-    {"view", "LOG.ulg", "list the entries of a log file, one tab-separated row each",
+    {"view", "LOG.ulg", "list the entries of a log file, one tab-separated row each (--json: JSON)",
      "Prints the entries of a .ulg log file in record order, one row per line, exactly\n"
      "as the Log Entries window lists them: 22 tab-separated columns (ID, name,\n"
      "longitude, RF level as dBm, dBuV and dBmV each after a marker column, Locked,\n"
      "Pilots, IQ Swap, MER and QBER each after a marker column, nominal and measured\n"
      "frequency in kHz, nominal and measured symbol rate in kBd, standard, code rate).\n"
-     "A log without entries is an error, as in the program's View.\n",
-     1, 1, RunView},
+     "A log without entries is an error, as in the program's View.\n"
+     "\n"
+     "sq71 view --json LOG.ulg:\n"
+     "  --json                 the entries as one JSON array instead: numbers in their\n"
+     "                         units (dBuV, dBm, dBmV, dB, kHz, kBd), each marker (\"<\",\n"
+     "                         \">\" or \"\") a field of its own, a missing value null, and\n"
+     "                         each entry's required Es/N0, margin and verdict\n",
+     1, 1, RunView, nullptr, "--json", RunViewJson},
     {"export", "LOG.ulg OUT.csv", "write the entries of a log file as CSV",
      "Writes the entries of a .ulg log file as a CSV file with CR LF line ends, byte\n"
      "for byte what the program's Export (.csv) writes. OUT.csv \"-\" writes to standard\n"
      "output. An existing OUT.csv is replaced only once the new file is complete.\n"
      "A log without entries is an error, as in the program's Export (.csv).\n",
      2, 2, RunExport},
+    {"report", "LOG.ulg [-o OUT.html] [--title TEXT] [--good DB] [--marginal DB]",
+     "write the installation report of a log file (HTML)",
+     "Writes the installation report of a .ulg log file: one self-contained HTML file\n"
+     "(no script, nothing outside it) with a summary, charts of the RF level and of the\n"
+     "MER against the Es/N0 each code rate needs for every satellite position, and a\n"
+     "table of every entry with its required Es/N0, margin and verdict. It prints on A4\n"
+     "and Letter. An existing OUT.html is replaced only once the new file is complete.\n"
+     "\n"
+     "  -o, --output OUT.html  the report to write (default: the log's name with .html;\n"
+     "                         \"-\" writes to standard output)\n"
+     "  --title TEXT           the report's title (default \"Installation report\")\n"
+     "  --good DB              the least margin called good (default 3)\n"
+     "  --marginal DB          the least margin called marginal (default 1); below it, poor\n"
+     "\n"
+     "A log without entries is an error, as in the program's Export (.csv).\n",
+     0, 0, nullptr, RunReportCommand},
     {"read", "[-o LOG.ulg] [--csv OUT.csv] [--keep-partial] [DEVICE]",
      "download the meter's log into a log file",
      "Downloads the whole log of the meter, exactly as the program's Read does, and\n"
@@ -240,9 +266,12 @@ int RunCommand(const Command& command, const Args& args, Io& io) {
   const std::string see = std::string("help ") + command.name;
   Args operands;
   bool options_ended = false;
+  bool flagged = false;
   for (const std::string& arg : args) {
     if (!options_ended && arg == "--") {
       options_ended = true;
+    } else if (!options_ended && command.flag != nullptr && arg == command.flag) {
+      flagged = true;
     } else if (!options_ended && IsHelpOption(arg)) {
       ShowCommandHelp(command, io.out);
       return kExitOk;
@@ -258,10 +287,28 @@ int RunCommand(const Command& command, const Args& args, Io& io) {
                           (operands.size() == 1 ? " argument" : " arguments"),
                       see, io);
   }
+  if (flagged) {
+    CommandIo flagged_io{io.out, io.err, io.console};
+    return command.run_flagged(operands[0], flagged_io);
+  }
   return command.run(operands, io);
 }
 
 }  // namespace
+
+bool ReadLogFile(const std::string& path, LogImage* image, std::ostream& err) {
+  const Console none;
+  Io io{err, err, none};
+  return ReadLog(path, image, io);
+}
+
+int CountEntries(const LogImage& image, const std::string& path, std::ostream& err) {
+  const Console none;
+  Io io{err, err, none};
+  return EntriesOf(image, path, io);
+}
+
+const char* ErrorReason(int error) { return Reason(error); }
 
 int RunSq71(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
             const Console& console) {
