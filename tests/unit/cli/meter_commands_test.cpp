@@ -103,8 +103,7 @@ TEST_F(MeterCommandsTest, FailuresNameTheDeviceTheRecordAndTheMessage) {
 }
 
 TEST_F(MeterCommandsTest, GlitchesThatPassAreRiddenOutUnlessRetriesAreOff) {
-  // Noise after record 2's reply, a bad checksum at 5 and silence at 8, each
-  // only the first time.
+  // Noise after record 2's reply; a bad checksum at 5 and silence at 8, once.
   const std::string scenario = Scenario(
       "[device]\nopen_bytes = 0x3C\nfault = record 2 stray 3\n"
       "fault = record 5 bad_checksum once\nfault = record 8 no_reply once\n");
@@ -148,7 +147,6 @@ TEST_F(MeterCommandsTest, ResumeGoesOnFromAPartialLogOnlyWhenItsLastRecordIsUnch
   // The meter as it was, the glitch gone: the whole log, from record 6 on.
   run = Sq71({"read", "--sim", Scenario("[device]\nopen_bytes = 0x3C\n"), "--resume", partial});
   EXPECT_EQ(kExitOk, run.status) << run.err;
-  EXPECT_EQ("", run.out);
   EXPECT_EQ(ReadFile(kDataDir + "/sample.ulg"), ReadFile(partial));
   EXPECT_EQ(0, TraceCount("METER 0 LR 5:"));
   EXPECT_EQ(1, TraceCount("METER 0 LR 6:"));

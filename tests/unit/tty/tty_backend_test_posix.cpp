@@ -251,7 +251,6 @@ TEST(TtyBackend, QueueStatusCountsTheBytesWaitingUntilAPurge) {
   device.PurgeReceive();
   device.GetQueueStatus(&queued);
   EXPECT_EQ(0u, queued);
-  device.Close();
 }
 
 TEST(TtyBackend, LineSettingsReachThePortAndUnusableOnesAreRefused) {
