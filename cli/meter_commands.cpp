@@ -31,6 +31,10 @@ namespace {
 using Args = std::vector<std::string>;
 using Clock = std::chrono::steady_clock;
 
+// How often sq71 read asks again for a record whose exchange failed.
+constexpr int kDefaultRetries = 2;
+constexpr int kMaxRetries = 100;
+
 void AddDeviceOptions(CLI::App& app, DeviceChoice* choice, bool* quiet) {
   // Parsed here rather than by CLI11, whose range message names the double's range.
   CLI::Option* index =
@@ -148,12 +152,18 @@ std::string DefaultLogName() {
   return name;
 }
 
+// ", 2 retries" when failed exchanges were asked again, else nothing.
+std::string RetriesText(int retries) {
+  if (retries == 0) return "";
+  return ", " + std::to_string(retries) + (retries == 1 ? " retry" : " retries");
+}
+
 // The one-line bar on a terminal, redrawn at most four times a second.
 class ProgressBar {
  public:
   ProgressBar(std::ostream& err, bool on) : err_(err), on_(on), start_(Clock::now()) {}
 
-  void Update(const TransferState& state) {
+  void Update(const TransferState& state, int retries) {
     if (!on_) return;
     const Clock::time_point now = Clock::now();
     if (drawn_ && now - last_ < std::chrono::milliseconds(250)) return;
@@ -171,11 +181,11 @@ class ProgressBar {
       const int s = static_cast<int>((total - done) / rate + 0.5);
       std::snprintf(left, sizeof(left), "%d:%02d", s / 60, s % 60);
     }
-    char line[160];
-    std::snprintf(line, sizeof(line),
-                  "[%.*s%.*s] %4d/%d records, %d entries, %.0f records/s, %s left", filled,
-                  "##############################", kWidth - filled,
-                  "------------------------------", done, total, done, rate, left);
+    char line[192];
+    std::snprintf(
+        line, sizeof(line), "[%.*s%.*s] %4d/%d records, %d entries, %.0f records/s, %s left%s",
+        filled, "##############################", kWidth - filled, "------------------------------",
+        done, total, done, rate, left, RetriesText(retries).c_str());
     err_ << "\r" << line << "\x1b[K" << std::flush;
   }
 
@@ -228,9 +238,11 @@ struct ReadRequest {
   DeviceChoice choice;
   std::string ulg;
   std::string csv;
+  std::string resume;  // a partial log to go on with
   bool keep_partial = false;
   bool quiet = false;
   bool default_name = false;  // ulg was made up: its name goes to standard output
+  ExchangePolicy policy;
 };
 
 // How a download ended.
@@ -241,6 +253,8 @@ struct Download {
   int record = 0;  // the first record not fetched
   int error = -1;  // the message that ended it, -1 when none
   double seconds = 0;
+  int retries = 0;
+  bool log_changed = false;  // a resumed log is not the meter's any more
 };
 
 // 1. The arguments; false with *status when they are wrong.
@@ -249,8 +263,15 @@ bool ParseRead(const Args& args, CommandIo& io, ReadRequest* request, int* statu
   app.add_option("-o,--output", request->ulg);
   app.add_option("--csv", request->csv);
   app.add_flag("--keep-partial", request->keep_partial);
+  // Ours to choose, unlike the program's: purge only when something is
+  // there, and ride out a glitch.
+  request->policy.purge_every_request = false;
+  request->policy.retries = kDefaultRetries;
+  app.add_option("--retries", request->policy.retries)->check(CLI::Range(0, kMaxRetries));
+  app.add_option("--resume", request->resume);
   AddDeviceOptions(app, &request->choice, &request->quiet);
   if (!Parse(app, args, "read", &request->choice, io.err, status)) return false;
+  if (request->ulg.empty()) request->ulg = request->resume;
   if (!request->csv.empty() && request->csv == request->ulg) {
     *status = UsageError("read", "the CSV file would replace the log", io.err);
     return false;
@@ -266,20 +287,25 @@ std::unique_ptr<Driver> Connect(const char* command, const DeviceChoice& choice,
   return driver;
 }
 
-// 3. The download, as the program's Read runs it, until it ends or a stop
-// is asked for; the device is closed afterwards whatever ended it.
-Download DownloadLog(UsbDevice& device, const std::string& label, LogImage& image, bool quiet,
-                     CommandIo& io) {
+// 3. The download, with the program's Read code, until it ends or a stop is
+// asked for; from record `from` of a partial log in `image` when resuming.
+// The device is closed afterwards whatever ended it.
+Download DownloadLog(UsbDevice& device, const std::string& label, LogImage& image,
+                     const ReadRequest& request, int from, CommandIo& io) {
   Download result;
   TransferState state;
   TerminalUi ui(nullptr, io.err, kAnswerNo);
-  TransferEngine engine(state, image, ui);
-  ProgressBar bar(io.err, io.console.err_terminal && !quiet);
-  engine.StartTransfer(&device);
+  TransferEngine engine(state, image, ui, request.policy);
+  ProgressBar bar(io.err, io.console.err_terminal && !request.quiet);
+  if (request.resume.empty()) {
+    engine.StartTransfer(&device);
+  } else {
+    engine.ResumeTransfer(&device, from);
+  }
   result.started = ui.timer_armed();
   // Only a read that goes on has an identity worth warning about: a failure
   // stays one line.
-  if (result.started && !quiet) WarnOfPartialIdentity(device.driver(), label, io.err);
+  if (result.started && !request.quiet) WarnOfPartialIdentity(device.driver(), label, io.err);
   while (ui.timer_armed()) {
     if (StopRequested()) {
       // Between two exchanges: the log ends where its records stopped and
@@ -289,7 +315,7 @@ Download DownloadLog(UsbDevice& device, const std::string& label, LogImage& imag
       break;
     }
     engine.TransferTick(&device);
-    bar.Update(state);
+    bar.Update(state, engine.retries());
   }
   device.Close();
   bar.Clear();
@@ -299,12 +325,20 @@ Download DownloadLog(UsbDevice& device, const std::string& label, LogImage& imag
       !result.interrupted && ui.error() < 0 && ui.information() == kMsgTransferComplete;
   result.record = state.next_record;
   result.seconds = bar.Seconds();
+  result.retries = engine.retries();
+  result.log_changed = engine.log_changed();
   return result;
 }
 
 // 4. The files, and the lines that tell what came of it.
 int WriteDownload(const ReadRequest& request, const std::string& label, const Download& download,
                   const LogImage& image, CommandIo& io) {
+  if (download.log_changed) {
+    io.err << "sq71: read: " << label << ": record " << download.record << " is not as "
+           << Quoted(request.resume) << " holds it: the meter's log has changed; nothing "
+           << "written; read the whole log again without --resume\n";
+    return kExitFailure;
+  }
   if (!download.complete) {
     if (download.interrupted) {
       io.err << "sq71: read: " << label << ": interrupted at record " << download.record;
@@ -333,8 +367,9 @@ int WriteDownload(const ReadRequest& request, const std::string& label, const Do
     const int records = entries < kRecordCount ? entries + 1 : kRecordCount;
     const double seconds = download.seconds;
     char figures[96];
-    std::snprintf(figures, sizeof(figures), "%d records, %d entries in %.1f s (%.0f records/s)",
-                  records, entries, seconds, seconds > 0 ? records / seconds : 0.0);
+    std::snprintf(figures, sizeof(figures), "%d records, %d entries in %.1f s (%.0f records/s%s)",
+                  records, entries, seconds, seconds > 0 ? records / seconds : 0.0,
+                  RetriesText(download.retries).c_str());
     io.err << "sq71: read: " << MessageText(kMsgTransferComplete) << " " << figures << " from "
            << label << "; " << SavedNames(request.ulg, request.csv) << "\n";
   }
@@ -348,6 +383,13 @@ int RunReadCommand(const Args& args, CommandIo& io) {
   ReadRequest request;
   int status = kExitOk;
   if (!ParseRead(args, io, &request, &status)) return status;
+  // A resumed download goes on from the partial log's end marker.
+  LogImage image{};
+  int from = 0;
+  if (!request.resume.empty()) {
+    if (!ReadLogFile(request.resume, &image, io.err)) return kExitFailure;
+    from = EntryCount(image, nullptr);
+  }
   std::string label;
   const std::unique_ptr<Driver> driver = Connect("read", request.choice, io, &label);
   if (driver == nullptr) return kExitFailure;
@@ -356,11 +398,10 @@ int RunReadCommand(const Args& args, CommandIo& io) {
 
   ChosenDevice chosen(*driver, request.choice.index, false);
   UsbDevice device(chosen);
-  LogImage image{};
   // Held until the files are written: Ctrl-C then can neither leave the
   // device open nor cut a file short.
   const StopRequests stops;
-  const Download download = DownloadLog(device, label, image, request.quiet, io);
+  const Download download = DownloadLog(device, label, image, request, from, io);
   if (!download.started) {
     ReportFailure("read", label, download.error, device, io.err);
     return kExitFailure;

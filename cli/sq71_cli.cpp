@@ -87,7 +87,7 @@ bool Flushed(CommandIo& io) {
 
 int RunView(const Args& operands, CommandIo& io) {
   LogImage image{};
-  if (!ReadLog(operands[0], &image, io)) return kExitFailure;
+  if (!ReadLogFile(operands[0], &image, io.err)) return kExitFailure;
   const int count = EntriesOf(image, operands[0], io);
   if (count == 0) return kExitFailure;
   RecordDecoder decoder;
@@ -100,7 +100,7 @@ int RunView(const Args& operands, CommandIo& io) {
 
 int RunExport(const Args& operands, CommandIo& io) {
   LogImage image{};
-  if (!ReadLog(operands[0], &image, io)) return kExitFailure;
+  if (!ReadLogFile(operands[0], &image, io.err)) return kExitFailure;
   const int count = EntriesOf(image, operands[0], io);
   if (count == 0) return kExitFailure;
   RecordDecoder decoder;
@@ -160,9 +160,10 @@ const Command kCommands[] = {
      "\n"
      "A log without entries is an error, as in the program's Export (.csv).\n",
      0, 0, nullptr, RunReportCommand},
-    {"read", "[-o LOG.ulg] [--csv OUT.csv] [--keep-partial] [DEVICE]",
+    {"read",
+     "[-o LOG.ulg] [--csv OUT.csv] [--keep-partial] [--retries N] [--resume PARTIAL.ulg] [DEVICE]",
      "download the meter's log into a log file",
-     "Downloads the whole log of the meter, exactly as the program's Read does, and\n"
+     "Downloads the whole log of the meter with the program's own Read code, and\n"
      "writes it as LOG.ulg (default: sq71-YYYYMMDD-HHMMSS.ulg in the current folder,\n"
      "its name printed on standard output) and, with --csv, as the CSV file that\n"
      "Export (.csv) writes. Files are replaced only by complete new ones.\n"
@@ -171,11 +172,17 @@ const Command kCommands[] = {
      "  --csv OUT.csv          also write the entries as CSV\n"
      "  --keep-partial         after a fault or Ctrl-C, write the records that came,\n"
      "                         followed by the end of the log (exit status stays 1 or 130)\n"
+     "  --retries N            ask again for a record whose reply failed, up to N times\n"
+     "                         (default 2; 0 ends the read at the first bad reply)\n"
+     "  --resume PARTIAL.ulg   go on from where a --keep-partial log ends, once its last\n"
+     "                         record is found unchanged on the meter; writes the whole log\n"
+     "                         (default: over PARTIAL.ulg)\n"
      "DEVICE_OPTIONS"
      "\n"
      "On a terminal a progress bar is drawn on standard error; otherwise one summary\n"
-     "line is printed at the end. A fault mid-download writes nothing and exits 1;\n"
-     "Ctrl-C stops after the exchange under way, closes the device and exits 130.\n",
+     "line is printed at the end. A fault that outlasts its retries writes nothing and\n"
+     "exits 1 (an unplugged meter is not retried). Ctrl-C stops after the exchange\n"
+     "under way, closes the device and exits 130.\n",
      0, 0, nullptr, RunReadCommand},
     {"erase", "[--yes] [DEVICE]", "erase the log kept in the meter",
      "Erases the meter's log, as the program's Erase Log does, after asking on the\n"

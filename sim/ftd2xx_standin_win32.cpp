@@ -72,3 +72,6 @@ SQ71_EXPORT FT_STATUS FT_API FT_SetLatencyTimer(FT_HANDLE handle, uint8_t ms) {
 SQ71_EXPORT FT_STATUS FT_API FT_GetLatencyTimer(FT_HANDLE handle, uint8_t* ms) {
   return Bus().GetLatencyTimer(handle, ms);
 }
+SQ71_EXPORT FT_STATUS FT_API FT_GetQueueStatus(FT_HANDLE handle, uint32_t* rx_bytes) {
+  return Bus().GetQueueStatus(handle, rx_bytes);
+}

@@ -623,6 +623,21 @@ FT_STATUS SimDriver::GetLatencyTimer(FT_HANDLE handle, uint8_t* ms) {
   return FT_OK;
 }
 
+// The driver keeps its receive queue on the host: an FT232R's driver answers
+// from its own buffer, without a request to the chip, so this one is free.
+FT_STATUS SimDriver::GetQueueStatus(FT_HANDLE handle, uint32_t* rx_bytes) {
+  Bus& bus = *bus_;
+  std::lock_guard<std::mutex> lock(bus.mutex);
+  FT_STATUS refused;
+  Port* p = Lookup(bus, "FT_GetQueueStatus", handle, &refused);
+  if (p == nullptr) return refused;
+  const std::string call = "FT_GetQueueStatus " + HandleText(handle);
+  if (rx_bytes == nullptr) return Done(bus, call, FT_INVALID_PARAMETER);
+  *rx_bytes = static_cast<uint32_t>(p->timing.HostHolds(Now(bus)));
+  Trace(bus, call + " -> 0 rx=" + std::to_string(*rx_bytes));
+  return FT_OK;
+}
+
 FT_STATUS SimDriver::CountDevices(uint32_t* count) {
   return ListDevices(count, nullptr, FT_LIST_NUMBER_ONLY);
 }

@@ -88,6 +88,7 @@ class SimDriver : public Driver {
   FT_STATUS SetTimeouts(FT_HANDLE handle, uint32_t read_ms, uint32_t write_ms) override;
   FT_STATUS EE_Read(FT_HANDLE handle, FT_PROGRAM_DATA* data) override;
   FT_STATUS SetLatencyTimer(FT_HANDLE handle, uint8_t ms) override;
+  FT_STATUS GetQueueStatus(FT_HANDLE handle, uint32_t* rx_bytes) override;
 
   // FT_ListDevices as the driver exports it: the count, and one device's
   // serial number by index. For the stand-in library.

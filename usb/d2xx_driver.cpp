@@ -29,4 +29,10 @@ FT_STATUS D2xxDriver::SetLatencyTimer(FT_HANDLE handle, uint8_t ms) {
   return f_.SetLatencyTimer(handle, ms);
 }
 
+FT_STATUS D2xxDriver::GetQueueStatus(FT_HANDLE handle, uint32_t* rx_bytes) {
+  // Optional likewise: without it every request is purged first.
+  if (f_.GetQueueStatus == nullptr) return FT_NOT_SUPPORTED;
+  return f_.GetQueueStatus(handle, rx_bytes);
+}
+
 }  // namespace sq71

@@ -56,6 +56,7 @@ class D2xxDriver : public Driver {
     return f_.EE_Read(handle, data);
   }
   FT_STATUS SetLatencyTimer(FT_HANDLE handle, uint8_t ms) override;
+  FT_STATUS GetQueueStatus(FT_HANDLE handle, uint32_t* rx_bytes) override;
 
   const D2xxFunctions& functions() const { return f_; }
 
@@ -68,7 +69,8 @@ class D2xxDriver : public Driver {
 // Loads the platform's library by name and binds its functions (one per
 // platform: d2xx_driver_win32, d2xx_driver_posix). Null, with the reason in
 // *error, when it cannot be loaded or lacks one of the functions every
-// command needs; FT_SetLatencyTimer is bound where the library has it.
+// command needs; FT_SetLatencyTimer and FT_GetQueueStatus are bound where the
+// library has them.
 std::unique_ptr<D2xxDriver> LoadD2xxDriver(std::string* error);
 
 }  // namespace sq71

@@ -497,6 +497,17 @@ FT_STATUS TtyDriver::SetLatencyTimer(FT_HANDLE handle, uint8_t ms) {
   return FT_OK;
 }
 
+FT_STATUS TtyDriver::GetQueueStatus(FT_HANDLE handle, uint32_t* rx_bytes) {
+  Port* port = Find(handle);
+  if (port == nullptr) return FT_INVALID_HANDLE;
+  if (rx_bytes == nullptr) return FT_INVALID_PARAMETER;
+  // What the serial driver holds for us to read (TIOCINQ on Linux).
+  int queued = 0;
+  if (ioctl(port->fd, FIONREAD, &queued) != 0) return Failed(*port, errno, FT_IO_ERROR);
+  *rx_bytes = static_cast<uint32_t>(queued);
+  return FT_OK;
+}
+
 std::string TtyDriver::Where(int index) {
   if (index < 0 || index >= static_cast<int>(ports_.size())) return {};
   return ports_[static_cast<std::size_t>(index)];

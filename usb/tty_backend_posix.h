@@ -14,7 +14,7 @@
 //   nothing: only what has already arrived is read.
 // - FT_ClrDtr / FT_SetDtr: TIOCMBIC / TIOCMBIS; a line without modem lines (a
 //   pseudo-terminal) takes them as done.
-// - FT_Purge: tcflush.
+// - FT_Purge: tcflush. FT_GetQueueStatus: FIONREAD (TIOCINQ).
 // - FT_SetLatencyTimer: the lowest latency the driver offers, where it offers
 //   one (Linux: the usb-serial latency_timer attribute and ASYNC_LOW_LATENCY);
 //   never fails on an open port.
@@ -73,6 +73,7 @@ class TtyDriver : public Driver {
   FT_STATUS SetTimeouts(FT_HANDLE handle, uint32_t read_ms, uint32_t write_ms) override;
   FT_STATUS EE_Read(FT_HANDLE handle, FT_PROGRAM_DATA* data) override;
   FT_STATUS SetLatencyTimer(FT_HANDLE handle, uint8_t ms) override;
+  FT_STATUS GetQueueStatus(FT_HANDLE handle, uint32_t* rx_bytes) override;
   bool partial_identity() const override { return true; }
   std::string last_error() const override;
   DriverFailure last_failure() const override;

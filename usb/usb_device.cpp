@@ -103,4 +103,11 @@ FT_STATUS UsbDevice::SetLatencyTimer(uint8_t ms) {
   return status == FT_NOT_SUPPORTED ? status : Store(status);
 }
 
+FT_STATUS UsbDevice::GetQueueStatus(uint32_t* rx_bytes) {
+  *rx_bytes = 0;
+  if (!is_open()) return FT_OK;
+  const FT_STATUS status = driver_.GetQueueStatus(handle_, rx_bytes);
+  return status == FT_NOT_SUPPORTED ? status : Store(status);
+}
+
 }  // namespace sq71

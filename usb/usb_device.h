@@ -55,6 +55,9 @@ class UsbDevice {
   // Optional in drivers: one without it answers FT_NOT_SUPPORTED, which is
   // not kept as the last status.
   FT_STATUS SetLatencyTimer(uint8_t ms);
+  // The bytes waiting in the driver's receive queue. Optional likewise:
+  // FT_NOT_SUPPORTED where the driver cannot tell.
+  FT_STATUS GetQueueStatus(uint32_t* rx_bytes);
   // Reads the chip's EEPROM and compares it with the meter's identity,
   // correcting the record (never the chip) and raising identity_changed()
   // for every difference. A failed read leaves the flag as it was.

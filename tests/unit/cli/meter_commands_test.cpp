@@ -23,6 +23,13 @@ using test::ReadFile;
 
 class MeterCommandsTest : public test::TempDirTest {
  protected:
+  // How many lines of the scenario's trace file start with `prefix`.
+  int TraceCount(const std::string& prefix) {
+    std::istringstream lines(ReadFile(PathOf("trace.txt")));
+    int count = 0;
+    for (std::string line; std::getline(lines, line);) count += line.rfind(prefix, 0) == 0;
+    return count;
+  }
   // A scenario file of instant meters whose ignored reply bytes differ from
   // the simulator's own.
   std::string Scenario(const std::string& devices) {
@@ -93,6 +100,56 @@ TEST_F(MeterCommandsTest, FailuresNameTheDeviceTheRecordAndTheMessage) {
     EXPECT_EQ(c.err, run.err);
     EXPECT_FALSE(fs::exists(PathOf("x.ulg"))) << c.device;
   }
+}
+
+TEST_F(MeterCommandsTest, GlitchesThatPassAreRiddenOutUnlessRetriesAreOff) {
+  // Noise after record 2's reply; a bad checksum at 5 and silence at 8, once.
+  const std::string scenario = Scenario(
+      "[device]\nopen_bytes = 0x3C\nfault = record 2 stray 3\n"
+      "fault = record 5 bad_checksum once\nfault = record 8 no_reply once\n");
+  const std::string log = PathOf("a.ulg");
+  test::Sq71Outcome run = Sq71({"read", "--sim", scenario, "-o", log});
+  EXPECT_EQ(kExitOk, run.status) << run.err;
+  EXPECT_EQ(ReadFile(kDataDir + "/sample.ulg"), ReadFile(log));
+  EXPECT_NE(std::string::npos, run.err.find("records/s, 2 retries)")) << run.err;
+  // Both directions at the start, after the noise and after each failure.
+  EXPECT_EQ(8, TraceCount("FT_Purge"));
+
+  // Without retries the noise is still purged, and the first failure ends it.
+  run = Sq71({"read", "--sim", scenario, "-o", log, "--retries", "0"});
+  EXPECT_EQ(kExitFailure, run.status);
+  EXPECT_EQ("sq71: read: device 0 (sim, CD710001): record 5: Checksum error; nothing written\n",
+            run.err);
+}
+
+TEST_F(MeterCommandsTest, ResumeGoesOnFromAPartialLogOnlyWhenItsLastRecordIsUnchanged) {
+  const std::string scenario = Scenario("[device]\nopen_bytes = 0x3C\nfault = record 7 no_reply\n");
+  const std::string partial = PathOf("p.ulg");
+  test::Sq71Outcome run = Sq71({"read", "--sim", scenario, "-o", partial, "--keep-partial", "-q"});
+  EXPECT_EQ(kExitFailure, run.status);
+  EXPECT_EQ(
+      "sq71: read: device 0 (sim, CD710001): record 7: Error - Handshake not received; 7 records "
+      "kept\n",
+      run.err);
+  EXPECT_EQ(3, TraceCount("METER 0 LR 7:")) << "asked once and retried twice";
+  const std::string kept = ReadFile(partial);
+
+  // A meter whose log has changed since: nothing is written.
+  run = Sq71({"read", "--sim", Scenario("[device]\nlog = empty\n"), "--resume", partial, "-q"});
+  EXPECT_EQ(kExitFailure, run.status);
+  EXPECT_EQ(
+      "sq71: read: device 0 (sim, CD710001): record 6 is not as '" + partial +
+          "' holds it: the meter's log has changed; nothing written; read the whole log again "
+          "without --resume\n",
+      run.err);
+  EXPECT_EQ(kept, ReadFile(partial));
+
+  // The meter as it was, the glitch gone: the whole log, from record 6 on.
+  run = Sq71({"read", "--sim", Scenario("[device]\nopen_bytes = 0x3C\n"), "--resume", partial});
+  EXPECT_EQ(kExitOk, run.status) << run.err;
+  EXPECT_EQ(ReadFile(kDataDir + "/sample.ulg"), ReadFile(partial));
+  EXPECT_EQ(0, TraceCount("METER 0 LR 5:"));
+  EXPECT_EQ(1, TraceCount("METER 0 LR 6:"));
 }
 
 TEST_F(MeterCommandsTest, DevicesWithAnIndexListsThatDeviceOnly) {

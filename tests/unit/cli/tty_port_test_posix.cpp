@@ -62,7 +62,7 @@ TEST_F(TtyPortTest, APortThatWillNotOpenGivesOneLineWithoutTheWarning) {
   EXPECT_EQ(1, std::count(err.begin(), err.end(), '\n')) << err;
 }
 
-TEST_F(TtyPortTest, CtrlCKeepsWhatCameAndAsksNothingMore) {
+TEST_F(TtyPortTest, CtrlCKeepsWhatCameAndResumeCompletesIt) {
   sim::MeterConfig config = Meter();
   // Slow from record 3 on: the interrupt always comes mid-download.
   for (int record = 3; record < 36; ++record) {
@@ -93,6 +93,13 @@ TEST_F(TtyPortTest, CtrlCKeepsWhatCameAndAsksNothingMore) {
   const LogImage sample = sim::MakeSampleLog();
   EXPECT_TRUE(std::equal(image.begin(), image.begin() + kept * kRecordSize, sample.begin()));
   EXPECT_EQ(kEndMarker, RecordAt(image, kept)[rec::kStatus]);
+
+  // Resumed on a meter without the delays: the whole log.
+  sim::PtyMeter again(Meter());
+  ASSERT_TRUE(again.ok()) << again.error();
+  EXPECT_EQ(kExitOk, Sq71({"read", "-q", "--port", again.port(), "--resume", log}, &err)) << err;
+  ASSERT_TRUE(ReadUlgFile(log.c_str(), &image).ok());
+  EXPECT_TRUE(image == sample);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "protocol/device_listing.h"
@@ -230,6 +231,26 @@ TEST(TtyBackend, ReadEndsAtItsTimeOutWithWhatCame) {
   EXPECT_EQ(16u, got);
   EXPECT_EQ(FT_OK, device.last_status());
   device.Close();
+}
+
+TEST(TtyBackend, QueueStatusCountsTheBytesWaitingUntilAPurge) {
+  PtyMeter meter(OddMeter("SQ-71 Meter"));
+  ASSERT_TRUE(meter.ok()) << meter.error();
+  const std::unique_ptr<TtyDriver> tty = Tty({meter.port()});
+  UsbDevice device(*tty);
+  ASSERT_EQ(FT_OK, device.Configure(0, 115200, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE));
+  uint8_t request[kIdentifyRequestSize];
+  BuildIdentifyRequest(request);
+  device.Write(request, kIdentifyRequestSize);
+  uint32_t queued = 0;
+  for (int tries = 0; tries < 1000 && device.GetQueueStatus(&queued) == FT_OK && queued < 16;
+       ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  EXPECT_EQ(16u, queued) << "the whole identify reply, unread";
+  device.PurgeReceive();
+  device.GetQueueStatus(&queued);
+  EXPECT_EQ(0u, queued);
 }
 
 TEST(TtyBackend, LineSettingsReachThePortAndUnusableOnesAreRefused) {
