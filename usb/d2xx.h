@@ -268,6 +268,8 @@ typedef FT_STATUS(FT_API* FT_ListDevicesFn)(void* arg1, void* arg2, uint32_t fla
 typedef FT_STATUS(FT_API* FT_EE_ReadFn)(FT_HANDLE handle, FT_PROGRAM_DATA* data);
 typedef FT_STATUS(FT_API* FT_SetLatencyTimerFn)(FT_HANDLE handle, uint8_t ms);
 typedef FT_STATUS(FT_API* FT_GetLatencyTimerFn)(FT_HANDLE handle, uint8_t* ms);
+// The library's version, 0x00MMmmbb (3.2.16: 0x00030216).
+typedef FT_STATUS(FT_API* FT_GetLibraryVersionFn)(uint32_t* version);
 
 namespace sq71 {
 
@@ -290,6 +292,8 @@ struct D2xxFunctions {
   // Optional: not every driver exports it. Null means the chip keeps the
   // latency timer it has.
   FT_SetLatencyTimerFn SetLatencyTimer = nullptr;
+  // Optional too; only asked by the doctor.
+  FT_GetLibraryVersionFn GetLibraryVersion = nullptr;
 };
 
 }  // namespace sq71
