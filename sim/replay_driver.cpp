@@ -6,6 +6,7 @@
 
 #include "sim/precise_sleep.h"
 #include "sim/simulated_meter.h"
+#include "usb/tracing_driver.h"
 
 namespace sq71::sim {
 namespace {
@@ -203,6 +204,22 @@ FT_STATUS ReplayDriver::EE_Read(FT_HANDLE handle, FT_PROGRAM_DATA* data) {
     data->Cbus4 = static_cast<uint8_t>(recorded->Number("cbus4", chip.cbus4));
   }
   return FT_OK;
+}
+
+std::unique_ptr<Driver> MakeReplayDriver(const Scenario& scenario, std::string* error) {
+  std::unique_ptr<TraceFile> file;
+  if (!scenario.trace_path.empty()) {
+    file = TraceFile::Create(scenario.trace_path, error);
+    if (file == nullptr) return nullptr;
+  }
+  TraceSink* sink = file.get();
+  auto replay = std::make_unique<ReplayDriver>(
+      scenario.replay, scenario.timing == Timing::kWire, [sink](const std::string& note) {
+        if (sink != nullptr) sink->Line(note);
+        std::fprintf(stderr, "simulated meter: %s\n", note.c_str());
+      });
+  if (file == nullptr) return replay;
+  return std::make_unique<TracingDriver>(std::move(replay), std::move(file));
 }
 
 }  // namespace sq71::sim

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/scenario.h"
 #include "sim/trace_reader.h"
 #include "usb/driver.h"
 
@@ -107,6 +108,13 @@ class ReplayDriver : public Driver {
   int requests_ = 0;
   bool gone_ = false;
 };
+
+// The simulated meter of a scenario that names a `replay` trace: the replay,
+// paced unless the timing is instant, with its calls traced into the
+// scenario's trace file when it names one. What it cannot answer goes to that
+// trace and to stderr. Null, with the reason, when the trace file cannot be
+// created.
+std::unique_ptr<Driver> MakeReplayDriver(const Scenario& scenario, std::string* error);
 
 }  // namespace sq71::sim
 

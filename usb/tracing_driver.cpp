@@ -113,6 +113,22 @@ TracingDriver::TracingDriver(Driver& inner, TraceSink& sink) : inner_(inner), si
   sink_.Line("TRACE driver=" + inner_.name());
 }
 
+TracingDriver::TracingDriver(std::unique_ptr<Driver> inner, std::unique_ptr<TraceSink> sink)
+    : owned_inner_(std::move(inner)),
+      owned_sink_(std::move(sink)),
+      inner_(*owned_inner_),
+      sink_(*owned_sink_) {
+  sink_.Line("TRACE driver=" + inner_.name());
+}
+
+std::unique_ptr<Driver> TraceInto(const std::string& path, std::unique_ptr<Driver> driver,
+                                  std::string* error) {
+  if (path.empty() || driver == nullptr) return driver;
+  std::unique_ptr<TraceFile> file = TraceFile::Create(path, error);
+  if (file == nullptr) return nullptr;
+  return std::make_unique<TracingDriver>(std::move(driver), std::move(file));
+}
+
 std::string TracingDriver::HandleText(FT_HANDLE handle) {
   std::lock_guard<std::mutex> lock(mutex_);
   const auto it = numbers_.find(handle);

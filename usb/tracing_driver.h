@@ -66,6 +66,8 @@ class TracingDriver : public Driver {
  public:
   // Writes the TRACE line naming the wrapped driver at once.
   TracingDriver(Driver& inner, TraceSink& sink);
+  // The same, owning both.
+  TracingDriver(std::unique_ptr<Driver> inner, std::unique_ptr<TraceSink> sink);
 
   std::string name() const override { return inner_.name(); }
   FT_STATUS CountDevices(uint32_t* count) override;
@@ -96,6 +98,8 @@ class TracingDriver : public Driver {
   // failure when it has something new to say.
   FT_STATUS Done(const std::string& call, FT_STATUS status, const std::string& tail = "");
 
+  std::unique_ptr<Driver> owned_inner_;
+  std::unique_ptr<TraceSink> owned_sink_;
   Driver& inner_;
   TraceSink& sink_;
   std::mutex mutex_;  // the handle numbers
@@ -103,6 +107,12 @@ class TracingDriver : public Driver {
   unsigned next_number_ = 1;
   std::string last_error_said_;
 };
+
+// The driver traced into the file at `path` (a TracingDriver owning both),
+// or the driver itself when `path` is empty. Null, with one line in *error,
+// when the file cannot be created.
+std::unique_ptr<Driver> TraceInto(const std::string& path, std::unique_ptr<Driver> driver,
+                                  std::string* error);
 
 }  // namespace sq71
 
