@@ -31,7 +31,15 @@ constexpr char kMeterDescription[] = "SQ-71 Meter";
 
 // What went wrong, most telling first: the last line advises on the first
 // kind found.
-enum Problem { kNoProblem, kPermission, kSerialPermission, kBusy, kKernelDriver, kSilent, kNotMeter };
+enum Problem {
+  kNoProblem,
+  kPermission,
+  kSerialPermission,
+  kBusy,
+  kKernelDriver,
+  kSilent,
+  kNotMeter
+};
 
 struct Report {
   std::ostream& out;
