@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 #include <ostream>
 
 #include "cli/backend_select.h"
@@ -68,18 +69,18 @@ bool Parse(CLI::App& app, const Args& args, const char* command, DeviceChoice* c
   return true;
 }
 
-bool ChooseBackend(const char* command, const DeviceChoice& choice, Backend* backend,
-                   std::ostream& err) {
+std::unique_ptr<Driver> ChooseDriver(const char* command, const DeviceChoice& choice,
+                                     std::ostream& err) {
   std::string error;
-  if (SelectBackend(choice, backend, &error)) return true;
-  err << "sq71: " << command << ": " << error << "\n";
-  return false;
+  std::unique_ptr<Driver> driver = SelectDriver(choice, &error);
+  if (driver == nullptr) err << "sq71: " << command << ": " << error << "\n";
+  return driver;
 }
 
-void WarnOfPartialIdentity(const Backend& backend, const std::string& label, std::ostream& err) {
-  if (backend.partial_identity) {
+void WarnOfPartialIdentity(const Driver& driver, const std::string& label, std::ostream& err) {
+  if (driver.partial_identity()) {
     err << "sq71: warning: " << label << ": the chip's identity was not fully checked (the "
-        << backend.name << " backend cannot read its pin and CBUS settings)\n";
+        << driver.name() << " backend cannot read its pin and CBUS settings)\n";
   }
 }
 
@@ -108,18 +109,19 @@ const char* StatusText(FT_STATUS status) {
 
 // One line for a message the engine or the erase showed: the device, then
 // the message's own text, and for a port that would not open, why.
-void ReportFailure(const char* command, const Backend& backend, const std::string& label,
-                   int message, const UsbDevice& device, std::ostream& err) {
+void ReportFailure(const char* command, const std::string& label, int message,
+                   const UsbDevice& device, std::ostream& err) {
   err << "sq71: " << command << ": " << label << ": " << MessageText(message);
   if (message == kMsgUsbPortError) {
-    bool denied = false;
-    const std::string cause = OpenFailure(backend, &denied);
+    const Driver& driver = device.driver();
+    const std::string cause = driver.last_error();
     if (!cause.empty()) {
       err << " (" << cause << ")";
     } else {
       err << " (" << StatusText(device.last_status()) << ", status " << device.last_status() << ")";
     }
-    if (denied || UsbDeviceDenied()) err << ": " << PermissionHint(backend.name == "tty");
+    const bool denied = driver.last_failure() == DriverFailure::kPermission;
+    if (denied || UsbDeviceDenied()) err << ": " << PermissionHint(driver.name() == "tty");
   }
   err << "\n";
 }
@@ -240,15 +242,15 @@ int RunReadCommand(const Args& args, CommandIo& io) {
   if (!csv.empty() && csv == ulg)
     return Usage("read", "the CSV file would replace the log", io.err);
 
-  Backend backend;
-  if (!ChooseBackend("read", choice, &backend, io.err)) return kExitFailure;
-  const std::string label = DeviceLabel(backend, choice.index);
-  if (!quiet) WarnOfPartialIdentity(backend, label, io.err);
+  const std::unique_ptr<Driver> driver = ChooseDriver("read", choice, io.err);
+  if (driver == nullptr) return kExitFailure;
+  const std::string label = DeviceLabel(*driver, choice.index);
+  if (!quiet) WarnOfPartialIdentity(*driver, label, io.err);
   const bool default_name = ulg.empty();
   if (default_name) ulg = DefaultLogName();
 
-  const D2xxFunctions functions = ChosenDevice(backend, choice.index, false);
-  UsbDevice device(functions);
+  ChosenDevice chosen(*driver, choice.index, false);
+  UsbDevice device(chosen);
   TransferState state;
   LogImage image{};
   TerminalUi ui(nullptr, io.err, kAnswerNo);
@@ -277,8 +279,7 @@ int RunReadCommand(const Args& args, CommandIo& io) {
     device.Close();
     bar.Clear();
     if (!started) {
-      ReportFailure("read", backend, label, ui.error() >= 0 ? ui.error() : kMsgUsbPortError, device,
-                    io.err);
+      ReportFailure("read", label, ui.error() >= 0 ? ui.error() : kMsgUsbPortError, device, io.err);
       return kExitFailure;
     }
   }
@@ -336,18 +337,18 @@ int RunEraseCommand(const Args& args, CommandIo& io) {
                  io.err);
   }
 
-  Backend backend;
-  if (!ChooseBackend("erase", choice, &backend, io.err)) return kExitFailure;
-  const std::string label = DeviceLabel(backend, choice.index);
-  if (!quiet) WarnOfPartialIdentity(backend, label, io.err);
+  const std::unique_ptr<Driver> driver = ChooseDriver("erase", choice, io.err);
+  if (driver == nullptr) return kExitFailure;
+  const std::string label = DeviceLabel(*driver, choice.index);
+  if (!quiet) WarnOfPartialIdentity(*driver, label, io.err);
 
-  const D2xxFunctions functions = ChosenDevice(backend, choice.index, false);
-  UsbDevice device(functions);
+  ChosenDevice chosen(*driver, choice.index, false);
+  UsbDevice device(chosen);
   TerminalUi ui(yes ? nullptr : io.console.in, io.err, kAnswerYes);
   EraseLogCommand(&device, ui);
   device.Close();
   if (ui.error() >= 0) {
-    ReportFailure("erase", backend, label, ui.error(), device, io.err);
+    ReportFailure("erase", label, ui.error(), device, io.err);
     return kExitFailure;
   }
   if (ui.information() != kMsgLogErased) {
@@ -372,22 +373,21 @@ int RunDevicesCommand(const Args& args, CommandIo& io) {
     return kExitOk;
   }
 
-  Backend backend;
-  if (!ChooseBackend("devices", choice, &backend, io.err)) return kExitFailure;
-  if (!quiet) WarnOfPartialIdentity(backend, "backend " + backend.name, io.err);
+  const std::unique_ptr<Driver> driver = ChooseDriver("devices", choice, io.err);
+  if (driver == nullptr) return kExitFailure;
+  if (!quiet) WarnOfPartialIdentity(*driver, "backend " + driver->name(), io.err);
 
   struct Row {
     int index;
     std::string name;
   };
   std::vector<Row> rows;
-  const D2xxFunctions functions = ChosenDevice(backend, choice.index, !choice.index_given);
-  const int count = ListDevices(functions, [&rows](const char* name) {
-    // The listing reports a meter right after opening it.
-    rows.push_back({LastOpenedIndex(), name});
+  ChosenDevice chosen(*driver, choice.index, !choice.index_given);
+  const int count = ListDevices(chosen, [&](int index, const char* name) {
+    rows.push_back({chosen.BaseIndex(index), name});
   });
   for (const Row& row : rows) {
-    const std::string where = backend.where != nullptr ? backend.where(row.index) : "";
+    const std::string where = driver->Where(row.index);
     io.out << row.index << "\t" << row.name << (where.empty() ? "" : "\t" + where) << "\n";
   }
   io.out << count << (count == 1 ? " meter" : " meters") << " found\n";

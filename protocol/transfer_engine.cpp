@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "protocol/frame.h"
+#include "protocol/open_meter.h"
 #include "ui/message_catalogue.h"
 
 namespace sq71 {
@@ -24,18 +25,15 @@ void TransferEngine::StartTransfer(UsbDevice* device) {
     ui_.ShowMessage(kMsgNoMemory, MessageStyle::kError);
     return;
   }
-  device->Close();
-  if (device->Configure(0, 115200, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE) != FT_OK) {
-    ui_.ShowMessage(kMsgUsbPortError, MessageStyle::kError);
-    return;
-  }
-  // Best effort: a driver that refuses is only slower.
-  device->SetLatencyTimer(kLatencyTimerMs);
-  device->CheckEepromIdentity();
-  if (device->identity_changed()) {
-    device->Close();
-    ui_.ShowMessage(kMsgDeviceRecycling, MessageStyle::kError);
-    return;
+  switch (OpenMeter(*device, 0)) {
+    case OpenOutcome::kPortError:
+      ui_.ShowMessage(kMsgUsbPortError, MessageStyle::kError);
+      return;
+    case OpenOutcome::kWrongIdentity:
+      ui_.ShowMessage(kMsgDeviceRecycling, MessageStyle::kError);
+      return;
+    case OpenOutcome::kOpened:
+      break;
   }
 
   // Only now is the download certain to start; until here a failed Read

@@ -128,7 +128,7 @@ class Parser {
     for (const char* k :
          {"name", "log", "description", "manufacturer", "serial_number", "vendor_id", "product_id",
           "pnp", "self_powered", "invert_dtr", "invert_rxd", "invert_txd", "cbus4", "open",
-          "eeprom", "fault", "open_bytes"}) {
+          "eeprom", "refuse", "fault", "open_bytes"}) {
       if (key == k) return true;
     }
     return false;
@@ -189,6 +189,12 @@ class Parser {
         return Fail("eeprom must be fail or ok, not '" + value + "'");
       }
       d.eeprom_read_fails = value == "fail";
+    } else if (key == "refuse") {
+      if (value != "baud_rate" && value != "data_characteristics" && value != "flow_control") {
+        return Fail("refuse must be baud_rate, data_characteristics or flow_control, not '" +
+                    value + "'");
+      }
+      d.refused_setting = value;
     } else if (key == "open_bytes") {
       if (!Small(key, value, 0xFF, &n)) return false;
       d.record_reply_open.fill(static_cast<uint8_t>(n));

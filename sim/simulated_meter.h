@@ -72,6 +72,10 @@ struct MeterConfig {
   EepromFields eeprom;
   bool refuse_open = false;        // FT_Open fails
   bool eeprom_read_fails = false;  // FT_EE_Read fails
+  // A line setting the driver refuses: "baud_rate" (FT_SetBaudRate fails with
+  // FT_INVALID_BAUD_RATE), "data_characteristics" or "flow_control" (fail
+  // with FT_INVALID_PARAMETER); empty: none.
+  std::string refused_setting;
   std::vector<Fault> faults;
   // Reply bytes the program leaves unexamined, which a meter may fill as it
   // likes: bytes 1 to 4 of a read-record reply (length and echoed "LR") and

@@ -1,5 +1,7 @@
 #include "usb/d2xx_loader_win32.h"
 
+#include "usb/d2xx_binding.h"
+
 namespace sq71 {
 namespace {
 
@@ -8,19 +10,21 @@ void* LookupInModule(void* context, const char* name) {
   return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(context), name));
 }
 
+void Unload(void* module) { FreeLibrary(static_cast<HMODULE>(module)); }
+
 }  // namespace
 
-HMODULE LoadD2xxLibrary(const char* library_name, D2xxFunctions* functions) {
-  *functions = D2xxFunctions{};
+std::unique_ptr<D2xxDriver> LoadD2xxLibrary(const char* library_name) {
   HMODULE module = LoadLibraryA(library_name);
   if (module == nullptr) return nullptr;
   // A library without every function we call is not a driver we can use:
   // it counts as one that cannot be loaded.
-  if (!BindD2xxFunctions(LookupInModule, module, functions)) {
+  D2xxFunctions functions;
+  if (!BindD2xxFunctions(LookupInModule, module, &functions)) {
     FreeLibrary(module);
     return nullptr;
   }
-  return module;
+  return std::make_unique<D2xxDriver>(functions, module, Unload);
 }
 
 }  // namespace sq71
