@@ -295,7 +295,7 @@ std::string NextStep(const Report& report) {
 }  // namespace
 
 int RunDoctor(const DeviceChoice& choice, TraceSink* trace, std::ostream& out) {
-  Report report{out, trace};
+  Report report{out, trace, 0, std::string(), kNoProblem};
   const bool all = choice.sim.empty() && choice.port.empty() && choice.backend == "auto";
   if (!choice.sim.empty()) {
     LookThroughSim(choice, report);

@@ -23,6 +23,7 @@ struct CommandIo {
 int RunReadCommand(const std::vector<std::string>& args, CommandIo& io);
 int RunEraseCommand(const std::vector<std::string>& args, CommandIo& io);
 int RunDevicesCommand(const std::vector<std::string>& args, CommandIo& io);
+int RunDoctorCommand(const std::vector<std::string>& args, CommandIo& io);
 
 }  // namespace sq71
 
