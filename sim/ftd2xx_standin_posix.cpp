@@ -67,3 +67,9 @@ SQ71_EXPORT FT_STATUS FT_SetLatencyTimer(FT_HANDLE handle, uint8_t ms) {
 SQ71_EXPORT FT_STATUS FT_GetLatencyTimer(FT_HANDLE handle, uint8_t* ms) {
   return Bus().GetLatencyTimer(handle, ms);
 }
+// The stand-in's own version, 0.1.0: no driver FTDI ever shipped.
+SQ71_EXPORT FT_STATUS FT_GetLibraryVersion(uint32_t* version) {
+  if (version == nullptr) return FT_INVALID_PARAMETER;
+  *version = 0x00000100;
+  return FT_OK;
+}
