@@ -1,6 +1,5 @@
 #include "cli/meter_commands.h"
 
-#include <CLI/CLI.hpp>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +9,7 @@
 #include <ostream>
 
 #include "cli/backend_select.h"
+#include "cli/command_parser.h"
 #include "cli/doctor.h"
 #include "cli/platform.h"
 #include "cli/terminal_ui.h"
@@ -28,11 +28,6 @@ namespace {
 using Args = std::vector<std::string>;
 using Clock = std::chrono::steady_clock;
 
-int Usage(const char* command, const std::string& what, std::ostream& err) {
-  err << "sq71: " << command << ": " << what << " (see 'sq71 help " << command << "')\n";
-  return kExitUsage;
-}
-
 void AddDeviceOptions(CLI::App& app, DeviceChoice* choice, bool* quiet) {
   CLI::Option* index = app.add_option("-d,--device", choice->index)->check(CLI::NonNegativeNumber);
   CLI::Option* port = app.add_option("--port", choice->port);
@@ -46,25 +41,17 @@ void AddDeviceOptions(CLI::App& app, DeviceChoice* choice, bool* quiet) {
   app.add_flag("-q,--quiet", *quiet);
 }
 
-// Parses with CLI11; false (with the usage error reported) when the
-// arguments are wrong.
+// Parses a meter command's arguments; false (with the usage error reported)
+// when they are wrong.
 bool Parse(CLI::App& app, const Args& args, const char* command, DeviceChoice* choice,
            std::ostream& err, int* status) {
-  app.set_help_flag();
-  app.allow_windows_style_options(false);
-  std::vector<std::string> reversed(args.rbegin(), args.rend());
-  try {
-    app.parse(reversed);
-  } catch (const CLI::ParseError& e) {
-    *status = Usage(command, e.what(), err);
-    return false;
-  }
+  if (!ParseArguments(app, args, command, err, status)) return false;
   if (!choice->port.empty() && choice->backend != "auto" && choice->backend != "tty") {
-    *status = Usage(command, "--port is a serial port: it needs the tty backend", err);
+    *status = UsageError(command, "--port is a serial port: it needs the tty backend", err);
     return false;
   }
   if (choice->sim.empty() == false && choice->sim.front() == '-') {
-    *status = Usage(command, "--sim needs a scenario file", err);
+    *status = UsageError(command, "--sim needs a scenario file", err);
     return false;
   }
   choice->index_given = app.count("-d") > 0;
@@ -228,102 +215,147 @@ std::string SavedNames(const std::string& ulg, const std::string& csv) {
   return "saved " + Quoted(ulg) + (csv.empty() ? "" : " and " + Quoted(csv));
 }
 
-}  // namespace
-
-int RunReadCommand(const Args& args, CommandIo& io) {
-  CLI::App app;
+// What "sq71 read" was asked to do.
+struct ReadRequest {
   DeviceChoice choice;
   std::string ulg;
   std::string csv;
   bool keep_partial = false;
   bool quiet = false;
-  app.add_option("-o,--output", ulg);
-  app.add_option("--csv", csv);
-  app.add_flag("--keep-partial", keep_partial);
-  AddDeviceOptions(app, &choice, &quiet);
-  int status = kExitOk;
-  if (!Parse(app, args, "read", &choice, io.err, &status)) return status;
-  if (!csv.empty() && csv == ulg)
-    return Usage("read", "the CSV file would replace the log", io.err);
+  bool default_name = false;  // ulg was made up: its name goes to standard output
+};
 
-  const std::unique_ptr<Driver> driver = ChooseDriver("read", choice, io.err);
-  if (driver == nullptr) return kExitFailure;
-  const std::string label = DeviceLabel(*driver, choice.index);
-  if (!quiet) WarnOfPartialIdentity(*driver, label, io.err);
-  const bool default_name = ulg.empty();
-  if (default_name) ulg = DefaultLogName();
+// How a download ended.
+struct Download {
+  bool started = false;      // the device was opened and accepted
+  bool interrupted = false;  // Ctrl-C
+  bool complete = false;
+  int record = 0;  // the first record not fetched
+  int error = -1;  // the message that ended it, -1 when none
+  double seconds = 0;
+};
 
-  ChosenDevice chosen(*driver, choice.index, false);
-  UsbDevice device(chosen);
+// 1. The arguments; false with *status when they are wrong.
+bool ParseRead(const Args& args, CommandIo& io, ReadRequest* request, int* status) {
+  CLI::App app;
+  app.add_option("-o,--output", request->ulg);
+  app.add_option("--csv", request->csv);
+  app.add_flag("--keep-partial", request->keep_partial);
+  AddDeviceOptions(app, &request->choice, &request->quiet);
+  if (!Parse(app, args, "read", &request->choice, io.err, status)) return false;
+  if (!request->csv.empty() && request->csv == request->ulg) {
+    *status = UsageError("read", "the CSV file would replace the log", io.err);
+    return false;
+  }
+  return true;
+}
+
+// 2. The driver of the chosen backend, and how errors name the device.
+std::unique_ptr<Driver> Connect(const char* command, const DeviceChoice& choice, bool quiet,
+                                CommandIo& io, std::string* label) {
+  std::unique_ptr<Driver> driver = ChooseDriver(command, choice, io.err);
+  if (driver == nullptr) return nullptr;
+  *label = DeviceLabel(*driver, choice.index);
+  if (!quiet) WarnOfPartialIdentity(*driver, *label, io.err);
+  return driver;
+}
+
+// 3. The download, as the program's Read runs it, until it ends or a stop
+// is asked for; the device is closed afterwards whatever ended it.
+Download DownloadLog(UsbDevice& device, LogImage& image, bool quiet, CommandIo& io) {
+  Download result;
   TransferState state;
-  LogImage image{};
   TerminalUi ui(nullptr, io.err, kAnswerNo);
   TransferEngine engine(state, image, ui);
   ProgressBar bar(io.err, io.console.err_terminal && !quiet);
-
-  // Held until the files are written: Ctrl-C then can neither leave the
-  // device open nor cut a file short.
-  const StopRequests stops;
-  bool interrupted = false;
-  {
-    engine.StartTransfer(&device);
-    const bool started = ui.timer_armed();
-    while (ui.timer_armed()) {
-      if (StopRequested()) {
-        // Between two exchanges: the log ends where its records stopped and
-        // the device is closed.
-        engine.StopEarly(&device);
-        interrupted = true;
-        break;
-      }
-      engine.TransferTick(&device);
-      bar.Update(state);
+  engine.StartTransfer(&device);
+  result.started = ui.timer_armed();
+  while (ui.timer_armed()) {
+    if (StopRequested()) {
+      // Between two exchanges: the log ends where its records stopped and
+      // the device is closed.
+      engine.StopEarly(&device);
+      result.interrupted = true;
+      break;
     }
-    // Never leave the device open, whatever path ended the download.
-    device.Close();
-    bar.Clear();
-    if (!started) {
-      ReportFailure("read", label, ui.error() >= 0 ? ui.error() : kMsgUsbPortError, device, io.err);
-      return kExitFailure;
-    }
+    engine.TransferTick(&device);
+    bar.Update(state);
   }
+  device.Close();
+  bar.Clear();
+  result.error = ui.error();
+  if (!result.started && result.error < 0) result.error = kMsgUsbPortError;
+  result.complete =
+      !result.interrupted && ui.error() < 0 && ui.information() == kMsgTransferComplete;
+  result.record = state.next_record;
+  result.seconds = bar.Seconds();
+  return result;
+}
 
-  const bool complete = !interrupted && ui.error() < 0 && ui.information() == kMsgTransferComplete;
-  if (!complete) {
-    const int record = state.next_record;
-    if (interrupted) {
-      io.err << "sq71: read: " << label << ": interrupted at record " << record;
+// 4. The files, and the lines that tell what came of it.
+int WriteDownload(const ReadRequest& request, const std::string& label, const Download& download,
+                  const LogImage& image, CommandIo& io) {
+  if (!download.complete) {
+    if (download.interrupted) {
+      io.err << "sq71: read: " << label << ": interrupted at record " << download.record;
     } else {
-      io.err << "sq71: read: " << label << ": record " << record << ": "
-             << MessageText(ui.error() >= 0 ? ui.error() : kMsgHandshake);
+      io.err << "sq71: read: " << label << ": record " << download.record << ": "
+             << MessageText(download.error >= 0 ? download.error : kMsgHandshake);
     }
-    if (!keep_partial) {
+    const int status = download.interrupted ? kExitInterrupted : kExitFailure;
+    if (!request.keep_partial) {
       io.err << "; nothing written\n";
-      return interrupted ? kExitInterrupted : kExitFailure;
+      return status;
     }
     // The engine has ended the log where its records stopped, so the file
     // shows only what came.
     const int entries = EntryCount(image, nullptr);
     io.err << "; " << entries << (entries == 1 ? " record" : " records") << " kept\n";
-    if (!WriteFiles(image, ulg, csv, io.err)) return kExitFailure;
-    if (!quiet) io.err << "sq71: read: " << SavedNames(ulg, csv) << "\n";
-    if (default_name) io.out << ulg << "\n";
-    return interrupted ? kExitInterrupted : kExitFailure;
+    if (!WriteFiles(image, request.ulg, request.csv, io.err)) return kExitFailure;
+    if (!request.quiet) io.err << "sq71: read: " << SavedNames(request.ulg, request.csv) << "\n";
+    if (request.default_name) io.out << request.ulg << "\n";
+    return status;
   }
 
-  if (!WriteFiles(image, ulg, csv, io.err)) return kExitFailure;
-  if (!quiet) {
+  if (!WriteFiles(image, request.ulg, request.csv, io.err)) return kExitFailure;
+  if (!request.quiet) {
     const int entries = EntryCount(image, nullptr);
     const int records = entries < kRecordCount ? entries + 1 : kRecordCount;
-    const double seconds = bar.Seconds();
+    const double seconds = download.seconds;
     char figures[96];
     std::snprintf(figures, sizeof(figures), "%d records, %d entries in %.1f s (%.0f records/s)",
                   records, entries, seconds, seconds > 0 ? records / seconds : 0.0);
     io.err << "sq71: read: " << MessageText(kMsgTransferComplete) << " " << figures << " from "
-           << label << "; " << SavedNames(ulg, csv) << "\n";
+           << label << "; " << SavedNames(request.ulg, request.csv) << "\n";
   }
-  if (default_name) io.out << ulg << "\n";
+  if (request.default_name) io.out << request.ulg << "\n";
   return kExitOk;
+}
+
+}  // namespace
+
+int RunReadCommand(const Args& args, CommandIo& io) {
+  ReadRequest request;
+  int status = kExitOk;
+  if (!ParseRead(args, io, &request, &status)) return status;
+  std::string label;
+  const std::unique_ptr<Driver> driver = Connect("read", request.choice, request.quiet, io, &label);
+  if (driver == nullptr) return kExitFailure;
+  request.default_name = request.ulg.empty();
+  if (request.default_name) request.ulg = DefaultLogName();
+
+  ChosenDevice chosen(*driver, request.choice.index, false);
+  UsbDevice device(chosen);
+  LogImage image{};
+  // Held until the files are written: Ctrl-C then can neither leave the
+  // device open nor cut a file short.
+  const StopRequests stops;
+  const Download download = DownloadLog(device, image, request.quiet, io);
+  if (!download.started) {
+    ReportFailure("read", label, download.error, device, io.err);
+    return kExitFailure;
+  }
+  return WriteDownload(request, label, download, image, io);
 }
 
 int RunEraseCommand(const Args& args, CommandIo& io) {
@@ -337,25 +369,33 @@ int RunEraseCommand(const Args& args, CommandIo& io) {
   if (!Parse(app, args, "erase", &choice, io.err, &status)) return status;
   const bool can_ask = io.console.in != nullptr && io.console.in_terminal;
   if (!yes && !can_ask) {
-    return Usage("erase", "no terminal to confirm on, nothing sent; --yes erases without asking",
-                 io.err);
+    return UsageError(
+        "erase", "no terminal to confirm on, nothing sent; --yes erases without asking", io.err);
   }
 
-  const std::unique_ptr<Driver> driver = ChooseDriver("erase", choice, io.err);
+  std::string label;
+  const std::unique_ptr<Driver> driver = Connect("erase", choice, quiet, io, &label);
   if (driver == nullptr) return kExitFailure;
-  const std::string label = DeviceLabel(*driver, choice.index);
-  if (!quiet) WarnOfPartialIdentity(*driver, label, io.err);
-
   ChosenDevice chosen(*driver, choice.index, false);
   UsbDevice device(chosen);
   TerminalUi ui(yes ? nullptr : io.console.in, io.err, kAnswerYes);
+  // Ctrl-C lets the exchange under way end and the device close: a chip left
+  // claimed stays away from the kernel's serial driver until replugged.
+  const StopRequests stops;
   EraseLogCommand(&device, ui);
   device.Close();
+  const bool erased = ui.error() < 0 && ui.information() == kMsgLogErased;
+  if (StopRequested()) {
+    io.err << "sq71: erase: " << label << ": interrupted; "
+           << (erased ? "the meter had erased its log" : "the meter did not confirm the erase")
+           << "\n";
+    return kExitInterrupted;
+  }
   if (ui.error() >= 0) {
     ReportFailure("erase", label, ui.error(), device, io.err);
     return kExitFailure;
   }
-  if (ui.information() != kMsgLogErased) {
+  if (!erased) {
     io.err << "sq71: erase: not confirmed; the meter's log is left as it was\n";
     return kExitFailure;
   }
@@ -387,14 +427,23 @@ int RunDevicesCommand(const Args& args, CommandIo& io) {
   };
   std::vector<Row> rows;
   ChosenDevice chosen(*driver, choice.index, !choice.index_given);
-  const int count = ListDevices(chosen, [&](int index, const char* name) {
-    rows.push_back({chosen.BaseIndex(index), name});
-  });
+  // Ctrl-C ends the listing between two devices, each closed again.
+  const StopRequests stops;
+  const int count = ListDevices(
+      chosen,
+      [&](int index, const char* name) {
+        rows.push_back({chosen.BaseIndex(index), name});
+      },
+      StopRequested);
   for (const Row& row : rows) {
     const std::string where = driver->Where(row.index);
     io.out << row.index << "\t" << row.name << (where.empty() ? "" : "\t" + where) << "\n";
   }
   io.out << count << (count == 1 ? " meter" : " meters") << " found\n";
+  if (StopRequested()) {
+    io.err << "sq71: devices: interrupted\n";
+    return kExitInterrupted;
+  }
   return kExitOk;
 }
 

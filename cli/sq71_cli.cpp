@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/command_parser.h"
 #include "cli/meter_commands.h"
 #include "log/decoder.h"
 #include "log/log_files.h"
@@ -19,16 +20,10 @@
 namespace sq71 {
 namespace {
 
-struct Io {
-  std::ostream& out;
-  std::ostream& err;
-  const Console& console;
-};
-
 using Args = std::vector<std::string>;
 
 // One subcommand. The file commands take operands only; the meter commands
-// parse their own options.
+// have options of their own. Both parse through CLI11 (command_parser.h).
 struct Command {
   const char* name;
   const char* operands;  // as shown in the usage line
@@ -36,7 +31,7 @@ struct Command {
   const char* details;   // the rest of "sq71 help NAME"
   std::size_t min_operands;
   std::size_t max_operands;
-  int (*run)(const Args& operands, Io& io);
+  int (*run)(const Args& operands, CommandIo& io);
   int (*run_meter)(const Args& args, CommandIo& io) = nullptr;
 };
 
@@ -47,7 +42,7 @@ const char* Reason(int error) {
 }
 
 // Reads a log file, reporting on err why it cannot be used.
-bool ReadLog(const std::string& path, LogImage* image, Io& io) {
+bool ReadLog(const std::string& path, LogImage* image, CommandIo& io) {
   const FileResult result = ReadUlgFile(path.c_str(), image);
   switch (result.status) {
     case FileStatus::kOk:
@@ -75,20 +70,20 @@ bool ReadLog(const std::string& path, LogImage* image, Io& io) {
 
 // The entry count, or 0 after saying there is nothing to show, as the
 // program's View and Export do.
-int EntriesOf(const LogImage& image, const std::string& path, Io& io) {
+int EntriesOf(const LogImage& image, const std::string& path, CommandIo& io) {
   const int count = EntryCount(image, nullptr);
   if (count == 0) io.err << "sq71: " << Quoted(path) << ": " << MessageText(kMsgNoLogData) << "\n";
   return count;
 }
 
-bool Flushed(Io& io) {
+bool Flushed(CommandIo& io) {
   io.out.flush();
   if (io.out.good()) return true;
   io.err << "sq71: cannot write to standard output\n";
   return false;
 }
 
-int RunView(const Args& operands, Io& io) {
+int RunView(const Args& operands, CommandIo& io) {
   LogImage image{};
   if (!ReadLog(operands[0], &image, io)) return kExitFailure;
   const int count = EntriesOf(image, operands[0], io);
@@ -101,7 +96,7 @@ int RunView(const Args& operands, Io& io) {
   return Flushed(io) ? kExitOk : kExitFailure;
 }
 
-int RunExport(const Args& operands, Io& io) {
+int RunExport(const Args& operands, CommandIo& io) {
   LogImage image{};
   if (!ReadLog(operands[0], &image, io)) return kExitFailure;
   const int count = EntriesOf(image, operands[0], io);
@@ -232,45 +227,27 @@ void ShowCommandHelp(const Command& command, std::ostream& out) {
   out << details;
 }
 
-int UsageError(const std::string& what, const std::string& see, Io& io) {
-  io.err << "sq71: " << what << " (see 'sq71 " << see << "')\n";
+int ToolUsageError(const std::string& what, CommandIo& io) {
+  io.err << "sq71: " << what << " (see 'sq71 --help')\n";
   return kExitUsage;
 }
 
 bool IsHelpOption(const std::string& arg) { return arg == "-h" || arg == "--help"; }
 
-int RunCommand(const Command& command, const Args& args, Io& io) {
-  if (command.run_meter != nullptr) {
-    for (const std::string& arg : args) {
-      if (arg == "--") break;
-      if (IsHelpOption(arg)) {
-        ShowCommandHelp(command, io.out);
-        return kExitOk;
-      }
-    }
-    CommandIo meter_io{io.out, io.err, io.console};
-    return command.run_meter(args, meter_io);
-  }
-  const std::string see = std::string("help ") + command.name;
-  Args operands;
-  bool options_ended = false;
+int RunCommand(const Command& command, const Args& args, CommandIo& io) {
   for (const std::string& arg : args) {
-    if (!options_ended && arg == "--") {
-      options_ended = true;
-    } else if (!options_ended && IsHelpOption(arg)) {
+    if (arg == "--") break;
+    if (IsHelpOption(arg)) {
       ShowCommandHelp(command, io.out);
       return kExitOk;
-    } else if (!options_ended && arg.size() > 1 && arg[0] == '-') {
-      return UsageError(std::string(command.name) + ": unknown option '" + arg + "'", see, io);
-    } else {
-      operands.push_back(arg);
     }
   }
-  if (operands.size() < command.min_operands || operands.size() > command.max_operands) {
-    return UsageError(std::string(command.name) + ": expected " + command.operands + ", got " +
-                          std::to_string(operands.size()) +
-                          (operands.size() == 1 ? " argument" : " arguments"),
-                      see, io);
+  if (command.run_meter != nullptr) return command.run_meter(args, io);
+  Args operands;
+  int status = kExitOk;
+  if (!ParseOperands(args, command.name, command.operands, command.min_operands,
+                     command.max_operands, &operands, io.err, &status)) {
+    return status;
   }
   return command.run(operands, io);
 }
@@ -279,10 +256,10 @@ int RunCommand(const Command& command, const Args& args, Io& io) {
 
 int RunSq71(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
             const Console& console) {
-  Io io{out, err, console};
+  CommandIo io{out, err, console};
   Args args;
   for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
-  if (args.empty()) return UsageError("no command given", "--help", io);
+  if (args.empty()) return ToolUsageError("no command given", io);
 
   const std::string& first = args[0];
   if (IsHelpOption(first)) {
@@ -298,17 +275,17 @@ int RunSq71(int argc, const char* const* argv, std::ostream& out, std::ostream& 
       ShowHelp(out);
       return kExitOk;
     }
-    if (args.size() > 2) return UsageError("help: expected at most one command", "--help", io);
+    if (args.size() > 2) return ToolUsageError("help: expected at most one command", io);
     const Command* command = Find(args[1]);
-    if (command == nullptr) return UsageError("unknown command '" + args[1] + "'", "--help", io);
+    if (command == nullptr) return ToolUsageError("unknown command '" + args[1] + "'", io);
     ShowCommandHelp(*command, out);
     return kExitOk;
   }
   if (first.size() > 1 && first[0] == '-') {
-    return UsageError("unknown option '" + first + "'", "--help", io);
+    return ToolUsageError("unknown option '" + first + "'", io);
   }
   const Command* command = Find(first);
-  if (command == nullptr) return UsageError("unknown command '" + first + "'", "--help", io);
+  if (command == nullptr) return ToolUsageError("unknown command '" + first + "'", io);
   return RunCommand(*command, Args(args.begin() + 1, args.end()), io);
 }
 

@@ -3,13 +3,19 @@
 // umockdev-wrapper, which points libusb's view of /sys and /dev at the
 // testbed.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <umockdev.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "cli/sq71_cli.h"
 #include "fake_ft232r_posix.h"
 #include "log/log_files.h"
 #include "protocol/device_listing.h"
@@ -152,6 +158,25 @@ TEST_F(LibftdiBackendTest, ErasesTheMeterLog) {
   EXPECT_EQ(std::vector<int>{kMsgLogErased}, ui_.MessageNumbers());
   EXPECT_EQ(1, fake_->erases());
   EXPECT_EQ(kEndMarker, RecordAt(fake_->meter_log(), 0)[0]);
+}
+
+// Ctrl-C while the meter erases: the exchange ends, the device is closed and
+// the chip goes back to the kernel's serial driver.
+TEST_F(LibftdiBackendTest, CtrlCDuringEraseClosesTheDeviceAndGivesTheChipBack) {
+  sim::MeterConfig meter = SampleMeter();
+  meter.faults.push_back({sim::FaultWhen::kErase, 0, sim::FaultAction::kDelay, 1000});
+  Plug(meter);
+  std::thread interrupt([this] {
+    while (fake_->exchanges() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    kill(getpid(), SIGINT);
+  });
+  const char* argv[] = {"sq71", "erase", "--yes", "--backend", "libftdi", "-q"};
+  std::ostringstream out, err;
+  const int status = RunSq71(6, argv, out, err);
+  interrupt.join();
+  EXPECT_EQ(kExitInterrupted, status) << err.str();
+  EXPECT_NE(std::string::npos, err.str().find(": interrupted; the meter had erased its log\n"));
+  EXPECT_TRUE(fake_->seen().kernel_driver_reattached);
 }
 
 // A reply cut short mid-download: the read gives what came once its time-out

@@ -115,6 +115,8 @@ TEST_F(MeterCommandsTest, FailuresNameTheDeviceTheRecordAndTheMessage) {
       {"open = refuse\n",
        "sq71: read: device 0 (sim, CD710001): USB Port Error (the device cannot be opened, "
        "status 3)\n"},
+      {"refuse = baud_rate\n",
+       "sq71: read: device 0 (sim, CD710001): USB Port Error (invalid baud rate, status 7)\n"},
   };
   for (const auto& c : cases) {
     const std::string scenario = Scenario(std::string("[device]\nopen_bytes = 0x3C\n") + c.device);

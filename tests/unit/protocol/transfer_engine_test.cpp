@@ -121,12 +121,14 @@ TEST_F(TransferEngineTest, StartOpensDeviceZeroAt115200AndArmsTheTimer) {
 }
 
 TEST_F(TransferEngineTest, ReadThatCannotOpenTheDeviceKeepsTheEarlierLogAndView) {
-  // Refused by the device, and no device at all.
-  for (bool attached : {true, false}) {
-    SCOPED_TRACE(attached ? "device refuses" : "no device");
+  // Refused by the device, no device at all, and a baud rate the driver
+  // refuses after a good open.
+  for (const char* refused : {"open", "", "baud_rate"}) {
+    SCOPED_TRACE(refused);
     sim::MeterConfig meter;
-    meter.refuse_open = true;
-    AttachMeters(attached ? std::vector<sim::MeterConfig>{meter} : std::vector<sim::MeterConfig>{});
+    meter.refuse_open = refused == std::string("open");
+    if (refused == std::string("baud_rate")) meter.refused_setting = refused;
+    AttachMeters(*refused ? std::vector<sim::MeterConfig>{meter} : std::vector<sim::MeterConfig>{});
     const LogImage earlier = LogWithEntries(5);
     image_ = earlier;
     ui_ = test::RecordingUi(&state_);
@@ -140,6 +142,10 @@ TEST_F(TransferEngineTest, ReadThatCannotOpenTheDeviceKeepsTheEarlierLogAndView)
     EXPECT_EQ(0, ui_.Count("view off"));
     ExpectStopped();
     EXPECT_TRUE(TraceStarting("WRITE").empty());
+    if (refused == std::string("baud_rate")) {
+      EXPECT_EQ(0u, TraceStarting("FT_").back().find("FT_Close")) << "left open";
+      EXPECT_EQ(FT_INVALID_BAUD_RATE, device_.last_status());
+    }
   }
 }
 
