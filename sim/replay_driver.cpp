@@ -47,7 +47,8 @@ ReplayDriver::ReplayDriver(std::shared_ptr<const std::vector<TracedCall>> calls,
     if (call.name == "FT_Write") {
       if (!call.has_bytes) continue;
       exchanges_.push_back({call.status, call.Number("written"), {}});
-      by_request_[call.bytes].push_back(exchanges_.size() - 1);
+      by_request_[std::string(call.bytes.begin(), call.bytes.end())].push_back(exchanges_.size() -
+                                                                               1);
       current[handle] = {exchanges_.size() - 1, call.micros};
     } else if (call.name == "FT_Read") {
       const auto it = current.find(handle);
@@ -132,7 +133,7 @@ FT_STATUS ReplayDriver::Write(FT_HANDLE handle, const void* buffer, uint32_t cou
   const auto* bytes = static_cast<const uint8_t*>(buffer);
   const std::vector<uint8_t> request(bytes, bytes + count);
   ++requests_;
-  const auto found = by_request_.find(request);
+  const auto found = by_request_.find(std::string(request.begin(), request.end()));
   if (found == by_request_.end()) {
     // As if pulled out as the request arrived: it went, nothing comes back.
     gone_ = true;
@@ -142,7 +143,7 @@ FT_STATUS ReplayDriver::Write(FT_HANDLE handle, const void* buffer, uint32_t cou
     *written = count;
     return FT_OK;
   }
-  std::size_t& used = used_[request];
+  std::size_t& used = used_[found->first];
   const std::size_t at = std::min(used++, found->second.size() - 1);
   open->exchange = &exchanges_[found->second[at]];
   open->replies_used = 0;

@@ -101,8 +101,9 @@ class ReplayDriver : public Driver {
   std::mutex mutex_;
   std::map<std::string, Queue> queues_;  // "FT_Open 0", "Where 0", "FT_Purge", ...
   std::vector<Exchange> exchanges_;
-  std::map<std::vector<uint8_t>, std::vector<std::size_t>> by_request_;
-  std::map<std::vector<uint8_t>, std::size_t> used_;
+  // By the request's bytes (held in a string: compared as bytes).
+  std::map<std::string, std::vector<std::size_t>> by_request_;
+  std::map<std::string, std::size_t> used_;
   std::map<uintptr_t, OpenHandle> handles_;
   uintptr_t next_handle_ = 1;
   int requests_ = 0;

@@ -34,6 +34,16 @@ const char* const kNotes[] = {"TRACE", "BUS", "METER", "UNPLUGGED", "ERROR", "RE
 
 constexpr std::size_t kMaxText = 4096;
 
+// "WHAT 'word'THEN", the word cut short: one line, whatever junk it holds.
+std::string Said(const char* what, const std::string& word, const char* then = "") {
+  std::string text = what;
+  text += '\'';
+  text.append(word, 0, 32);
+  text += '\'';
+  text += then;
+  return text;
+}
+
 bool OneOf(const std::string& word, const char* const* list, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) {
     if (word == list[i]) return true;
@@ -146,7 +156,7 @@ bool HexBytes(const std::vector<Token>& tokens, std::size_t first, std::vector<u
     const Token& token = tokens[t];
     if (!token.key.empty() || token.quoted || token.value.size() != 2 ||
         HexDigit(token.value[0]) < 0 || HexDigit(token.value[1]) < 0) {
-      return *error = "bad hex byte '" + token.value.substr(0, 16) + "'", false;
+      return *error = Said("bad hex byte ", token.value), false;
     }
     bytes->push_back(
         static_cast<uint8_t>(HexDigit(token.value[0]) * 16 + HexDigit(token.value[1])));
@@ -168,7 +178,7 @@ bool ParseCall(const std::vector<Token>& tokens, TracedCall* call, std::string* 
     }
     uint32_t value = 0;
     if (token.quoted || !ParseNumber(token.value, &value)) {
-      return *error = "bad argument '" + token.value.substr(0, 32) + "'", false;
+      return *error = Said("bad argument ", token.value), false;
     }
     call->numbers[token.key.empty() ? std::to_string(++positional) : token.key] = value;
   }
@@ -187,7 +197,7 @@ bool ParseCall(const std::vector<Token>& tokens, TracedCall* call, std::string* 
   call->has_status = true;
   for (++t; t < tokens.size(); ++t) {
     const Token& token = tokens[t];
-    if (token.key.empty()) return *error = "'" + token.value.substr(0, 32) + "' has no name", false;
+    if (token.key.empty()) return *error = Said("", token.value, " has no name"), false;
     const char first = token.value.empty() ? '\0' : token.value[0];
     uint32_t value = 0;
     if (token.quoted || !(first >= '0' && first <= '9')) {
@@ -195,7 +205,7 @@ bool ParseCall(const std::vector<Token>& tokens, TracedCall* call, std::string* 
     } else if (ParseNumber(token.value, &value)) {
       call->numbers[token.key] = value;
     } else {
-      return *error = "bad number '" + token.value.substr(0, 32) + "'", false;
+      return *error = Said("bad number ", token.value), false;
     }
   }
   // What the replay cannot do without.
@@ -300,7 +310,7 @@ bool ParseTrace(const std::string& text, std::vector<TracedCall>* calls, std::st
       continue;
     }
     if (!OneOf(word, kCalls, sizeof kCalls / sizeof *kCalls)) {
-      return fail("unknown call '" + word.substr(0, 32) + "'");
+      return fail(Said("unknown call ", word));
     }
     TracedCall call;
     call.line = number;
