@@ -139,6 +139,7 @@ FT_STATUS TracingDriver::Done(const std::string& call, FT_STATUS status, const s
   std::string line = call + " -> " + Number(status) + tail;
   if (status != FT_OK) {
     const std::string error = inner_.last_error();
+    std::lock_guard<std::mutex> lock(mutex_);
     if (!error.empty() && error != last_error_said_) line += " error=" + TraceQuoted(error);
     last_error_said_ = error;
   }

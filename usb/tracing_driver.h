@@ -102,7 +102,7 @@ class TracingDriver : public Driver {
   std::unique_ptr<TraceSink> owned_sink_;
   Driver& inner_;
   TraceSink& sink_;
-  std::mutex mutex_;  // the handle numbers
+  std::mutex mutex_;  // the handle numbers and the last error said
   std::map<FT_HANDLE, unsigned> numbers_;
   unsigned next_number_ = 1;
   std::string last_error_said_;
