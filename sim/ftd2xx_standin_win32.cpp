@@ -6,7 +6,6 @@
 // file.
 #include <windows.h>
 
-
 #include "sim/standin_driver.h"
 #include "usb/d2xx.h"
 
