@@ -302,10 +302,8 @@ int RunDoctor(const DeviceChoice& choice, TraceSink* trace, std::ostream& out) {
   } else {
 #if defined(SQ71_DOCTOR_LIBFTDI)
     if (all || choice.backend == "libftdi") LookThroughLibftdi(choice, report);
-#else
-    if (all || choice.backend == "libftdi") {
-      out << "libftdi: not built in\n";
-    }
+#elif !defined(_WIN32)
+    if (all || choice.backend == "libftdi") out << "libftdi: not built in\n";
 #endif
 #if defined(SQ71_DOCTOR_TTY)
     if (all || choice.backend == "tty" || !choice.port.empty()) LookThroughTty(choice, report);
