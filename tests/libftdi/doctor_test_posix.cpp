@@ -12,8 +12,8 @@
 #include <sstream>
 #include <string>
 
-#include "cli/sq71_cli.h"
 #include "fake_ft232r_posix.h"
+#include "tests/support/sq71_fixture.h"
 
 namespace sq71 {
 namespace {
@@ -28,12 +28,10 @@ std::string DoctorAsNobody(const char* backend, int* status) {
   if (pid == 0) {
     close(out[0]);
     if (setgid(65534) != 0 || setuid(65534) != 0) _exit(99);
-    const char* argv[] = {"sq71", "doctor", "--backend", backend};
-    std::ostringstream text, err;
-    const int code = RunSq71(4, argv, text, err);
-    const std::string all = text.str() + err.str();
+    const test::Sq71Outcome run = test::RunSq71Command({"doctor", "--backend", backend});
+    const std::string all = run.out + run.err;
     if (write(out[1], all.data(), all.size()) < 0) _exit(98);
-    _exit(code);
+    _exit(run.status);
   }
   close(out[1]);
   std::string text;

@@ -10,7 +10,6 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,6 +20,7 @@
 #include "protocol/device_listing.h"
 #include "protocol/log_erase.h"
 #include "protocol/transfer_engine.h"
+#include "tests/support/sq71_fixture.h"
 #include "tests/unit/protocol/recording_ui.h"
 #include "ui/message_catalogue.h"
 #include "usb/libftdi_backend_posix.h"
@@ -170,12 +170,11 @@ TEST_F(LibftdiBackendTest, CtrlCDuringEraseClosesTheDeviceAndGivesTheChipBack) {
     while (fake_->exchanges() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     kill(getpid(), SIGINT);
   });
-  const char* argv[] = {"sq71", "erase", "--yes", "--backend", "libftdi", "-q"};
-  std::ostringstream out, err;
-  const int status = RunSq71(6, argv, out, err);
+  const test::Sq71Outcome run =
+      test::RunSq71Command({"erase", "--yes", "--backend", "libftdi", "-q"});
   interrupt.join();
-  EXPECT_EQ(kExitInterrupted, status) << err.str();
-  EXPECT_NE(std::string::npos, err.str().find(": interrupted; the meter had erased its log\n"));
+  EXPECT_EQ(kExitInterrupted, run.status) << run.err;
+  EXPECT_NE(std::string::npos, run.err.find(": interrupted; the meter had erased its log\n"));
   EXPECT_TRUE(fake_->seen().kernel_driver_reattached);
 }
 

@@ -11,6 +11,7 @@
 #include "app/main_window_ui_win32.h"
 #include "app/main_window_win32.h"
 #include "resources/resource_ids.h"
+#include "usb/d2xx_binding.h"
 #include "usb/d2xx_loader_win32.h"
 
 namespace sq71 {

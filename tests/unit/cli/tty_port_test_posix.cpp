@@ -7,7 +7,6 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -19,31 +18,19 @@
 #include "sim/pty_meter_posix.h"
 #include "sim/sample_log.h"
 #include "sim/trace_reader.h"
+#include "tests/support/sq71_fixture.h"
 
 namespace sq71 {
 namespace {
 
 namespace fs = std::filesystem;
 
-class TtyPortTest : public ::testing::Test {
+class TtyPortTest : public test::TempDirTest {
  protected:
-  void SetUp() override {
-    std::random_device random;
-    dir_ = fs::temp_directory_path() / ("sq71-tty-" + std::to_string(random()));
-    fs::create_directories(dir_);
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-  int Sq71(const std::vector<std::string>& args, std::string* err, std::string* out = nullptr) {
-    std::vector<const char*> argv{"sq71"};
-    for (const std::string& arg : args) argv.push_back(arg.c_str());
-    std::ostringstream output, errors;
-    const int status = RunSq71(static_cast<int>(argv.size()), argv.data(), output, errors);
-    *err = errors.str();
-    if (out != nullptr) *out = output.str();
-    return status;
+  int Sq71(const std::vector<std::string>& args, std::string* err) {
+    const test::Sq71Outcome run = test::RunSq71Command(args);
+    *err = run.err;
+    return run.status;
   }
   static sim::MeterConfig Meter() {
     sim::MeterConfig config;
@@ -51,8 +38,6 @@ class TtyPortTest : public ::testing::Test {
     config.identify_reply_open = 0x7E;
     return config;
   }
-
-  fs::path dir_;
 };
 
 TEST_F(TtyPortTest, ReadsTheLogWithAWarningThatTheIdentityWasNotFullyChecked) {
@@ -139,15 +124,18 @@ TEST_F(TtyPortTest, DoctorTellsAMeterFromAPortThatDoesNotAnswer) {
   sim::PtyMeter meter(Meter());
   sim::PtyMeter other(silent);
   ASSERT_TRUE(meter.ok() && other.ok());
-  std::string err, out;
-  EXPECT_EQ(kExitOk, Sq71({"doctor", "--port", meter.port()}, &err, &out)) << err;
+  test::Sq71Outcome run = test::RunSq71Command({"doctor", "--port", meter.port()});
+  EXPECT_EQ(kExitOk, run.status) << run.err;
   EXPECT_EQ("tty, serial ports (/dev/ttyUSB*):\n  " + meter.port() +
                 ": a meter, answers as \"SQ-71 Meter\"\n1 meter answers. Next: sq71 read --port " +
                 meter.port() + " downloads its log\n",
-            out);
-  EXPECT_EQ(kExitFailure, Sq71({"doctor", "--port", other.port()}, &err, &out)) << err;
-  EXPECT_NE(std::string::npos, out.find(other.port() + ": opens, but gives no answer")) << out;
-  EXPECT_NE(std::string::npos, out.find("0 meters answer. Next: switch the meter on")) << out;
+            run.out);
+  run = test::RunSq71Command({"doctor", "--port", other.port()});
+  EXPECT_EQ(kExitFailure, run.status) << run.err;
+  EXPECT_NE(std::string::npos, run.out.find(other.port() + ": opens, but gives no answer"))
+      << run.out;
+  EXPECT_NE(std::string::npos, run.out.find("0 meters answer. Next: switch the meter on"))
+      << run.out;
 }
 
 }  // namespace

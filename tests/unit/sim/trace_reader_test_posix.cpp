@@ -5,30 +5,30 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "sim/trace_reader.h"
+#include "tests/support/sq71_fixture.h"
 
 namespace sq71::sim {
 namespace {
 
 namespace fs = std::filesystem;
 
-TEST(TraceReaderTest, RefusesFilesThatAreNoTraceAndNamesTheBadLine) {
-  std::random_device random;
-  const fs::path dir = fs::temp_directory_path() / ("sq71-trace-" + std::to_string(random()));
-  fs::create_directories(dir);
-  const std::string big = (dir / "big.txt").string();
-  std::ofstream(big).close();
+using TraceReaderTest = test::TempDirTest;
+
+TEST_F(TraceReaderTest, RefusesFilesThatAreNoTraceAndNamesTheBadLine) {
+  const fs::path dir = dir_;
+  const std::string big = PathOf("big.txt");
+  test::WriteFile(big, "");
   fs::resize_file(big, kTraceFileLimit + 1);
-  const std::string fifo = (dir / "fifo").string();
+  const std::string fifo = PathOf("fifo");
   ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
-  const std::string junk = (dir / "junk.txt").string();
-  std::ofstream(junk) << "0 TRACE driver=tty\n5 FT_Open index=0 -> 0 handle=1\n"
-                      << "9 FT_Write handle=1 count=2 -> 0 written=2\n10 WRITE 02 0G\n";
+  const std::string junk = PathOf("junk.txt");
+  test::WriteFile(junk,
+                  "0 TRACE driver=tty\n5 FT_Open index=0 -> 0 handle=1\n"
+                  "9 FT_Write handle=1 count=2 -> 0 written=2\n10 WRITE 02 0G\n");
   const struct {
     std::string path;
     std::string error;
@@ -44,7 +44,6 @@ TEST(TraceReaderTest, RefusesFilesThatAreNoTraceAndNamesTheBadLine) {
     EXPECT_FALSE(LoadTraceFile(c.path, &calls, &error)) << c.path;
     EXPECT_EQ(c.error, error);
   }
-  fs::remove_all(dir);
 }
 
 }  // namespace
