@@ -3,11 +3,11 @@
 #include "app/app_state_win32.h"
 #include "app/file_commands_win32.h"
 #include "app/main_window_ui_win32.h"
-#include "app/meter_commands_win32.h"
 #include "app/message_box_win32.h"
-#include "ui/message_catalogue.h"
+#include "app/meter_commands_win32.h"
 #include "log/log_image.h"
 #include "resources/resource_ids.h"
+#include "ui/message_catalogue.h"
 
 namespace sq71 {
 
@@ -29,6 +29,8 @@ void OnVersion(HWND main) { RunVersionCommand(main); }
 void OnExport(HWND main) { RunExportCommand(main); }
 
 void OnView(HWND main) { RunViewCommand(main); }
+
+void OnReport(HWND main) { RunExportReportCommand(main); }
 
 bool RunCommand(HWND main, int id) {
   switch (id) {
@@ -58,6 +60,9 @@ bool RunCommand(HWND main, int id) {
       return true;
     case IDM_VIEW:
       OnView(main);
+      return true;
+    case IDM_EXPORT_REPORT:
+      OnReport(main);
       return true;
     default:
       return false;

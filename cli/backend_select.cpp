@@ -6,6 +6,7 @@
 #include "sim/replay_driver.h"
 #include "sim/scenario.h"
 #include "sim/sim_driver.h"
+#include "ui/message_quote.h"
 #include "usb/d2xx_driver.h"
 
 // The libftdi1 and tty backends are built only where their sources and
@@ -99,7 +100,7 @@ FT_STATUS ChosenDevice::CountDevices(uint32_t* count) {
 }
 
 std::string DeviceLabel(Driver& driver, int index) {
-  std::string where = driver.Where(index);
+  std::string where = EscapeForMessage(driver.Where(index));
   std::string label = "device " + std::to_string(index) + " (" + driver.name();
   if (!where.empty()) label += ", " + where;
   return label + ")";

@@ -1,6 +1,7 @@
 #include "cli/command_parser.h"
 
 #include "cli/sq71_cli.h"
+#include "ui/message_quote.h"
 
 namespace sq71 {
 
@@ -18,17 +19,19 @@ bool ParseArguments(CLI::App& app, const std::vector<std::string>& args, const c
   try {
     app.parse(reversed);
   } catch (const CLI::ParseError& e) {
-    *status = UsageError(command, e.what(), err);
+    *status = UsageError(command, EscapeForMessage(e.what()), err);
     return false;
   }
   return true;
 }
 
 bool ParseOperands(const std::vector<std::string>& args, const char* command,
-                   const char* operands_usage, std::size_t min, std::size_t max,
-                   std::vector<std::string>* operands, std::ostream& err, int* status) {
+                   const char* operands_usage, std::size_t min, std::size_t max, const char* flag,
+                   bool* flagged, std::vector<std::string>* operands, std::ostream& err,
+                   int* status) {
   CLI::App app;
   app.add_option("operands", *operands);
+  if (flag != nullptr) app.add_flag(flag, *flagged);
   // Unknown options are told by name below, not in CLI11's words.
   app.allow_extras();
   if (!ParseArguments(app, args, command, err, status)) return false;
@@ -40,7 +43,7 @@ bool ParseOperands(const std::vector<std::string>& args, const char* command,
       continue;
     }
     if (!options_ended && extra.size() > 1 && extra[0] == '-') {
-      *status = UsageError(command, "unknown option '" + extra + "'", err);
+      *status = UsageError(command, "unknown option " + QuoteForMessage(extra), err);
       return false;
     }
     operands->push_back(extra);

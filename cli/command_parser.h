@@ -19,12 +19,14 @@ int UsageError(const std::string& command, const std::string& what, std::ostream
 bool ParseArguments(CLI::App& app, const std::vector<std::string>& args, const char* command,
                     std::ostream& err, int* status);
 
-// A command that takes operands only (a file name or two). False, with the
-// usage error reported, for an option it does not have or a wrong count.
-// "--" ends the options: a leading dash is a file name after it.
+// A command that takes operands (a file name or two) and at most one flag
+// (null: none; *flagged tells whether it was given). False, with the usage
+// error reported, for an option it does not have or a wrong count. "--" ends
+// the options: a leading dash is a file name after it.
 bool ParseOperands(const std::vector<std::string>& args, const char* command,
-                   const char* operands_usage, std::size_t min, std::size_t max,
-                   std::vector<std::string>* operands, std::ostream& err, int* status);
+                   const char* operands_usage, std::size_t min, std::size_t max, const char* flag,
+                   bool* flagged, std::vector<std::string>* operands, std::ostream& err,
+                   int* status);
 
 }  // namespace sq71
 

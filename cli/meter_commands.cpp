@@ -1,7 +1,10 @@
 #include "cli/meter_commands.h"
 
+#include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -20,6 +23,7 @@
 #include "protocol/log_erase.h"
 #include "protocol/transfer_engine.h"
 #include "ui/message_catalogue.h"
+#include "ui/message_quote.h"
 #include "usb/usb_device.h"
 
 namespace sq71 {
@@ -29,7 +33,15 @@ using Args = std::vector<std::string>;
 using Clock = std::chrono::steady_clock;
 
 void AddDeviceOptions(CLI::App& app, DeviceChoice* choice, bool* quiet) {
-  CLI::Option* index = app.add_option("-d,--device", choice->index)->check(CLI::NonNegativeNumber);
+  // Parsed here rather than by CLI11, whose range message names the double's range.
+  CLI::Option* index =
+      app.add_option_function<std::string>("-d,--device", [choice](const std::string& text) {
+        char* end = nullptr;
+        errno = 0;
+        const long value = std::strtol(text.c_str(), &end, 10);
+        const bool whole = !text.empty() && *end == '\0' && errno == 0;
+        choice->index = whole && value >= 0 && value <= INT_MAX ? static_cast<int>(value) : -1;
+      });
   CLI::Option* port = app.add_option("--port", choice->port);
   CLI::Option* backend = app.add_option("--backend", choice->backend)
                              ->check(CLI::IsMember({"auto", "d2xx", "libftdi", "tty"}));
@@ -46,6 +58,10 @@ void AddDeviceOptions(CLI::App& app, DeviceChoice* choice, bool* quiet) {
 bool Parse(CLI::App& app, const Args& args, const char* command, DeviceChoice* choice,
            std::ostream& err, int* status) {
   if (!ParseArguments(app, args, command, err, status)) return false;
+  if (choice->index < 0) {
+    *status = UsageError(command, "-d: a device index, 0 or more", err);
+    return false;
+  }
   if (!choice->port.empty() && choice->backend != "auto" && choice->backend != "tty") {
     *status = UsageError(command, "--port is a serial port: it needs the tty backend", err);
     return false;
@@ -117,11 +133,7 @@ void ReportFailure(const char* command, const std::string& label, int message,
   err << "\n";
 }
 
-std::string Quoted(const std::string& path) { return "'" + path + "'"; }
-
-const char* Reason(int error) {
-  return error != 0 ? std::strerror(error) : "the file changed while it was written";
-}
+std::string Quoted(const std::string& path) { return QuoteForMessage(path); }
 
 // sq71-YYYYMMDD-HHMMSS.ulg in the current folder, with -2, -3, ... when a
 // file of that name is there already: a second read in the same second must
@@ -192,7 +204,7 @@ bool WriteFiles(const LogImage& image, const std::string& ulg, const std::string
                 std::ostream& err) {
   FileResult result = WriteUlgFile(ulg.c_str(), image);
   if (!result.ok()) {
-    err << "sq71: read: cannot write " << Quoted(ulg) << ": " << Reason(result.error) << "\n";
+    err << "sq71: read: " << WriteFailureText(ulg, result) << "\n";
     return false;
   }
   if (csv.empty()) return true;
@@ -205,7 +217,7 @@ bool WriteFiles(const LogImage& image, const std::string& ulg, const std::string
   RecordDecoder decoder;
   result = WriteCsvFile(csv.c_str(), image, count, &decoder);
   if (!result.ok()) {
-    err << "sq71: read: cannot write " << Quoted(csv) << ": " << Reason(result.error) << "\n";
+    err << "sq71: read: " << WriteFailureText(csv, result) << "\n";
     return false;
   }
   return true;
@@ -251,18 +263,17 @@ bool ParseRead(const Args& args, CommandIo& io, ReadRequest* request, int* statu
 }
 
 // 2. The driver of the chosen backend, and how errors name the device.
-std::unique_ptr<Driver> Connect(const char* command, const DeviceChoice& choice, bool quiet,
-                                CommandIo& io, std::string* label) {
+std::unique_ptr<Driver> Connect(const char* command, const DeviceChoice& choice, CommandIo& io,
+                                std::string* label) {
   std::unique_ptr<Driver> driver = ChooseDriver(command, choice, io.err);
-  if (driver == nullptr) return nullptr;
-  *label = DeviceLabel(*driver, choice.index);
-  if (!quiet) WarnOfPartialIdentity(*driver, *label, io.err);
+  if (driver != nullptr) *label = DeviceLabel(*driver, choice.index);
   return driver;
 }
 
 // 3. The download, as the program's Read runs it, until it ends or a stop
 // is asked for; the device is closed afterwards whatever ended it.
-Download DownloadLog(UsbDevice& device, LogImage& image, bool quiet, CommandIo& io) {
+Download DownloadLog(UsbDevice& device, const std::string& label, LogImage& image, bool quiet,
+                     CommandIo& io) {
   Download result;
   TransferState state;
   TerminalUi ui(nullptr, io.err, kAnswerNo);
@@ -270,6 +281,9 @@ Download DownloadLog(UsbDevice& device, LogImage& image, bool quiet, CommandIo& 
   ProgressBar bar(io.err, io.console.err_terminal && !quiet);
   engine.StartTransfer(&device);
   result.started = ui.timer_armed();
+  // Only a read that goes on has an identity worth warning about: a failure
+  // stays one line.
+  if (result.started && !quiet) WarnOfPartialIdentity(device.driver(), label, io.err);
   while (ui.timer_armed()) {
     if (StopRequested()) {
       // Between two exchanges: the log ends where its records stopped and
@@ -339,7 +353,7 @@ int RunReadCommand(const Args& args, CommandIo& io) {
   int status = kExitOk;
   if (!ParseRead(args, io, &request, &status)) return status;
   std::string label;
-  const std::unique_ptr<Driver> driver = Connect("read", request.choice, request.quiet, io, &label);
+  const std::unique_ptr<Driver> driver = Connect("read", request.choice, io, &label);
   if (driver == nullptr) return kExitFailure;
   request.default_name = request.ulg.empty();
   if (request.default_name) request.ulg = DefaultLogName();
@@ -350,7 +364,7 @@ int RunReadCommand(const Args& args, CommandIo& io) {
   // Held until the files are written: Ctrl-C then can neither leave the
   // device open nor cut a file short.
   const StopRequests stops;
-  const Download download = DownloadLog(device, image, request.quiet, io);
+  const Download download = DownloadLog(device, label, image, request.quiet, io);
   if (!download.started) {
     ReportFailure("read", label, download.error, device, io.err);
     return kExitFailure;
@@ -374,7 +388,7 @@ int RunEraseCommand(const Args& args, CommandIo& io) {
   }
 
   std::string label;
-  const std::unique_ptr<Driver> driver = Connect("erase", choice, quiet, io, &label);
+  const std::unique_ptr<Driver> driver = Connect("erase", choice, io, &label);
   if (driver == nullptr) return kExitFailure;
   ChosenDevice chosen(*driver, choice.index, false);
   UsbDevice device(chosen);
@@ -384,6 +398,7 @@ int RunEraseCommand(const Args& args, CommandIo& io) {
   const StopRequests stops;
   EraseLogCommand(&device, ui);
   device.Close();
+  if (!quiet && ui.error() != kMsgUsbPortError) WarnOfPartialIdentity(*driver, label, io.err);
   const bool erased = ui.error() < 0 && ui.information() == kMsgLogErased;
   if (StopRequested()) {
     io.err << "sq71: erase: " << label << ": interrupted; "
@@ -419,7 +434,6 @@ int RunDevicesCommand(const Args& args, CommandIo& io) {
 
   const std::unique_ptr<Driver> driver = ChooseDriver("devices", choice, io.err);
   if (driver == nullptr) return kExitFailure;
-  if (!quiet) WarnOfPartialIdentity(*driver, "backend " + driver->name(), io.err);
 
   struct Row {
     int index;
@@ -437,9 +451,13 @@ int RunDevicesCommand(const Args& args, CommandIo& io) {
       StopRequested);
   for (const Row& row : rows) {
     const std::string where = driver->Where(row.index);
-    io.out << row.index << "\t" << row.name << (where.empty() ? "" : "\t" + where) << "\n";
+    // The meter's own bytes and the port's name: escaped, so a tab or a
+    // terminal control cannot break the columns or reach the terminal.
+    io.out << row.index << "\t" << EscapeForMessage(row.name)
+           << (where.empty() ? "" : "\t" + EscapeForMessage(where)) << "\n";
   }
   io.out << count << (count == 1 ? " meter" : " meters") << " found\n";
+  if (!quiet && count > 0) WarnOfPartialIdentity(*driver, "backend " + driver->name(), io.err);
   if (StopRequested()) {
     io.err << "sq71: devices: interrupted\n";
     return kExitInterrupted;

@@ -8,10 +8,12 @@
 
 #include "cli/command_parser.h"
 #include "cli/meter_commands.h"
+#include "cli/report_command.h"
 #include "log/decoder.h"
 #include "log/log_files.h"
 #include "log/log_image.h"
 #include "ui/message_catalogue.h"
+#include "ui/message_quote.h"
 
 #ifndef SQ71_VERSION
 #define SQ71_VERSION "unknown"
@@ -22,8 +24,9 @@ namespace {
 
 using Args = std::vector<std::string>;
 
-// One subcommand. The file commands take operands only; the meter commands
-// have options of their own. Both parse through CLI11 (command_parser.h).
+// One subcommand. The file commands take operands (and at most one flag);
+// the others have options of their own. All parse through CLI11
+// (command_parser.h).
 struct Command {
   const char* name;
   const char* operands;  // as shown in the usage line
@@ -33,9 +36,12 @@ struct Command {
   std::size_t max_operands;
   int (*run)(const Args& operands, CommandIo& io);
   int (*run_meter)(const Args& args, CommandIo& io) = nullptr;
+  // An option that turns the command into another form of itself.
+  const char* flag = nullptr;
+  int (*run_flagged)(const std::string& operand, CommandIo& io) = nullptr;
 };
 
-std::string Quoted(const std::string& path) { return "'" + path + "'"; }
+std::string Quoted(const std::string& path) { return QuoteForMessage(path); }
 
 const char* Reason(int error) {
   return error != 0 ? std::strerror(error) : "the file changed while it was read";
@@ -51,16 +57,12 @@ bool ReadLog(const std::string& path, LogImage* image, CommandIo& io) {
       io.err << "sq71: cannot open " << Quoted(path) << ": " << Reason(result.error) << "\n";
       return false;
     case FileStatus::kWrongSize:
-      io.err << "sq71: " << Quoted(path);
-      if (result.size >= 0) {
-        io.err << " is " << result.size << " bytes";
-      } else if (result.got > static_cast<int64_t>(kLogImageSize)) {
-        // Only one byte past a log is read: a device such as /dev/zero never ends.
-        io.err << " is not a regular file and gave more than " << kLogImageSize << " bytes";
-      } else {
-        io.err << " is not a regular file and gave " << result.got << " bytes";
-      }
-      io.err << ", a log file is " << kLogImageSize << " bytes\n";
+      io.err << "sq71: " << Quoted(path) << " is " << result.size << " bytes, a log file is "
+             << kLogImageSize << " bytes\n";
+      return false;
+    case FileStatus::kNotRegular:
+      io.err << "sq71: " << Quoted(path)
+             << (result.error != 0 ? " is a directory\n" : " is not a regular file\n");
       return false;
     default:
       io.err << "sq71: cannot read " << Quoted(path) << ": " << Reason(result.error) << "\n";
@@ -115,27 +117,49 @@ int RunExport(const Args& operands, CommandIo& io) {
   }
   const FileResult result = WriteCsvFile(target.c_str(), image, count, &decoder);
   if (!result.ok()) {
-    io.err << "sq71: cannot write " << Quoted(target) << ": " << Reason(result.error) << "\n";
+    io.err << "sq71: " << WriteFailureText(target, result) << "\n";
     return kExitFailure;
   }
   return kExitOk;
 }
 
 const Command kCommands[] = {
-    {"view", "LOG.ulg", "list the entries of a log file, one tab-separated row each",
+    {"view", "LOG.ulg", "list the entries of a log file, one tab-separated row each (--json: JSON)",
      "Prints the entries of a .ulg log file in record order, one row per line, exactly\n"
      "as the Log Entries window lists them: 22 tab-separated columns (ID, name,\n"
      "longitude, RF level as dBm, dBuV and dBmV each after a marker column, Locked,\n"
      "Pilots, IQ Swap, MER and QBER each after a marker column, nominal and measured\n"
      "frequency in kHz, nominal and measured symbol rate in kBd, standard, code rate).\n"
-     "A log without entries is an error, as in the program's View.\n",
-     1, 1, RunView},
+     "A log without entries is an error, as in the program's View.\n"
+     "\n"
+     "sq71 view --json LOG.ulg:\n"
+     "  --json                 the entries as one JSON array instead: numbers in their\n"
+     "                         units (dBuV, dBm, dBmV, dB, kHz, kBd), each marker (\"<\",\n"
+     "                         \">\" or \"\") a field of its own, a missing value null, and\n"
+     "                         each entry's required Es/N0, margin and verdict\n",
+     1, 1, RunView, nullptr, "--json", RunViewJson},
     {"export", "LOG.ulg OUT.csv", "write the entries of a log file as CSV",
      "Writes the entries of a .ulg log file as a CSV file with CR LF line ends, byte\n"
      "for byte what the program's Export (.csv) writes. OUT.csv \"-\" writes to standard\n"
      "output. An existing OUT.csv is replaced only once the new file is complete.\n"
      "A log without entries is an error, as in the program's Export (.csv).\n",
      2, 2, RunExport},
+    {"report", "LOG.ulg [-o OUT.html] [--title TEXT] [--good DB] [--marginal DB]",
+     "write the installation report of a log file (HTML)",
+     "Writes the installation report of a .ulg log file: one self-contained HTML file\n"
+     "(no script, nothing outside it) with a summary, charts of the RF level and of the\n"
+     "MER against the Es/N0 each code rate needs for every satellite position, and a\n"
+     "table of every entry with its required Es/N0, margin and verdict. It prints on A4\n"
+     "and Letter. An existing OUT.html is replaced only once the new file is complete.\n"
+     "\n"
+     "  -o, --output OUT.html  the report to write (default: the log's name with .html;\n"
+     "                         \"-\" writes to standard output)\n"
+     "  --title TEXT           the report's title (default \"Installation report\")\n"
+     "  --good DB              the least margin called good (default 3)\n"
+     "  --marginal DB          the least margin called marginal (default 1); below it, poor\n"
+     "\n"
+     "A log without entries is an error, as in the program's Export (.csv).\n",
+     0, 0, nullptr, RunReportCommand},
     {"read", "[-o LOG.ulg] [--csv OUT.csv] [--keep-partial] [DEVICE]",
      "download the meter's log into a log file",
      "Downloads the whole log of the meter, exactly as the program's Read does, and\n"
@@ -244,15 +268,31 @@ int RunCommand(const Command& command, const Args& args, CommandIo& io) {
   }
   if (command.run_meter != nullptr) return command.run_meter(args, io);
   Args operands;
+  bool flagged = false;
   int status = kExitOk;
   if (!ParseOperands(args, command.name, command.operands, command.min_operands,
-                     command.max_operands, &operands, io.err, &status)) {
+                     command.max_operands, command.flag, &flagged, &operands, io.err, &status)) {
     return status;
   }
+  if (flagged) return command.run_flagged(operands[0], io);
   return command.run(operands, io);
 }
 
 }  // namespace
+
+bool ReadLogFile(const std::string& path, LogImage* image, std::ostream& err) {
+  const Console none;
+  CommandIo io{err, err, none};
+  return ReadLog(path, image, io);
+}
+
+int CountEntries(const LogImage& image, const std::string& path, std::ostream& err) {
+  const Console none;
+  CommandIo io{err, err, none};
+  return EntriesOf(image, path, io);
+}
+
+const char* ErrorReason(int error) { return Reason(error); }
 
 int RunSq71(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
             const Console& console) {
@@ -277,15 +317,15 @@ int RunSq71(int argc, const char* const* argv, std::ostream& out, std::ostream& 
     }
     if (args.size() > 2) return ToolUsageError("help: expected at most one command", io);
     const Command* command = Find(args[1]);
-    if (command == nullptr) return ToolUsageError("unknown command '" + args[1] + "'", io);
+    if (command == nullptr) return ToolUsageError("unknown command " + Quoted(args[1]), io);
     ShowCommandHelp(*command, out);
     return kExitOk;
   }
   if (first.size() > 1 && first[0] == '-') {
-    return ToolUsageError("unknown option '" + first + "'", io);
+    return ToolUsageError("unknown option " + Quoted(first), io);
   }
   const Command* command = Find(first);
-  if (command == nullptr) return ToolUsageError("unknown command '" + first + "'", io);
+  if (command == nullptr) return ToolUsageError("unknown command " + Quoted(first), io);
   return RunCommand(*command, Args(args.begin() + 1, args.end()), io);
 }
 

@@ -28,6 +28,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "usb/driver.h"
@@ -105,6 +106,16 @@ class TtyDriver : public Driver {
 // The tty driver over these ports. Null, with the reason in *error, when
 // there is no port or one is an empty path.
 std::unique_ptr<TtyDriver> MakeTtyDriver(const std::vector<std::string>& ports, std::string* error);
+
+// The attribute files of the USB device that FT_EE_Read takes from sysfs.
+inline constexpr const char* kSysfsAttributes[] = {
+    "product", "manufacturer", "serial", "idVendor", "idProduct", "bMaxPower", "bmAttributes"};
+
+// Puts what one of them says (the file's bytes as read) into the record:
+// only the first line counts; text becomes printable ASCII ('?' for other
+// bytes) cut to the driver's buffer sizes (64, 32, 16); a number that is not
+// whole digits within its field's range, or an unknown name, changes nothing.
+void ApplySysfsAttribute(std::string_view name, std::string_view text, FT_PROGRAM_DATA* data);
 
 }  // namespace sq71
 
