@@ -176,6 +176,18 @@ FT_STATUS ReplayDriver::Read(FT_HANDLE handle, void* buffer, uint32_t wanted, ui
   return reply.status;
 }
 
+FT_STATUS ReplayDriver::GetQueueStatus(FT_HANDLE handle, uint32_t* rx_bytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  FT_STATUS refusal;
+  if (Find(handle, &refusal) == nullptr) return refusal;
+  if (rx_bytes == nullptr) return FT_INVALID_PARAMETER;
+  Queue& queue = queues_["FT_GetQueueStatus"];
+  if (queue.calls.empty()) return FT_NOT_SUPPORTED;
+  const TracedCall* recorded = queue.Next();
+  *rx_bytes = recorded->Number("rx");
+  return recorded->status;
+}
+
 FT_STATUS ReplayDriver::EE_Read(FT_HANDLE handle, FT_PROGRAM_DATA* data) {
   std::lock_guard<std::mutex> lock(mutex_);
   FT_STATUS refusal;

@@ -63,6 +63,9 @@ class ReplayDriver : public Driver {
   FT_STATUS SetLatencyTimer(FT_HANDLE handle, uint8_t) override {
     return Recorded(handle, "FT_SetLatencyTimer");
   }
+  // The recorded counts in order; not supported when the session recorded
+  // none, so a caller purges as the recorded one did.
+  FT_STATUS GetQueueStatus(FT_HANDLE handle, uint32_t* rx_bytes) override;
 
  private:
   using Clock = std::chrono::steady_clock;
