@@ -19,26 +19,30 @@ struct Standin {
   std::unique_ptr<Driver> replay;
 };
 
+Standin MakeStandin() {
+  Standin made;
+  std::string error;
+  const char* path = std::getenv("SQ71_SIM");
+  Scenario scenario;
+  if (path != nullptr && *path != '\0' && LoadScenarioFile(path, &scenario, &error) &&
+      scenario.replay != nullptr) {
+    made.replay = MakeReplayDriver(scenario, &error);
+    if (made.replay != nullptr) return made;
+    std::fprintf(stderr, "simulated meter: %s\n", error.c_str());
+  }
+  // A scenario error leaves no devices attached and is reported on stderr
+  // and in the trace file.
+  made.sim = std::make_unique<SimDriver>();
+  made.sim->SetMemoryTrace(false);
+  made.sim->ConfigureFromEnvironment(&error);
+  return made;
+}
+
+// Made on first use and given up with the library: a program that unloads
+// it (the d2xx driver object does) leaves nothing behind.
 Standin& TheStandin() {
-  static Standin* const standin = [] {
-    auto* made = new Standin;
-    std::string error;
-    const char* path = std::getenv("SQ71_SIM");
-    Scenario scenario;
-    if (path != nullptr && *path != '\0' && LoadScenarioFile(path, &scenario, &error) &&
-        scenario.replay != nullptr) {
-      made->replay = MakeReplayDriver(scenario, &error);
-      if (made->replay != nullptr) return made;
-      std::fprintf(stderr, "simulated meter: %s\n", error.c_str());
-    }
-    // A scenario error leaves no devices attached and is reported on stderr
-    // and in the trace file.
-    made->sim = std::make_unique<SimDriver>();
-    made->sim->SetMemoryTrace(false);
-    made->sim->ConfigureFromEnvironment(&error);
-    return made;
-  }();
-  return *standin;
+  static Standin standin = MakeStandin();
+  return standin;
 }
 
 }  // namespace

@@ -62,7 +62,9 @@ TEST(DoctorTest, TellsAMeterFromAnotherChipAndFromANodeItMayNotOpen) {
               denied->Plug(testbed, 4, &error))
       << error;
   // The testbed is root's alone; open it to everyone but for the last node.
-  const fs::path root = umockdev_testbed_get_root_dir(testbed);
+  gchar* root_dir = umockdev_testbed_get_root_dir(testbed);
+  const fs::path root = root_dir;
+  g_free(root_dir);
   chmod(root.c_str(), 0777);
   for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
     chmod(entry.path().c_str(), entry.is_directory() ? 0777 : 0666);
