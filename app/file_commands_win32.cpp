@@ -6,7 +6,7 @@
 #include "app/message_box_win32.h"
 #include "app/meter_commands_win32.h"
 #include "chooser/chooser_dialog_win32.h"
-#include "log/log_entries_view_win32.h"
+#include "app/log_entries_view_win32.h"
 #include "log/log_files.h"
 #include "log/log_image.h"
 #include "settings/settings_store_win32.h"

@@ -1,4 +1,4 @@
-#include "log/log_entries_view_win32.h"
+#include "app/log_entries_view_win32.h"
 
 #include <windows.h>
 
