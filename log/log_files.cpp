@@ -1,5 +1,7 @@
 #include "log/log_files.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -7,8 +9,7 @@
 #include <ostream>
 #include <vector>
 
-#include <sys/stat.h>
-
+#include "log/open_file.h"
 #include "log/replacing_file.h"
 #include "ui/message_catalogue.h"
 
@@ -66,7 +67,7 @@ int ReportWrite(const FileResult& result, Messages* messages, bool quiet) {
 
 FileResult ReadUlgFile(const char* path, LogImage* image) {
   errno = 0;
-  std::FILE* file = std::fopen(path, "rb");
+  std::FILE* file = OpenForReading(path);
   if (file == nullptr) return Failure(FileStatus::kCannotOpen, errno);
   FileResult result;
   result.size = RegularFileSize(file);

@@ -19,17 +19,16 @@ else
   cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
     -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
-cmake --build "$build" -j"$(nproc)" --target sq71log ftd2xx_standin sq71demo
+cmake --build "$build" -j"$(nproc)" --target sq71log ftd2xx_standin standin_programs sq71demo
 build="$(cd "$build" && pwd)"
 
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all
 tools/wine-prefix.sh "$WINEPREFIX"
 
 if [ -n "${DISPLAY:-}" ]; then
-  # The program finds the stand-in Ftd2xx.dll through PATH; it is never
-  # copied next to the program.
-  export WINEPATH="$(winepath -w "$build/standin" 2>/dev/null)"
-  exec wine "$build/bin/sq71log.exe" "$@"
+  # The program loads its driver library only from its own folder or
+  # System32: the copy in the stand-in's folder runs.
+  exec wine "$build/standin/sq71log.exe" "$@"
 fi
 
 # What the demo does before the screenshot (see tests/e2e/demo_win32.cpp):

@@ -81,6 +81,16 @@ std::string EnvironmentBlock(const LaunchOptions& options) {
   return block;
 }
 
+// The ANSI text of the driver's own strings in UTF-16 (embedded NULs kept).
+std::wstring Wide(const std::string& text) {
+  if (text.empty()) return std::wstring();
+  const int size = static_cast<int>(text.size());
+  std::wstring wide(
+      static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0)), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), size, wide.data(), static_cast<int>(wide.size()));
+  return wide;
+}
+
 std::string MakeScratchDir() {
   static int counter = 0;
   char temp[MAX_PATH] = {};
@@ -158,8 +168,10 @@ uint64_t RemoteModuleBase(DWORD pid, const std::string& file_name) {
 }  // namespace
 
 const Paths& BuildPaths() {
-  static const Paths paths = {WindowsPath(SQ71_E2E_EXE), WindowsPath(SQ71_E2E_STANDIN_DIR),
-                              WindowsPath(SQ71_E2E_PROBE_DLL), WindowsPath(SQ71_TEST_DATA_DIR)};
+  static const Paths paths = {
+      WindowsPath(SQ71_E2E_EXE),       WindowsPath(SQ71_E2E_STANDIN_DIR) + "\\sq71log.exe",
+      WindowsPath(SQ71_E2E_CLI),       WindowsPath(SQ71_E2E_STANDIN_DIR),
+      WindowsPath(SQ71_E2E_PROBE_DLL), WindowsPath(SQ71_TEST_DATA_DIR)};
   return paths;
 }
 
@@ -171,7 +183,10 @@ Program::~Program() {
 }
 
 bool Program::Launch(const LaunchOptions& options) {
-  const std::string exe = options.program.empty() ? BuildPaths().exe : WindowsPath(options.program);
+  const std::string exe =
+      !options.program.empty()
+          ? WindowsPath(options.program)
+          : (options.with_driver ? BuildPaths().exe_with_driver : BuildPaths().exe);
   if (!FileExists(exe)) {
     error_ = "no program at " + exe;
     return false;
@@ -184,13 +199,16 @@ bool Program::Launch(const LaunchOptions& options) {
   }
   std::string command = "\"" + exe + "\"";
   if (!options.arguments.empty()) command += " " + options.arguments;
-  std::vector<char> command_buffer(command.begin(), command.end());
-  command_buffer.push_back('\0');
-  std::string environment = EnvironmentBlock(options);
-  STARTUPINFOA startup = {};
+  // Wide throughout, so arguments outside the ANSI code page arrive intact.
+  std::wstring wide_command = Wide(command);
+  if (!options.wide_arguments.empty()) wide_command += L" " + options.wide_arguments;
+  wide_command.push_back(L'\0');
+  std::wstring environment = Wide(EnvironmentBlock(options));
+  STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
-  if (!CreateProcessA(exe.c_str(), command_buffer.data(), nullptr, nullptr, FALSE, 0,
-                      environment.data(), scratch_.c_str(), &startup, &info_)) {
+  if (!CreateProcessW(Wide(exe).c_str(), wide_command.data(), nullptr, nullptr, FALSE,
+                      CREATE_UNICODE_ENVIRONMENT, environment.data(), Wide(scratch_).c_str(),
+                      &startup, &info_)) {
     error_ = "CreateProcess failed with error " + std::to_string(GetLastError());
     info_ = {};
     return false;

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "ui/message_catalogue.h"
 #include "tests/e2e/harness_win32.h"
+#include "ui/message_catalogue.h"
 
 namespace sq71::e2e {
 namespace {
