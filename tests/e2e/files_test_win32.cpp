@@ -650,5 +650,226 @@ TEST_F(LoadDuringDownload, EndsTheDownloadSoTheLoadedLogStaysAsLoaded) {
   EXPECT_TRUE(ReadFile(dir_ + "\\after.ulg") == other);
 }
 
+// --- Names outside the ANSI code page, long paths, the command line --------
+
+std::wstring Wide(const std::string& ansi) {
+  std::wstring wide(ansi.size(), L'\0');
+  wide.resize(
+      static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()),
+                                              wide.data(), static_cast<int>(wide.size()))));
+  return wide;
+}
+
+// Long paths are handed to the file functions in their "\\?\" form.
+std::wstring Literal(const std::wstring& path) { return L"\\\\?\\" + path; }
+
+std::string ReadWide(const std::wstring& path) {
+  std::string bytes;
+  if (FILE* file = _wfopen(Literal(path).c_str(), L"rb")) {
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, file)) > 0;) bytes.append(buffer, n);
+    fclose(file);
+  }
+  return bytes;
+}
+
+void EnterWideName(HWND chooser, const std::wstring& name) {
+  HWND edit = GetDlgItem(chooser, IDC_CHOOSER_NAME);
+  SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(name.c_str()));
+  PressKey(edit, VK_RETURN);
+}
+
+std::wstring WideControlText(HWND control) {
+  wchar_t text[2048] = {};
+  SendMessageW(control, WM_GETTEXT, 2048, reinterpret_cast<LPARAM>(text));
+  return text;
+}
+
+// A folder in Cyrillic, one in CJK characters, and one whose files' paths run
+// past 260 characters: each gets the sample log under a name of its own
+// script, picked from the chooser's listing (or typed, for the long path),
+// saved and exported again under such names.
+TEST_F(Files, NamesInAnyScriptAndLongPathsLoadSaveAndExport) {
+  const std::wstring scratch = Wide(dir_);
+  std::wstring long_folder = scratch;
+  for (int i = 0; i < 4; ++i) {
+    long_folder += L"\\длинная папка " + std::to_wstring(i) + std::wstring(60, L'x');
+    CreateDirectoryW(Literal(long_folder).c_str(), nullptr);
+  }
+  ASSERT_GT(long_folder.size() + 12, 260u);
+  const std::string sample = ReadFile(DataFile("sample.ulg"));
+  const std::string csv = ReadFile(DataFile("sample.csv"));
+  struct Case {
+    std::wstring folder;
+    std::wstring name;
+    bool listed;
+  };
+  const Case cases[] = {{scratch + L"\\Мир", L"Мир", true},
+                        {scratch + L"\\日本語のログ", L"日本語", true},
+                        {long_folder, L"Мир日本", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.folder.size()) + " characters");
+    CreateDirectoryW(Literal(c.folder).c_str(), nullptr);
+    const std::wstring log = c.folder + L"\\" + c.name + L".ulg";
+    ASSERT_TRUE(CopyFileW(Wide(DataFile("sample.ulg")).c_str(), Literal(log).c_str(), FALSE));
+
+    HWND chooser = OpenChooser(IDM_LOAD);
+    ASSERT_NE(nullptr, chooser);
+    if (c.listed) {
+      // Into the folder, then the file picked from the list: its name goes
+      // to the name box as it is.
+      EnterWideName(chooser, c.folder);
+      HWND list = GetDlgItem(chooser, IDC_CHOOSER_LIST);
+      std::vector<std::wstring> rows;
+      ASSERT_TRUE(WaitUntil([&] {
+        rows = WideListRows(list);
+        return std::find(rows.begin(), rows.end(), c.name + L".ulg") != rows.end();
+      }));
+      const auto row = std::find(rows.begin(), rows.end(), c.name + L".ulg") - rows.begin();
+      SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(row), 0);
+      SendMessageW(chooser, WM_COMMAND, MAKEWPARAM(IDC_CHOOSER_LIST, LBN_SELCHANGE),
+                   reinterpret_cast<LPARAM>(list));
+      HWND name_box = GetDlgItem(chooser, IDC_CHOOSER_NAME);
+      EXPECT_EQ(c.name + L".ulg", WideControlText(name_box));
+      PressKey(name_box, VK_RETURN);
+    } else {
+      EnterWideName(chooser, log);
+    }
+    ASSERT_TRUE(Gone(chooser));
+    ASSERT_TRUE(Responsive(main_));
+    ASSERT_EQ(nullptr, program_.FindBox()) << BoxText(program_.FindBox());
+
+    chooser = OpenChooser(IDM_SAVE);
+    ASSERT_NE(nullptr, chooser);
+    EnterWideName(chooser, c.folder + L"\\копия " + c.name);
+    ASSERT_TRUE(
+        WaitUntil([&] { return ReadWide(c.folder + L"\\копия " + c.name + L".ulg") == sample; }));
+    ASSERT_TRUE(Gone(chooser));
+
+    PostCommand(main_, IDM_EXPORT);
+    chooser = program_.WaitWindow("#32770", kChooserCaption);
+    ASSERT_NE(nullptr, chooser);
+    EnterWideName(chooser, c.folder + L"\\" + c.name);
+    EXPECT_TRUE(WaitUntil([&] { return ReadWide(c.folder + L"\\" + c.name + L".csv") == csv; }));
+    ASSERT_TRUE(Gone(chooser));
+  }
+}
+
+// What Explorer starts for a double-clicked log: the path quoted, or not
+// quoted though it holds a space, anywhere around a "+Q".
+class OpenedFromExplorer : public ::testing::TestWithParam<const wchar_t*> {};
+
+TEST_P(OpenedFromExplorer, LoadsTheLogAndViewListsIt) {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring folder =
+      temp + std::wstring(L"sq71 мои логи ") + std::to_wstring(GetCurrentProcessId());
+  CreateDirectoryW(folder.c_str(), nullptr);
+  const std::wstring log = folder + L"\\Мир.ulg";
+  ASSERT_TRUE(CopyFileW(Wide(DataFile("sample.ulg")).c_str(), log.c_str(), FALSE));
+
+  Program opened;
+  LaunchOptions options;
+  options.wide_arguments = GetParam();
+  const size_t at = options.wide_arguments.find(L"%1");
+  options.wide_arguments.replace(at, 2, log);
+  ASSERT_TRUE(opened.Launch(options)) << opened.error();
+  HWND main = opened.WaitMainWindow();
+  ASSERT_NE(nullptr, main);
+  ASSERT_TRUE(Responsive(main));
+  EXPECT_EQ(nullptr, opened.FindBox()) << BoxText(opened.FindBox());
+  PostCommand(main, IDM_VIEW);
+  HWND view = opened.WaitWindow("#32770", kViewCaption);
+  ASSERT_NE(nullptr, view);
+  EXPECT_EQ(36u, ListRows(GetDlgItem(view, IDC_ENTRY_LIST)).size());
+  PostMessageA(view, WM_SYSCOMMAND, SC_CLOSE, 0);
+  PostCommand(main, IDM_EXIT);
+  EXPECT_EQ(0, opened.WaitExit());
+  DeleteFileW(log.c_str());
+  RemoveDirectoryW(folder.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(CommandLines, OpenedFromExplorer,
+                         ::testing::Values(L"\"%1\"", L"%1", L"+Q \"%1\"", L"%1 +Q"));
+
+// --- The keyboard after a box, and the view's clipboard --------------------
+
+// Types a key into whatever window has the keyboard, as a person would.
+void TypeKey(WORD key, bool control = false) {
+  std::vector<INPUT> input;
+  auto add = [&input](WORD vk, DWORD flags) {
+    INPUT one = {};
+    one.type = INPUT_KEYBOARD;
+    one.ki.wVk = vk;
+    one.ki.dwFlags = flags;
+    input.push_back(one);
+  };
+  if (control) add(VK_CONTROL, 0);
+  add(key, 0);
+  add(key, KEYEVENTF_KEYUP);
+  if (control) add(VK_CONTROL, KEYEVENTF_KEYUP);
+  SendInput(static_cast<UINT>(input.size()), input.data(), sizeof(INPUT));
+}
+
+TEST_F(Files, BoxDismissedWithEnterLeavesTheKeyboardWithItsOwner) {
+  // A name that is not there: a box over the chooser.
+  HWND chooser = OpenChooser(IDM_LOAD);
+  ASSERT_NE(nullptr, chooser);
+  EnterName(chooser, "missing");
+  HWND box = program_.WaitBox();
+  ASSERT_NE(nullptr, box);
+  EXPECT_EQ(chooser, GetWindow(box, GW_OWNER));
+  PressKey(box, VK_RETURN);
+  ASSERT_TRUE(Gone(box));
+  ASSERT_TRUE(Responsive(chooser));
+  // The next key goes to the name box, which had the keyboard before.
+  TypeKey('Q');
+  HWND name_box = GetDlgItem(chooser, IDC_CHOOSER_NAME);
+  EXPECT_TRUE(
+      WaitUntil([&] { return Lower(ControlText(name_box)).find('q') != std::string::npos; }, 5000))
+      << ControlText(name_box);
+  PressButton(chooser, IDCANCEL);
+  ASSERT_TRUE(Gone(chooser));
+}
+
+TEST_F(Files, CtrlCInTheViewCopiesTheSelectedRows) {
+  Load(DataFile("sample.ulg"));
+  HWND view = OpenView();
+  ASSERT_NE(nullptr, view);
+  HWND list = GetDlgItem(view, IDC_ENTRY_LIST);
+  const std::vector<std::wstring> rows = WideListRows(list);
+  ASSERT_EQ(36u, rows.size());
+  auto clipboard = [] {
+    std::wstring text;
+    if (!OpenClipboard(nullptr)) return text;
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+      text = static_cast<const wchar_t*>(GlobalLock(data));
+      GlobalUnlock(data);
+    }
+    CloseClipboard();
+    return text;
+  };
+
+  SendMessageW(list, LB_SETSEL, TRUE, 1);
+  SendMessageW(list, LB_SETSEL, TRUE, 4);
+  const std::wstring two_rows = rows[1] + L"\r\n" + rows[4] + L"\r\n";
+  const DWORD ours = GetCurrentThreadId();
+  const DWORD theirs = GetWindowThreadProcessId(list, nullptr);
+  AttachThreadInput(ours, theirs, TRUE);
+  SetForegroundWindow(view);
+  SetFocus(list);
+  TypeKey('C', true);
+  EXPECT_TRUE(WaitUntil([&] { return clipboard() == two_rows; }, 5000)) << clipboard().size();
+
+  TypeKey('A', true);
+  TypeKey('C', true);
+  std::wstring all;
+  for (const std::wstring& row : rows) all += row + L"\r\n";
+  EXPECT_TRUE(WaitUntil([&] { return clipboard() == all; }, 5000)) << clipboard().size();
+  AttachThreadInput(ours, theirs, FALSE);
+  EndDialogAs(view, Ending::kCloseBox);
+  ASSERT_TRUE(Gone(view));
+}
+
 }  // namespace
 }  // namespace sq71::e2e

@@ -360,14 +360,22 @@ bool Responsive(HWND window, int timeout_ms) {
                              &result) != 0;
 }
 
-std::vector<std::string> ListRows(HWND list) {
-  std::vector<std::string> rows;
+std::vector<std::wstring> WideListRows(HWND list) {
+  std::vector<std::wstring> rows;
   const LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
   for (LRESULT i = 0; i < count; ++i) {
     const LRESULT length = SendMessageW(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
     std::wstring wide(static_cast<size_t>(length > 0 ? length : 0) + 1, L'\0');
     SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(wide.data()));
     wide.resize(wcslen(wide.c_str()));
+    rows.push_back(wide);
+  }
+  return rows;
+}
+
+std::vector<std::string> ListRows(HWND list) {
+  std::vector<std::string> rows;
+  for (const std::wstring& wide : WideListRows(list)) {
     std::string row(wide.size() * 2 + 1, '\0');
     const int n = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), static_cast<int>(wide.size()),
                                       row.data(), static_cast<int>(row.size()), nullptr, nullptr);

@@ -128,6 +128,7 @@ bool Responsive(HWND window, int timeout_ms = kPatience);
 // Rows of a list box, read as UTF-16 (the ANSI read is broken across
 // processes in Wine) and converted to the ANSI code page.
 std::vector<std::string> ListRows(HWND list);
+std::vector<std::wstring> WideListRows(HWND list);
 // Colour on screen at client coordinates (x, y) of window.
 COLORREF ClientPixel(HWND window, int x, int y);
 

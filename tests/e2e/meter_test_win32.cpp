@@ -240,6 +240,68 @@ TEST_F(MeterCommands, ReadOfTheSampleLogCompletesWithAFullBarAndEnablesView) {
   ExitNormally();
 }
 
+// --- Scale ---------------------------------------------------------------------
+
+// The display scale Wine gives programs started while it is set (its
+// LogPixels); the earlier one comes back at the end of the scope.
+class DisplayScale {
+ public:
+  explicit DisplayScale(DWORD dpi) {
+    RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, nullptr, 0,
+                    KEY_READ | KEY_WRITE, nullptr, &key_, nullptr);
+    DWORD size = sizeof old_;
+    had_ = RegQueryValueExA(key_, "LogPixels", nullptr, nullptr, reinterpret_cast<BYTE*>(&old_),
+                            &size) == ERROR_SUCCESS;
+    Set(dpi);
+  }
+  ~DisplayScale() {
+    if (had_) {
+      Set(old_);
+    } else {
+      RegDeleteValueA(key_, "LogPixels");
+    }
+    RegCloseKey(key_);
+  }
+  DisplayScale(const DisplayScale&) = delete;
+  DisplayScale& operator=(const DisplayScale&) = delete;
+
+ private:
+  void Set(DWORD dpi) {
+    RegSetValueExA(key_, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi),
+                   sizeof dpi);
+  }
+  HKEY key_ = nullptr;
+  DWORD old_ = 0;
+  bool had_ = false;
+};
+
+TEST_F(MeterCommands, At144DpiTheWindowAndBarScaleAndTheMenuStaysOnOneLine) {
+  {
+    DisplayScale scale(144);
+    Start(folder_.WriteScenario("[device]\nlog = sample\n"));
+  }
+  // 224 x 46 at 96 DPI, times 1.5.
+  RECT client;
+  ASSERT_TRUE(GetClientRect(main_, &client));
+  EXPECT_EQ(336, client.right);
+  EXPECT_EQ(69, client.bottom);
+  ProbeBlock block{};
+  ASSERT_TRUE(program_.Probe(main_, &block));
+  EXPECT_EQ(1, block.menu_bar_lines);
+
+  PostCommand(main_, IDM_READ);
+  HWND box = ExpectBox(kMsgTransferComplete, BoxIcon::kInformation);
+  // The full bar from x 15 to 322 and y 22 to 52, where at 96 DPI it ends at
+  // 215 and 35.
+  for (POINT p : {POINT{16, 37}, POINT{168, 37}, POINT{300, 37}, POINT{320, 50}}) {
+    EXPECT_TRUE(WaitUntil([&] { return ClientPixel(main_, p.x, p.y) == kBlack; }, 3000))
+        << p.x << "," << p.y;
+  }
+  EXPECT_EQ(kWhite, ClientPixel(main_, 325, 37));
+  Dismiss(box);
+  ExitNormally();
+}
+
 struct ReadFailure {
   const char* name;
   const char* device;  // the scenario's device section

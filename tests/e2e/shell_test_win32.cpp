@@ -1,6 +1,8 @@
 // End to end: start-up, the main window, its menu and resources, the
 // commands that the shell answers itself, and shut-down.
 #include <gtest/gtest.h>
+#include <tlhelp32.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <cstring>
@@ -8,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "resources/resource_ids.h"
 #include "tests/e2e/harness_win32.h"
 #include "ui/message_catalogue.h"
 
@@ -63,6 +66,80 @@ TEST_P(WithoutDriver, ShowsMessage8AsInformationThenEndsWithZero) {
 
 // Quiet mode silences only file boxes, never this one.
 INSTANTIATE_TEST_SUITE_P(CommandLines, WithoutDriver, ::testing::Values("", "+Q"));
+
+// --- Where the driver library comes from -------------------------------------
+
+// A scratch folder holding a file named Ftd2xx.dll.
+class FolderWithLibrary {
+ public:
+  explicit FolderWithLibrary(const std::string& source) {
+    char temp[MAX_PATH] = {};
+    GetTempPathA(sizeof temp, temp);
+    dir_ = std::string(temp) + "sq71dll-" + std::to_string(GetCurrentProcessId()) + "-" +
+           std::to_string(++counter_);
+    CreateDirectoryA(dir_.c_str(), nullptr);
+    if (source.empty()) {
+      HANDLE file =
+          CreateFileA(library().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+      DWORD written = 0;
+      WriteFile(file, "MZ not a library", 16, &written, nullptr);
+      CloseHandle(file);
+    } else {
+      CopyFileA(source.c_str(), library().c_str(), FALSE);
+    }
+  }
+  ~FolderWithLibrary() {
+    DeleteFileA(library().c_str());
+    RemoveDirectoryA(dir_.c_str());
+  }
+  const std::string& dir() const { return dir_; }
+  std::string library() const { return dir_ + "\\Ftd2xx.dll"; }
+
+ private:
+  static int counter_;
+  std::string dir_;
+};
+int FolderWithLibrary::counter_ = 0;
+
+TEST(DriverLibrary, IsNeverTakenFromTheCurrentFolder) {
+  // A working driver in the current folder and none beside the program.
+  FolderWithLibrary current(BuildPaths().standin_dir + "\\Ftd2xx.dll");
+  Program program;
+  LaunchOptions options;
+  options.with_driver = false;
+  options.working_dir = current.dir();
+  ASSERT_TRUE(program.Launch(options)) << program.error();
+  HWND box = program.WaitBox();
+  ExpectMessageBox(box, kMsgNoDriver, BoxIcon::kInformation, {IDOK});
+  ASSERT_TRUE(PressButton(box, IDOK));
+  EXPECT_EQ(0, program.WaitExit());
+}
+
+TEST(DriverLibrary, IsTakenFromBesideTheProgramWhateverTheCurrentFolderHolds) {
+  FolderWithLibrary current("");
+  Program program;
+  LaunchOptions options;
+  options.working_dir = current.dir();
+  ASSERT_TRUE(program.Launch(options)) << program.error();
+  HWND main = program.WaitMainWindow();
+  ASSERT_NE(nullptr, main);
+  ASSERT_TRUE(Responsive(main));
+  EXPECT_EQ(nullptr, program.FindBox());
+  // The one library of that name in the process is the one beside it.
+  std::vector<std::string> loaded;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, program.pid());
+  MODULEENTRY32 entry = {};
+  entry.dwSize = sizeof entry;
+  for (BOOL ok = Module32First(snapshot, &entry); ok; ok = Module32Next(snapshot, &entry)) {
+    if (_stricmp(entry.szModule, "Ftd2xx.dll") == 0) loaded.push_back(entry.szExePath);
+  }
+  CloseHandle(snapshot);
+  ASSERT_EQ(1u, loaded.size());
+  EXPECT_EQ(0, _stricmp((BuildPaths().standin_dir + "\\Ftd2xx.dll").c_str(), loaded[0].c_str()))
+      << loaded[0];
+  PostCommand(main, IDM_EXIT);
+  EXPECT_EQ(0, program.WaitExit());
+}
 
 // --- The main window, its menu and resources -------------------------------
 
@@ -216,10 +293,10 @@ TEST_F(MainWindow, ClassHasTheIconArrowWindowColourAndMenu) {
   EXPECT_EQ(static_cast<uint64_t>(COLOR_WINDOW + 1), probe_->background);
   EXPECT_EQ(211u, probe_->menu_name);
   EXPECT_TRUE(probe_->proc_in_program);
-  ASSERT_EQ(2, probe_->icon_image_count);
-  std::vector<int> sizes(probe_->icon_image_sizes, probe_->icon_image_sizes + 2);
+  ASSERT_EQ(8, probe_->icon_image_count);
+  std::vector<int> sizes(probe_->icon_image_sizes, probe_->icon_image_sizes + 8);
   std::sort(sizes.begin(), sizes.end());
-  EXPECT_EQ((std::vector<int>{16, 32}), sizes);
+  EXPECT_EQ((std::vector<int>{16, 20, 24, 32, 40, 48, 64, 256}), sizes);
 }
 
 // --- Commands --------------------------------------------------------------
