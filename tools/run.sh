@@ -8,6 +8,8 @@
 #   tools/run.sh [ARGS...]       ARGS go to the program (display) or, as
 #                                steps, to sq71demo (no display)
 #   SQ71_BUILD=DIR tools/run.sh  use another build folder than build/win
+#   SQ71_DPI=N tools/run.sh      the display scale of the screenshot (Wine's
+#                                LogPixels; default 144, that is 150 %)
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 tools/setup.sh
@@ -41,6 +43,16 @@ if [ ${#steps[@]} -eq 0 ]; then
   steps=(command=32779 "box=Transfer Complete!")
 fi
 
+# The screenshot is taken at a display scale of its own, in a prefix of its
+# own (a copy of the one above), so the tests' prefix stays at 96 DPI.
+dpi="${SQ71_DPI:-144}"
+base_prefix="$WINEPREFIX"
+export WINEPREFIX="$build/wineprefix-$dpi"
+if [ ! -f "$WINEPREFIX/.sq71-ready" ]; then
+  rm -rf "$WINEPREFIX"
+  cp -a "$base_prefix" "$WINEPREFIX"
+fi
+
 shot="$build/sq71log-screenshot.png"
 ready="$build/sq71demo.ready"
 log="$build/sq71demo.log"
@@ -49,7 +61,11 @@ rm -f "$ready" "$shot"
 # starts would have no display for the program's windows. Wine maps / to Z:.
 export demo="$build/e2e/sq71demo.exe" ready ready_win="Z:$ready" shot log
 # shellcheck disable=SC2016
+export dpi
 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+  wine reg add "HKCU\\Control Panel\\Desktop" /v LogPixels /t REG_DWORD /d "$dpi" /f \
+    >/dev/null 2>&1
+  wineserver -w
   wine "$demo" --hold "$ready_win" "$@" >"$log" 2>&1 &
   pid=$!
   # The demo creates the ready file once the program is on screen and every
@@ -69,4 +85,4 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   rm -f "$ready"
   wait "$pid"
 ' bash "${steps[@]}" || { echo "run: the demo failed (log: $log)" >&2; exit 1; }
-echo "run: screenshot saved to $shot"
+echo "run: screenshot at $dpi DPI saved to $shot"
