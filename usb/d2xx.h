@@ -211,7 +211,7 @@ struct FT_PROGRAM_DATA {
 
 // The driver lays the record out with default packing; these offsets must
 // match it for both pointer sizes.
-#define SQ71_CHECK_OFFSET(field, off32, off64)                                                \
+#define SQ71_CHECK_OFFSET(field, off32, off64) \
   static_assert(offsetof(FT_PROGRAM_DATA, field) == (sizeof(void*) == 4 ? (off32) : (off64)), \
                 "FT_PROGRAM_DATA." #field " offset")
 SQ71_CHECK_OFFSET(Signature2, 4, 4);
@@ -244,7 +244,8 @@ SQ71_CHECK_OFFSET(DIsVCP8, 131, 147);
 SQ71_CHECK_OFFSET(PullDownEnableH, 132, 148);
 SQ71_CHECK_OFFSET(PowerSaveEnableH, 158, 174);
 #undef SQ71_CHECK_OFFSET
-static_assert(sizeof(FT_PROGRAM_DATA) == (sizeof(void*) == 4 ? 160 : 176), "FT_PROGRAM_DATA size");
+static_assert(sizeof(FT_PROGRAM_DATA) == (sizeof(void*) == 4 ? 160 : 176),
+              "FT_PROGRAM_DATA size");
 
 // Function types, each with the driver's calling convention.
 typedef FT_STATUS(FT_API* FT_OpenFn)(int device_number, FT_HANDLE* handle);
@@ -261,7 +262,8 @@ typedef FT_STATUS(FT_API* FT_SetFlowControlFn)(FT_HANDLE handle, uint16_t flow, 
 typedef FT_STATUS(FT_API* FT_SetDtrFn)(FT_HANDLE handle);
 typedef FT_STATUS(FT_API* FT_ClrDtrFn)(FT_HANDLE handle);
 typedef FT_STATUS(FT_API* FT_PurgeFn)(FT_HANDLE handle, uint32_t mask);
-typedef FT_STATUS(FT_API* FT_SetTimeoutsFn)(FT_HANDLE handle, uint32_t read_ms, uint32_t write_ms);
+typedef FT_STATUS(FT_API* FT_SetTimeoutsFn)(FT_HANDLE handle, uint32_t read_ms,
+                                            uint32_t write_ms);
 typedef FT_STATUS(FT_API* FT_ListDevicesFn)(void* arg1, void* arg2, uint32_t flags);
 typedef FT_STATUS(FT_API* FT_EE_ReadFn)(FT_HANDLE handle, FT_PROGRAM_DATA* data);
 typedef FT_STATUS(FT_API* FT_SetLatencyTimerFn)(FT_HANDLE handle, uint8_t ms);

@@ -46,8 +46,8 @@ class Driver {
   virtual FT_STATUS Write(FT_HANDLE handle, const void* buffer, uint32_t count,
                           uint32_t* written) = 0;
   virtual FT_STATUS SetBaudRate(FT_HANDLE handle, uint32_t baud) = 0;
-  virtual FT_STATUS SetDataCharacteristics(FT_HANDLE handle, uint8_t word_length, uint8_t stop_bits,
-                                           uint8_t parity) = 0;
+  virtual FT_STATUS SetDataCharacteristics(FT_HANDLE handle, uint8_t word_length,
+                                           uint8_t stop_bits, uint8_t parity) = 0;
   virtual FT_STATUS SetFlowControl(FT_HANDLE handle, uint16_t flow, uint8_t xon, uint8_t xoff) = 0;
   virtual FT_STATUS SetDtr(FT_HANDLE handle) = 0;
   virtual FT_STATUS ClrDtr(FT_HANDLE handle) = 0;

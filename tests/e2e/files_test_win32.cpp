@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -98,22 +99,29 @@ std::string Lower(std::string text) {
     EXPECT_EQ(wanted_folder, Lower(actual));                         \
   } while (0)
 
-// Presses a key in a window of the program the way a person would: its
-// thread's input is joined to ours so the focus can be set, then the key
-// goes through the system's input queue.
-void PressKey(HWND target, WORD key) {
+// Presses a key (with a modifier such as VK_CONTROL held) the way a person
+// would: the key goes through the system's input queue. With a target, its
+// thread's input is joined to ours first so the focus can be put there;
+// without one, the key goes wherever the keyboard is.
+void PressKey(HWND target, WORD key, WORD modifier = 0) {
   const DWORD ours = GetCurrentThreadId();
-  const DWORD theirs = GetWindowThreadProcessId(target, nullptr);
-  AttachThreadInput(ours, theirs, TRUE);
-  SetForegroundWindow(GetAncestor(target, GA_ROOT));
-  SetFocus(target);
-  INPUT input[2] = {};
-  input[0].type = INPUT_KEYBOARD;
-  input[0].ki.wVk = key;
-  input[1] = input[0];
-  input[1].ki.dwFlags = KEYEVENTF_KEYUP;
-  SendInput(2, input, sizeof(INPUT));
-  AttachThreadInput(ours, theirs, FALSE);
+  const DWORD theirs = target != nullptr ? GetWindowThreadProcessId(target, nullptr) : 0;
+  if (target != nullptr) {
+    AttachThreadInput(ours, theirs, TRUE);
+    SetForegroundWindow(GetAncestor(target, GA_ROOT));
+    SetFocus(target);
+  }
+  std::vector<INPUT> input;
+  for (WORD vk : {modifier, key, key, modifier}) {
+    if (vk == 0) continue;
+    INPUT one = {};
+    one.type = INPUT_KEYBOARD;
+    one.ki.wVk = vk;
+    one.ki.dwFlags = input.size() >= (modifier != 0 ? 2u : 1u) ? KEYEVENTF_KEYUP : 0;
+    input.push_back(one);
+  }
+  SendInput(static_cast<UINT>(input.size()), input.data(), sizeof(INPUT));
+  if (target != nullptr) AttachThreadInput(ours, theirs, FALSE);
 }
 
 // The three ways a person ends a dialog besides its buttons.
@@ -652,25 +660,12 @@ TEST_F(LoadDuringDownload, EndsTheDownloadSoTheLoadedLogStaysAsLoaded) {
 
 // --- Names outside the ANSI code page, long paths, the command line --------
 
-std::wstring Wide(const std::string& ansi) {
-  std::wstring wide(ansi.size(), L'\0');
-  wide.resize(
-      static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()),
-                                              wide.data(), static_cast<int>(wide.size()))));
-  return wide;
-}
-
 // Long paths are handed to the file functions in their "\\?\" form.
 std::wstring Literal(const std::wstring& path) { return L"\\\\?\\" + path; }
 
 std::string ReadWide(const std::wstring& path) {
-  std::string bytes;
-  if (FILE* file = _wfopen(Literal(path).c_str(), L"rb")) {
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, file)) > 0;) bytes.append(buffer, n);
-    fclose(file);
-  }
-  return bytes;
+  std::ifstream in(std::filesystem::path(Literal(path)), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 void EnterWideName(HWND chooser, const std::wstring& name) {
@@ -699,33 +694,29 @@ TEST_F(Files, NamesInAnyScriptAndLongPathsLoadSaveAndExport) {
   ASSERT_GT(long_folder.size() + 12, 260u);
   const std::string sample = ReadFile(DataFile("sample.ulg"));
   const std::string csv = ReadFile(DataFile("sample.csv"));
-  struct Case {
-    std::wstring folder;
-    std::wstring name;
-    bool listed;
-  };
-  const Case cases[] = {{scratch + L"\\Мир", L"Мир", true},
-                        {scratch + L"\\日本語のログ", L"日本語", true},
-                        {long_folder, L"Мир日本", false}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::to_string(c.folder.size()) + " characters");
+  const struct {
+    std::wstring folder, name;
+  } cases[] = {{scratch + L"\\Мир", L"Мир"},
+               {scratch + L"\\日本語のログ", L"日本語"},
+               {long_folder, L"Мир日本"}};
+  for (const auto& c : cases) {
+    const bool listed = c.folder != long_folder;
     CreateDirectoryW(Literal(c.folder).c_str(), nullptr);
     const std::wstring log = c.folder + L"\\" + c.name + L".ulg";
     ASSERT_TRUE(CopyFileW(Wide(DataFile("sample.ulg")).c_str(), Literal(log).c_str(), FALSE));
 
     HWND chooser = OpenChooser(IDM_LOAD);
     ASSERT_NE(nullptr, chooser);
-    if (c.listed) {
+    if (listed) {
       // Into the folder, then the file picked from the list: its name goes
       // to the name box as it is.
       EnterWideName(chooser, c.folder);
       HWND list = GetDlgItem(chooser, IDC_CHOOSER_LIST);
-      std::vector<std::wstring> rows;
+      LRESULT row = LB_ERR;
       ASSERT_TRUE(WaitUntil([&] {
-        rows = WideListRows(list);
-        return std::find(rows.begin(), rows.end(), c.name + L".ulg") != rows.end();
+        return (row = SendMessageW(list, LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                   reinterpret_cast<LPARAM>((c.name + L".ulg").c_str()))) != LB_ERR;
       }));
-      const auto row = std::find(rows.begin(), rows.end(), c.name + L".ulg") - rows.begin();
       SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(row), 0);
       SendMessageW(chooser, WM_COMMAND, MAKEWPARAM(IDC_CHOOSER_LIST, LBN_SELCHANGE),
                    reinterpret_cast<LPARAM>(list));
@@ -782,9 +773,7 @@ TEST_P(OpenedFromExplorer, LoadsTheLogAndViewListsIt) {
   HWND view = opened.WaitWindow("#32770", kViewCaption);
   ASSERT_NE(nullptr, view);
   EXPECT_EQ(36u, ListRows(GetDlgItem(view, IDC_ENTRY_LIST)).size());
-  PostMessageA(view, WM_SYSCOMMAND, SC_CLOSE, 0);
-  PostCommand(main, IDM_EXIT);
-  EXPECT_EQ(0, opened.WaitExit());
+  opened.Kill();
   DeleteFileW(log.c_str());
   RemoveDirectoryW(folder.c_str());
 }
@@ -793,23 +782,6 @@ INSTANTIATE_TEST_SUITE_P(CommandLines, OpenedFromExplorer,
                          ::testing::Values(L"\"%1\"", L"%1", L"+Q \"%1\"", L"%1 +Q"));
 
 // --- The keyboard after a box, and the view's clipboard --------------------
-
-// Types a key into whatever window has the keyboard, as a person would.
-void TypeKey(WORD key, bool control = false) {
-  std::vector<INPUT> input;
-  auto add = [&input](WORD vk, DWORD flags) {
-    INPUT one = {};
-    one.type = INPUT_KEYBOARD;
-    one.ki.wVk = vk;
-    one.ki.dwFlags = flags;
-    input.push_back(one);
-  };
-  if (control) add(VK_CONTROL, 0);
-  add(key, 0);
-  add(key, KEYEVENTF_KEYUP);
-  if (control) add(VK_CONTROL, KEYEVENTF_KEYUP);
-  SendInput(static_cast<UINT>(input.size()), input.data(), sizeof(INPUT));
-}
 
 TEST_F(Files, BoxDismissedWithEnterLeavesTheKeyboardWithItsOwner) {
   // A name that is not there: a box over the chooser.
@@ -823,7 +795,7 @@ TEST_F(Files, BoxDismissedWithEnterLeavesTheKeyboardWithItsOwner) {
   ASSERT_TRUE(Gone(box));
   ASSERT_TRUE(Responsive(chooser));
   // The next key goes to the name box, which had the keyboard before.
-  TypeKey('Q');
+  PressKey(nullptr, 'Q');
   HWND name_box = GetDlgItem(chooser, IDC_CHOOSER_NAME);
   EXPECT_TRUE(
       WaitUntil([&] { return Lower(ControlText(name_box)).find('q') != std::string::npos; }, 5000))
@@ -841,32 +813,24 @@ TEST_F(Files, CtrlCInTheViewCopiesTheSelectedRows) {
   ASSERT_EQ(36u, rows.size());
   auto clipboard = [] {
     std::wstring text;
-    if (!OpenClipboard(nullptr)) return text;
-    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-      text = static_cast<const wchar_t*>(GlobalLock(data));
-      GlobalUnlock(data);
-    }
+    HANDLE data = OpenClipboard(nullptr) ? GetClipboardData(CF_UNICODETEXT) : nullptr;
+    if (data != nullptr) text = static_cast<const wchar_t*>(GlobalLock(data));
+    if (data != nullptr) GlobalUnlock(data);
     CloseClipboard();
     return text;
   };
 
   SendMessageW(list, LB_SETSEL, TRUE, 1);
   SendMessageW(list, LB_SETSEL, TRUE, 4);
+  PressKey(list, 'C', VK_CONTROL);
   const std::wstring two_rows = rows[1] + L"\r\n" + rows[4] + L"\r\n";
-  const DWORD ours = GetCurrentThreadId();
-  const DWORD theirs = GetWindowThreadProcessId(list, nullptr);
-  AttachThreadInput(ours, theirs, TRUE);
-  SetForegroundWindow(view);
-  SetFocus(list);
-  TypeKey('C', true);
   EXPECT_TRUE(WaitUntil([&] { return clipboard() == two_rows; }, 5000)) << clipboard().size();
 
-  TypeKey('A', true);
-  TypeKey('C', true);
+  PressKey(list, 'A', VK_CONTROL);
+  PressKey(list, 'C', VK_CONTROL);
   std::wstring all;
   for (const std::wstring& row : rows) all += row + L"\r\n";
   EXPECT_TRUE(WaitUntil([&] { return clipboard() == all; }, 5000)) << clipboard().size();
-  AttachThreadInput(ours, theirs, FALSE);
   EndDialogAs(view, Ending::kCloseBox);
   ASSERT_TRUE(Gone(view));
 }

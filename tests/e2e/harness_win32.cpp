@@ -81,16 +81,6 @@ std::string EnvironmentBlock(const LaunchOptions& options) {
   return block;
 }
 
-// The ANSI text of the driver's own strings in UTF-16 (embedded NULs kept).
-std::wstring Wide(const std::string& text) {
-  if (text.empty()) return std::wstring();
-  const int size = static_cast<int>(text.size());
-  std::wstring wide(
-      static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0)), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), size, wide.data(), static_cast<int>(wide.size()));
-  return wide;
-}
-
 std::string MakeScratchDir() {
   static int counter = 0;
   char temp[MAX_PATH] = {};
@@ -168,10 +158,10 @@ uint64_t RemoteModuleBase(DWORD pid, const std::string& file_name) {
 }  // namespace
 
 const Paths& BuildPaths() {
-  static const Paths paths = {
-      WindowsPath(SQ71_E2E_EXE),       WindowsPath(SQ71_E2E_STANDIN_DIR) + "\\sq71log.exe",
-      WindowsPath(SQ71_E2E_CLI),       WindowsPath(SQ71_E2E_STANDIN_DIR),
-      WindowsPath(SQ71_E2E_PROBE_DLL), WindowsPath(SQ71_TEST_DATA_DIR)};
+  static const Paths paths = {WindowsPath(SQ71_E2E_EXE),
+                              WindowsPath(SQ71_E2E_STANDIN_DIR) + "\\sq71log.exe",
+                              WindowsPath(SQ71_E2E_STANDIN_DIR), WindowsPath(SQ71_E2E_PROBE_DLL),
+                              WindowsPath(SQ71_TEST_DATA_DIR)};
   return paths;
 }
 
@@ -183,10 +173,8 @@ Program::~Program() {
 }
 
 bool Program::Launch(const LaunchOptions& options) {
-  const std::string exe =
-      !options.program.empty()
-          ? WindowsPath(options.program)
-          : (options.with_driver ? BuildPaths().exe_with_driver : BuildPaths().exe);
+  std::string exe = options.with_driver ? BuildPaths().exe_with_driver : BuildPaths().exe;
+  if (!options.program.empty()) exe = WindowsPath(options.program);
   if (!FileExists(exe)) {
     error_ = "no program at " + exe;
     return false;
@@ -317,6 +305,14 @@ bool WaitUntil(const std::function<bool()>& condition, int timeout_ms) {
     if (GetTickCount64() >= deadline) return false;
     Sleep(10);
   }
+}
+
+std::wstring Wide(const std::string& text) {
+  std::wstring wide(text.size(), L'\0');
+  wide.resize(
+      static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                                              wide.data(), static_cast<int>(wide.size()))));
+  return wide;
 }
 
 std::string WindowText(HWND window) {

@@ -30,7 +30,6 @@ constexpr int kPatience = 30000;
 struct Paths {
   std::string exe;              // sq71log.exe, no driver library beside it
   std::string exe_with_driver;  // its copy beside the stand-in Ftd2xx.dll
-  std::string cli_with_driver;  // sq71.exe beside the stand-in
   std::string standin_dir;      // folder of the stand-in Ftd2xx.dll
   std::string probe_dll;        // the probe DLL
   std::string data_dir;         // test data
@@ -112,6 +111,9 @@ class Program {
 
 // Waits until condition() holds, polling every 10 ms; false after timeout.
 bool WaitUntil(const std::function<bool()>& condition, int timeout_ms = kPatience);
+
+// ANSI text (the driver's own strings) in UTF-16, embedded NULs kept.
+std::wstring Wide(const std::string& text);
 
 std::string WindowText(HWND window);
 std::string ClassName(HWND window);

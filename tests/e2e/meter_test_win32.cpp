@@ -242,44 +242,16 @@ TEST_F(MeterCommands, ReadOfTheSampleLogCompletesWithAFullBarAndEnablesView) {
 
 // --- Scale ---------------------------------------------------------------------
 
-// The display scale Wine gives programs started while it is set (its
-// LogPixels); the earlier one comes back at the end of the scope.
-class DisplayScale {
- public:
-  explicit DisplayScale(DWORD dpi) {
-    RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, nullptr, 0,
-                    KEY_READ | KEY_WRITE, nullptr, &key_, nullptr);
-    DWORD size = sizeof old_;
-    had_ = RegQueryValueExA(key_, "LogPixels", nullptr, nullptr, reinterpret_cast<BYTE*>(&old_),
-                            &size) == ERROR_SUCCESS;
-    Set(dpi);
-  }
-  ~DisplayScale() {
-    if (had_) {
-      Set(old_);
-    } else {
-      RegDeleteValueA(key_, "LogPixels");
-    }
-    RegCloseKey(key_);
-  }
-  DisplayScale(const DisplayScale&) = delete;
-  DisplayScale& operator=(const DisplayScale&) = delete;
-
- private:
-  void Set(DWORD dpi) {
-    RegSetValueExA(key_, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi),
-                   sizeof dpi);
-  }
-  HKEY key_ = nullptr;
-  DWORD old_ = 0;
-  bool had_ = false;
-};
+// The display scale Wine gives the programs started after it is set.
+void SetLogPixels(DWORD dpi) {
+  RegSetKeyValueA(HKEY_CURRENT_USER, "Control Panel\\Desktop", "LogPixels", REG_DWORD, &dpi,
+                  sizeof dpi);
+}
 
 TEST_F(MeterCommands, At144DpiTheWindowAndBarScaleAndTheMenuStaysOnOneLine) {
-  {
-    DisplayScale scale(144);
-    Start(folder_.WriteScenario("[device]\nlog = sample\n"));
-  }
+  SetLogPixels(144);
+  Start(folder_.WriteScenario("[device]\nlog = sample\n"));
+  SetLogPixels(96);
   // 224 x 46 at 96 DPI, times 1.5.
   RECT client;
   ASSERT_TRUE(GetClientRect(main_, &client));
