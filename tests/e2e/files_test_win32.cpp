@@ -827,6 +827,7 @@ TEST_F(Files, CtrlCInTheViewCopiesTheSelectedRows) {
   EXPECT_TRUE(WaitUntil([&] { return clipboard() == two_rows; }, 5000)) << clipboard().size();
 
   PressKey(list, 'A', VK_CONTROL);
+  ASSERT_TRUE(WaitUntil([&] { return SendMessageW(list, LB_GETSELCOUNT, 0, 0) == 36; }, 5000));
   PressKey(list, 'C', VK_CONTROL);
   std::wstring all;
   for (const std::wstring& row : rows) all += row + L"\r\n";
