@@ -15,5 +15,6 @@ D2xxFunctions g_d2xx;
 UsbDevice* g_device = nullptr;
 TransferState g_transfer;
 RecordDecoder g_decoder;
+char g_log_name[MAX_PATH] = "";
 
 }  // namespace sq71

@@ -42,6 +42,9 @@ extern TransferState g_transfer;
 // The one record decoder: every pass over the log (the Log Entries view, a
 // CSV export) decodes with it from record 0 upwards.
 extern RecordDecoder g_decoder;
+// The file name (no folder) of the log last loaded or saved, for the report's
+// header; empty after a download starts, until the log is saved.
+extern char g_log_name[MAX_PATH];
 
 }  // namespace sq71
 

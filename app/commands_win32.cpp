@@ -30,6 +30,8 @@ void OnExport(HWND main) { RunExportCommand(main); }
 
 void OnView(HWND main) { RunViewCommand(main); }
 
+void OnReport(HWND main) { RunExportReportCommand(main); }
+
 bool RunCommand(HWND main, int id) {
   switch (id) {
     case IDM_ABOUT:
@@ -58,6 +60,9 @@ bool RunCommand(HWND main, int id) {
       return true;
     case IDM_VIEW:
       OnView(main);
+      return true;
+    case IDM_EXPORT_REPORT:
+      OnReport(main);
       return true;
     default:
       return false;

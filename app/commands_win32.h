@@ -17,6 +17,7 @@ void OnSave(HWND main);      // 32784: .ulg save through the file chooser
 void OnVersion(HWND main);   // 32801: lists the attached meters
 void OnExport(HWND main);    // 32806: CSV export through the file chooser
 void OnView(HWND main);      // 32807: Log Entries view
+void OnReport(HWND main);    // 32808: the report, then the browser
 
 // Runs the command with this id; false when the id is not one of ours.
 bool RunCommand(HWND main, int id);

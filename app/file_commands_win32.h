@@ -12,7 +12,10 @@ void RunLoadCommand(HWND main);    // 32780
 void RunSaveCommand(HWND main);    // 32784
 void RunExportCommand(HWND main);  // 32806
 void RunViewCommand(HWND main);    // 32807
-void RunAboutCommand(HWND main);   // 104
+// 32808: the installation report, through the chooser, then opened in the
+// default browser.
+void RunExportReportCommand(HWND main);
+void RunAboutCommand(HWND main);  // 104
 
 // Ends a running download before a loaded file replaces the log image, so
 // the next tick cannot write a meter record into the loaded log: stops the

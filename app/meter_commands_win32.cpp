@@ -12,7 +12,10 @@ TransferEngine& Engine() {
   return engine;
 }
 
-void RunReadCommand() { Engine().StartTransfer(g_device); }
+void RunReadCommand() {
+  g_log_name[0] = '\0';
+  Engine().StartTransfer(g_device);
+}
 
 void RunEraseLogCommand() { EraseLogCommand(g_device, MainUi(), &Engine()); }
 

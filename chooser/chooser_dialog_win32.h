@@ -65,6 +65,7 @@ struct ChooserForm {
 inline constexpr ChooserForm kLoadLogForm = {kLogLoadDir, 0, ".ulg;", nullptr};
 inline constexpr ChooserForm kSaveLogForm = {kLogSaveDir, 1, ".ulg;", ".ulg"};
 inline constexpr ChooserForm kExportCsvForm = {kExportDir, 1, ".csv;", ".csv"};
+inline constexpr ChooserForm kExportReportForm = {kReportDir, 1, ".html;", ".html"};
 
 bool RunFileChooser(HINSTANCE instance, HWND owner, Messages& messages, const ChooserForm& form);
 

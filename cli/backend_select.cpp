@@ -6,6 +6,7 @@
 #include "cli/platform.h"
 #include "sim/scenario.h"
 #include "sim/sim_driver.h"
+#include "ui/message_quote.h"
 #include "usb/d2xx_backend.h"
 
 // The libftdi1 and tty backends are built only where their sources and
@@ -151,7 +152,7 @@ std::string OpenFailure(const Backend& backend, bool* denied) {
 }
 
 std::string DeviceLabel(const Backend& backend, int index) {
-  std::string where = backend.where != nullptr ? backend.where(index) : "";
+  std::string where = backend.where != nullptr ? EscapeForMessage(backend.where(index)) : "";
   std::string label = "device " + std::to_string(index) + " (" + backend.name;
   if (!where.empty()) label += ", " + where;
   return label + ")";

@@ -1,8 +1,11 @@
 #include "cli/meter_commands.h"
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -18,6 +21,7 @@
 #include "protocol/log_erase.h"
 #include "protocol/transfer_engine.h"
 #include "ui/message_catalogue.h"
+#include "ui/message_quote.h"
 #include "usb/usb_device.h"
 
 namespace sq71 {
@@ -32,7 +36,15 @@ int Usage(const char* command, const std::string& what, std::ostream& err) {
 }
 
 void AddDeviceOptions(CLI::App& app, DeviceChoice* choice, bool* quiet) {
-  CLI::Option* index = app.add_option("-d,--device", choice->index)->check(CLI::NonNegativeNumber);
+  // Parsed here rather than by CLI11, whose range message names the double's range.
+  CLI::Option* index =
+      app.add_option_function<std::string>("-d,--device", [choice](const std::string& text) {
+        char* end = nullptr;
+        errno = 0;
+        const long value = std::strtol(text.c_str(), &end, 10);
+        const bool whole = !text.empty() && *end == '\0' && errno == 0;
+        choice->index = whole && value >= 0 && value <= INT_MAX ? static_cast<int>(value) : -1;
+      });
   CLI::Option* port = app.add_option("--port", choice->port);
   CLI::Option* backend = app.add_option("--backend", choice->backend)
                              ->check(CLI::IsMember({"auto", "d2xx", "libftdi", "tty"}));
@@ -53,7 +65,11 @@ bool Parse(CLI::App& app, const Args& args, const char* command, DeviceChoice* c
   try {
     app.parse(reversed);
   } catch (const CLI::ParseError& e) {
-    *status = Usage(command, e.what(), err);
+    *status = Usage(command, EscapeForMessage(e.what()), err);
+    return false;
+  }
+  if (choice->index < 0) {
+    *status = Usage(command, "-d: a device index, 0 or more", err);
     return false;
   }
   if (!choice->port.empty() && choice->backend != "auto" && choice->backend != "tty") {
@@ -124,11 +140,7 @@ void ReportFailure(const char* command, const Backend& backend, const std::strin
   err << "\n";
 }
 
-std::string Quoted(const std::string& path) { return "'" + path + "'"; }
-
-const char* Reason(int error) {
-  return error != 0 ? std::strerror(error) : "the file changed while it was written";
-}
+std::string Quoted(const std::string& path) { return QuoteForMessage(path); }
 
 // sq71-YYYYMMDD-HHMMSS.ulg in the current folder, with -2, -3, ... when a
 // file of that name is there already: a second read in the same second must
@@ -199,7 +211,7 @@ bool WriteFiles(const LogImage& image, const std::string& ulg, const std::string
                 std::ostream& err) {
   FileResult result = WriteUlgFile(ulg.c_str(), image);
   if (!result.ok()) {
-    err << "sq71: read: cannot write " << Quoted(ulg) << ": " << Reason(result.error) << "\n";
+    err << "sq71: read: " << WriteFailureText(ulg, result) << "\n";
     return false;
   }
   if (csv.empty()) return true;
@@ -212,7 +224,7 @@ bool WriteFiles(const LogImage& image, const std::string& ulg, const std::string
   RecordDecoder decoder;
   result = WriteCsvFile(csv.c_str(), image, count, &decoder);
   if (!result.ok()) {
-    err << "sq71: read: cannot write " << Quoted(csv) << ": " << Reason(result.error) << "\n";
+    err << "sq71: read: " << WriteFailureText(csv, result) << "\n";
     return false;
   }
   return true;
@@ -243,7 +255,6 @@ int RunReadCommand(const Args& args, CommandIo& io) {
   Backend backend;
   if (!ChooseBackend("read", choice, &backend, io.err)) return kExitFailure;
   const std::string label = DeviceLabel(backend, choice.index);
-  if (!quiet) WarnOfPartialIdentity(backend, label, io.err);
   const bool default_name = ulg.empty();
   if (default_name) ulg = DefaultLogName();
 
@@ -262,6 +273,9 @@ int RunReadCommand(const Args& args, CommandIo& io) {
   {
     engine.StartTransfer(&device);
     const bool started = ui.timer_armed();
+    // Only a read that goes on has an identity worth warning about: a
+    // failure stays one line.
+    if (started && !quiet) WarnOfPartialIdentity(backend, label, io.err);
     while (ui.timer_armed()) {
       if (StopRequested()) {
         // Between two exchanges: the log ends where its records stopped and
@@ -339,13 +353,13 @@ int RunEraseCommand(const Args& args, CommandIo& io) {
   Backend backend;
   if (!ChooseBackend("erase", choice, &backend, io.err)) return kExitFailure;
   const std::string label = DeviceLabel(backend, choice.index);
-  if (!quiet) WarnOfPartialIdentity(backend, label, io.err);
 
   const D2xxFunctions functions = ChosenDevice(backend, choice.index, false);
   UsbDevice device(functions);
   TerminalUi ui(yes ? nullptr : io.console.in, io.err, kAnswerYes);
   EraseLogCommand(&device, ui);
   device.Close();
+  if (!quiet && ui.error() != kMsgUsbPortError) WarnOfPartialIdentity(backend, label, io.err);
   if (ui.error() >= 0) {
     ReportFailure("erase", backend, label, ui.error(), device, io.err);
     return kExitFailure;
@@ -374,7 +388,6 @@ int RunDevicesCommand(const Args& args, CommandIo& io) {
 
   Backend backend;
   if (!ChooseBackend("devices", choice, &backend, io.err)) return kExitFailure;
-  if (!quiet) WarnOfPartialIdentity(backend, "backend " + backend.name, io.err);
 
   struct Row {
     int index;
@@ -388,9 +401,13 @@ int RunDevicesCommand(const Args& args, CommandIo& io) {
   });
   for (const Row& row : rows) {
     const std::string where = backend.where != nullptr ? backend.where(row.index) : "";
-    io.out << row.index << "\t" << row.name << (where.empty() ? "" : "\t" + where) << "\n";
+    // The meter's own bytes and the port's name: escaped, so a tab or a
+    // terminal control cannot break the columns or reach the terminal.
+    io.out << row.index << "\t" << EscapeForMessage(row.name)
+           << (where.empty() ? "" : "\t" + EscapeForMessage(where)) << "\n";
   }
   io.out << count << (count == 1 ? " meter" : " meters") << " found\n";
+  if (!quiet && count > 0) WarnOfPartialIdentity(backend, "backend " + backend.name, io.err);
   return kExitOk;
 }
 

@@ -1,5 +1,5 @@
 #include <windows.h>
-
+// CommandLineToArgvW; it needs <windows.h> first.
 #include <shellapi.h>
 
 #include <atomic>

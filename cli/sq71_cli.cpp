@@ -7,10 +7,12 @@
 #include <vector>
 
 #include "cli/meter_commands.h"
+#include "cli/report_command.h"
 #include "log/decoder.h"
 #include "log/log_files.h"
 #include "log/log_image.h"
 #include "ui/message_catalogue.h"
+#include "ui/message_quote.h"
 
 #ifndef SQ71_VERSION
 #define SQ71_VERSION "unknown"
@@ -38,9 +40,12 @@ struct Command {
   std::size_t max_operands;
   int (*run)(const Args& operands, Io& io);
   int (*run_meter)(const Args& args, CommandIo& io) = nullptr;
+  // An option that turns the command into another form of itself.
+  const char* flag = nullptr;
+  int (*run_flagged)(const std::string& operand, CommandIo& io) = nullptr;
 };
 
-std::string Quoted(const std::string& path) { return "'" + path + "'"; }
+std::string Quoted(const std::string& path) { return QuoteForMessage(path); }
 
 const char* Reason(int error) {
   return error != 0 ? std::strerror(error) : "the file changed while it was read";
@@ -56,16 +61,12 @@ bool ReadLog(const std::string& path, LogImage* image, Io& io) {
       io.err << "sq71: cannot open " << Quoted(path) << ": " << Reason(result.error) << "\n";
       return false;
     case FileStatus::kWrongSize:
-      io.err << "sq71: " << Quoted(path);
-      if (result.size >= 0) {
-        io.err << " is " << result.size << " bytes";
-      } else if (result.got > static_cast<int64_t>(kLogImageSize)) {
-        // Only one byte past a log is read: a device such as /dev/zero never ends.
-        io.err << " is not a regular file and gave more than " << kLogImageSize << " bytes";
-      } else {
-        io.err << " is not a regular file and gave " << result.got << " bytes";
-      }
-      io.err << ", a log file is " << kLogImageSize << " bytes\n";
+      io.err << "sq71: " << Quoted(path) << " is " << result.size << " bytes, a log file is "
+             << kLogImageSize << " bytes\n";
+      return false;
+    case FileStatus::kNotRegular:
+      io.err << "sq71: " << Quoted(path)
+             << (result.error != 0 ? " is a directory\n" : " is not a regular file\n");
       return false;
     default:
       io.err << "sq71: cannot read " << Quoted(path) << ": " << Reason(result.error) << "\n";
@@ -120,27 +121,49 @@ int RunExport(const Args& operands, Io& io) {
   }
   const FileResult result = WriteCsvFile(target.c_str(), image, count, &decoder);
   if (!result.ok()) {
-    io.err << "sq71: cannot write " << Quoted(target) << ": " << Reason(result.error) << "\n";
+    io.err << "sq71: " << WriteFailureText(target, result) << "\n";
     return kExitFailure;
   }
   return kExitOk;
 }
 
 const Command kCommands[] = {
-    {"view", "LOG.ulg", "list the entries of a log file, one tab-separated row each",
+    {"view", "LOG.ulg", "list the entries of a log file, one tab-separated row each (--json: JSON)",
      "Prints the entries of a .ulg log file in record order, one row per line, exactly\n"
      "as the Log Entries window lists them: 22 tab-separated columns (ID, name,\n"
      "longitude, RF level as dBm, dBuV and dBmV each after a marker column, Locked,\n"
      "Pilots, IQ Swap, MER and QBER each after a marker column, nominal and measured\n"
      "frequency in kHz, nominal and measured symbol rate in kBd, standard, code rate).\n"
-     "A log without entries is an error, as in the program's View.\n",
-     1, 1, RunView},
+     "A log without entries is an error, as in the program's View.\n"
+     "\n"
+     "sq71 view --json LOG.ulg:\n"
+     "  --json                 the entries as one JSON array instead: numbers in their\n"
+     "                         units (dBuV, dBm, dBmV, dB, kHz, kBd), each marker (\"<\",\n"
+     "                         \">\" or \"\") a field of its own, a missing value null, and\n"
+     "                         each entry's required Es/N0, margin and verdict\n",
+     1, 1, RunView, nullptr, "--json", RunViewJson},
     {"export", "LOG.ulg OUT.csv", "write the entries of a log file as CSV",
      "Writes the entries of a .ulg log file as a CSV file with CR LF line ends, byte\n"
      "for byte what the program's Export (.csv) writes. OUT.csv \"-\" writes to standard\n"
      "output. An existing OUT.csv is replaced only once the new file is complete.\n"
      "A log without entries is an error, as in the program's Export (.csv).\n",
      2, 2, RunExport},
+    {"report", "LOG.ulg [-o OUT.html] [--title TEXT] [--good DB] [--marginal DB]",
+     "write the installation report of a log file (HTML)",
+     "Writes the installation report of a .ulg log file: one self-contained HTML file\n"
+     "(no script, nothing outside it) with a summary, charts of the RF level and of the\n"
+     "MER against the Es/N0 each code rate needs for every satellite position, and a\n"
+     "table of every entry with its required Es/N0, margin and verdict. It prints on A4\n"
+     "and Letter. An existing OUT.html is replaced only once the new file is complete.\n"
+     "\n"
+     "  -o, --output OUT.html  the report to write (default: the log's name with .html;\n"
+     "                         \"-\" writes to standard output)\n"
+     "  --title TEXT           the report's title (default \"Installation report\")\n"
+     "  --good DB              the least margin called good (default 3)\n"
+     "  --marginal DB          the least margin called marginal (default 1); below it, poor\n"
+     "\n"
+     "A log without entries is an error, as in the program's Export (.csv).\n",
+     0, 0, nullptr, RunReportCommand},
     {"read", "[-o LOG.ulg] [--csv OUT.csv] [--keep-partial] [DEVICE]",
      "download the meter's log into a log file",
      "Downloads the whole log of the meter, exactly as the program's Read does, and\n"
@@ -243,14 +266,17 @@ int RunCommand(const Command& command, const Args& args, Io& io) {
   const std::string see = std::string("help ") + command.name;
   Args operands;
   bool options_ended = false;
+  bool flagged = false;
   for (const std::string& arg : args) {
     if (!options_ended && arg == "--") {
       options_ended = true;
+    } else if (!options_ended && command.flag != nullptr && arg == command.flag) {
+      flagged = true;
     } else if (!options_ended && IsHelpOption(arg)) {
       ShowCommandHelp(command, io.out);
       return kExitOk;
     } else if (!options_ended && arg.size() > 1 && arg[0] == '-') {
-      return UsageError(std::string(command.name) + ": unknown option '" + arg + "'", see, io);
+      return UsageError(std::string(command.name) + ": unknown option " + Quoted(arg), see, io);
     } else {
       operands.push_back(arg);
     }
@@ -261,10 +287,28 @@ int RunCommand(const Command& command, const Args& args, Io& io) {
                           (operands.size() == 1 ? " argument" : " arguments"),
                       see, io);
   }
+  if (flagged) {
+    CommandIo flagged_io{io.out, io.err, io.console};
+    return command.run_flagged(operands[0], flagged_io);
+  }
   return command.run(operands, io);
 }
 
 }  // namespace
+
+bool ReadLogFile(const std::string& path, LogImage* image, std::ostream& err) {
+  const Console none;
+  Io io{err, err, none};
+  return ReadLog(path, image, io);
+}
+
+int CountEntries(const LogImage& image, const std::string& path, std::ostream& err) {
+  const Console none;
+  Io io{err, err, none};
+  return EntriesOf(image, path, io);
+}
+
+const char* ErrorReason(int error) { return Reason(error); }
 
 int RunSq71(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
             const Console& console) {
@@ -289,15 +333,15 @@ int RunSq71(int argc, const char* const* argv, std::ostream& out, std::ostream& 
     }
     if (args.size() > 2) return UsageError("help: expected at most one command", "--help", io);
     const Command* command = Find(args[1]);
-    if (command == nullptr) return UsageError("unknown command '" + args[1] + "'", "--help", io);
+    if (command == nullptr) return UsageError("unknown command " + Quoted(args[1]), "--help", io);
     ShowCommandHelp(*command, out);
     return kExitOk;
   }
   if (first.size() > 1 && first[0] == '-') {
-    return UsageError("unknown option '" + first + "'", "--help", io);
+    return UsageError("unknown option " + Quoted(first), "--help", io);
   }
   const Command* command = Find(first);
-  if (command == nullptr) return UsageError("unknown command '" + first + "'", "--help", io);
+  if (command == nullptr) return UsageError("unknown command " + Quoted(first), "--help", io);
   return RunCommand(*command, Args(args.begin() + 1, args.end()), io);
 }
 

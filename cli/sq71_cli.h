@@ -4,6 +4,9 @@
 
 #include <iosfwd>
 #include <istream>
+#include <string>
+
+#include "log/log_image.h"
 
 namespace sq71 {
 
@@ -27,6 +30,14 @@ struct Console {
 // (no CR added on Windows): exports write their CR LF themselves.
 int RunSq71(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
             const Console& console = Console());
+
+// Shared by the commands that read a log file: each reports on err, in one
+// line naming the file, why it cannot be used.
+bool ReadLogFile(const std::string& path, LogImage* image, std::ostream& err);
+// The entry count; 0 after saying there is nothing to show.
+int CountEntries(const LogImage& image, const std::string& path, std::ostream& err);
+// The text of an errno for a file that cannot be read or written.
+const char* ErrorReason(int error);
 
 }  // namespace sq71
 

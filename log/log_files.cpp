@@ -7,34 +7,14 @@
 #include <cstdio>
 #include <cstring>
 #include <ostream>
-#include <vector>
 
-#include "log/open_file.h"
+#include "log/regular_file.h"
 #include "log/replacing_file.h"
 #include "ui/message_catalogue.h"
+#include "ui/message_quote.h"
 
 namespace sq71 {
 namespace {
-
-// The size of a regular file; -1 for anything else (a device, a pipe), whose
-// size tells nothing of what reading it gives: /dev/zero "holds" 0 bytes.
-int64_t RegularFileSize(std::FILE* file) {
-#ifdef _WIN32
-  struct _stat64 info;
-  if (_fstat64(_fileno(file), &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG) return -1;
-#else
-  struct stat info;
-  if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
-#endif
-  return static_cast<int64_t>(info.st_size);
-}
-
-FileResult Failure(FileStatus status, int error) {
-  FileResult result;
-  result.status = status;
-  result.error = error;
-  return result;
-}
 
 // Hands the CSV file's pieces, in order, to put(data, size); stops early when
 // put returns false. Returns false then.
@@ -66,33 +46,55 @@ int ReportWrite(const FileResult& result, Messages* messages, bool quiet) {
 }  // namespace
 
 FileResult ReadUlgFile(const char* path, LogImage* image) {
-  errno = 0;
-  std::FILE* file = OpenForReading(path);
-  if (file == nullptr) return Failure(FileStatus::kCannotOpen, errno);
+  std::string bytes;
+  const RegularFileResult read = ReadRegularFile(path, kLogImageSize, &bytes);
   FileResult result;
-  result.size = RegularFileSize(file);
-  // One byte more than a log holds, so a longer stream shows itself even
-  // though it has no size to ask for (a pipe, a device).
-  std::vector<uint8_t> buffer(kLogImageSize + 1);
-  errno = 0;
-  const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), file);
-  const bool read_error = std::ferror(file) != 0;
-  const int read_errno = errno;
-  std::fclose(file);
-  if (read_error) return Failure(FileStatus::kReadFailed, read_errno != 0 ? read_errno : EIO);
-  result.got = static_cast<int64_t>(got);
-  const int64_t length = result.size >= 0 ? result.size : result.got;
-  if (length != static_cast<int64_t>(kLogImageSize)) {
+  result.size = read.size;
+  result.error = read.error;
+  switch (read.status) {
+    case RegularRead::kOk:
+      break;
+    case RegularRead::kCannotOpen:
+      result.status = FileStatus::kCannotOpen;
+      return result;
+    case RegularRead::kDirectory:
+    case RegularRead::kNotRegular:
+      result.status = FileStatus::kNotRegular;
+      return result;
+    case RegularRead::kTooLarge:
+      // A size within the limit means the file grew while it was read.
+      result.status = read.size > static_cast<int64_t>(kLogImageSize) ? FileStatus::kWrongSize
+                                                                      : FileStatus::kReadFailed;
+      return result;
+    default:
+      result.status = FileStatus::kReadFailed;
+      if (result.error == 0) result.error = EIO;
+      return result;
+  }
+  result.got = static_cast<int64_t>(bytes.size());
+  if (result.size != static_cast<int64_t>(kLogImageSize)) {
     result.status = FileStatus::kWrongSize;
     return result;
   }
-  if (got != kLogImageSize) {
+  if (bytes.size() != kLogImageSize) {
     // The size was right but the bytes were not all there: it changed under us.
     result.status = FileStatus::kReadFailed;
     return result;
   }
-  std::copy_n(buffer.begin(), kLogImageSize, image->begin());
+  std::copy_n(bytes.begin(), kLogImageSize, image->begin());
   return result;
+}
+
+std::string WriteFailureText(const std::string& path, const FileResult& result) {
+  std::string text = "cannot write " + QuoteForMessage(path) + ": ";
+  if (!result.refused_link.empty()) {
+    // The link may be one further along than the name given.
+    return text +
+           (result.refused_link == path ? "" : QuoteForMessage(result.refused_link) + " is ") +
+           "another user's link in a shared folder; not followed";
+  }
+  return text + (result.error != 0 ? std::strerror(result.error)
+                                   : "the file changed while it was written");
 }
 
 FileResult WriteUlgFile(const char* path, const LogImage& image) {
@@ -135,7 +137,14 @@ bool WriteCsv(std::ostream& out, const LogImage& image, int count, RecordDecoder
 
 int LoadUlg(const char* path, LogImage* image, ViewItem* view, Messages* messages, bool quiet) {
   const FileResult result = ReadUlgFile(path, image);
-  if (result.status == FileStatus::kCannotOpen) {
+#ifdef _WIN32
+  // Windows opens no folder as a file: the program has always called it one
+  // it cannot open.
+  const bool folder = result.status == FileStatus::kNotRegular && result.error == EISDIR;
+#else
+  const bool folder = false;
+#endif
+  if (result.status == FileStatus::kCannotOpen || folder) {
     if (!quiet) Show(messages, kMsgInvalidBinaryFile);
     return 1;
   }

@@ -23,6 +23,7 @@ namespace sq71 {
 enum class FileStatus {
   kOk,
   kCannotOpen,    // the file to read cannot be opened
+  kNotRegular,    // the file to read is a folder (error EISDIR), a device or a pipe
   kWrongSize,     // the file to read is not 65,536 bytes
   kReadFailed,    // reading failed after the file was opened
   kCannotCreate,  // the target cannot be written (read-only, locked, no folder)
@@ -32,14 +33,21 @@ enum class FileStatus {
 struct FileResult {
   FileStatus status = FileStatus::kOk;
   int error = 0;      // errno of the call that failed, 0 when none applies
-  int64_t size = -1;  // reads: a regular file's size in bytes; -1 for a device or a pipe
-  int64_t got = -1;   // reads: the bytes read, at most one more than a log holds
+  int64_t size = -1;  // reads: the file's size in bytes
+  int64_t got = -1;   // reads: the bytes read
+  // Writes refused because the name is another user's symbolic link in a
+  // shared folder (the kernel's rule for links in sticky folders): that link.
+  std::string refused_link;
   bool ok() const { return status == FileStatus::kOk; }
 };
 
 // Reads a .ulg file into *image; *image is changed only when all 65,536 bytes
-// came in.
+// came in. Only a regular file is read.
 FileResult ReadUlgFile(const char* path, LogImage* image);
+
+// Why a write failed, for a one-line message: "cannot write 'OUT.csv': ...",
+// the name quoted for a terminal.
+std::string WriteFailureText(const std::string& path, const FileResult& result);
 
 // Writes the image to path, replacing any file there.
 FileResult WriteUlgFile(const char* path, const LogImage& image);

@@ -28,7 +28,9 @@ class ReplacingFile {
 
   // Fails with kCannotCreate when the target could not be written at all: a
   // read-only or locked file, a folder, a missing folder, a folder that takes
-  // no new file when there is no file to write in place.
+  // no new file when there is no file to write in place, or (POSIX) a name
+  // that leads through another user's link in a shared sticky folder
+  // (refused_link names it).
   FileResult Open(const char* path);
 
   // Writes size bytes; false (and the error kept for Commit) on failure.
@@ -61,6 +63,11 @@ class ReplacingFile {
   static std::string TemporaryName(const std::string& target, bool short_form);
 
   int CreateTemporary();
+#ifndef _WIN32
+  // Removes the target's temporary files that killed runs of this user left,
+  // once they are old enough to be no other writer's.
+  void RemoveLeftovers() const;
+#endif
   bool Flush();
   void Close();
 

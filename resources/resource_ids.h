@@ -23,6 +23,7 @@
 #define IDM_VERSION 32801
 #define IDM_EXPORT 32806
 #define IDM_VIEW 32807
+#define IDM_EXPORT_REPORT 32808
 
 // Dialog templates.
 #define IDD_ABOUT 110

@@ -13,6 +13,7 @@ namespace sq71 {
 constexpr const char* kLogLoadDir = "LogLoadDir";
 constexpr const char* kLogSaveDir = "LogSaveDir";
 constexpr const char* kExportDir = "ExportDir";
+constexpr const char* kReportDir = "ReportDir";
 
 // Key below HKEY_CURRENT_USER\SOFTWARE that holds the values.
 constexpr const char* kSettingsKey = "CorvaleData";

@@ -1,14 +1,20 @@
 #include "sim/scenario.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
+#include "log/regular_file.h"
 #include "sim/sample_log.h"
+#include "ui/message_quote.h"
 
 namespace sq71::sim {
 namespace {
+
+// Far more than any scenario needs; a device or a runaway file stops here.
+constexpr std::size_t kMaxScenarioBytes = 1024 * 1024;
 
 std::string Trim(const std::string& s) {
   const char* blanks = " \t\r\n";
@@ -285,7 +291,10 @@ bool ParseScenario(const std::string& text, const std::string& base_dir, Scenari
     if (!parser.Line(line)) {
       // The trace file named so far still hears about the error.
       scenario->trace_path = parsed.trace_path;
-      if (error != nullptr) *error = "line " + std::to_string(number) + ": " + parser.error();
+      // The line's own bytes may be anything: shown escaped and cut short.
+      if (error != nullptr) {
+        *error = "line " + std::to_string(number) + ": " + EscapeForMessage(parser.error());
+      }
       return false;
     }
   }
@@ -294,44 +303,37 @@ bool ParseScenario(const std::string& text, const std::string& base_dir, Scenari
 }
 
 bool LoadScenarioFile(const std::string& path, Scenario* scenario, std::string* error) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) {
-    if (error != nullptr) *error = "cannot open scenario file '" + path + "'";
+  std::string text;
+  std::string why;
+  if (!ReadRegularFile(path, kMaxScenarioBytes, &text, &why, "scenario file")) {
+    if (error != nullptr) *error = why;
     return false;
   }
-  std::string text;
-  char buffer[4096];
-  std::size_t got;
-  while ((got = std::fread(buffer, 1, sizeof(buffer), f)) > 0) text.append(buffer, got);
-  std::fclose(f);
   const std::size_t slash = path.find_last_of("/\\");
   const std::string base_dir = slash == std::string::npos ? "" : path.substr(0, slash);
   std::string message;
   if (!ParseScenario(text, base_dir, scenario, &message)) {
-    if (error != nullptr) *error = path + ": " + message;
+    if (error != nullptr) *error = EscapeForMessage(path) + ": " + message;
     return false;
   }
   return true;
 }
 
 bool LoadLogFile(const std::string& path, LogImage* image, std::string* error) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) {
-    if (error != nullptr) *error = "cannot open log file '" + path + "'";
-    return false;
+  std::string bytes;
+  const RegularFileResult read = ReadRegularFile(path, kLogImageSize, &bytes);
+  if (read.ok() && bytes.size() == kLogImageSize) {
+    std::copy(bytes.begin(), bytes.end(), image->begin());
+    return true;
   }
-  LogImage loaded{};
-  const std::size_t got = std::fread(loaded.data(), 1, loaded.size(), f);
-  const bool longer = std::fgetc(f) != EOF;
-  std::fclose(f);
-  if (got != loaded.size() || longer) {
-    if (error != nullptr) {
-      *error = "log file '" + path + "' is not " + std::to_string(kLogImageSize) + " bytes";
-    }
-    return false;
+  if (error != nullptr) {
+    // Too large is the wrong size as much as too short is.
+    *error = read.ok() || read.status == RegularRead::kTooLarge
+                 ? "log file " + QuoteForMessage(path) + " is not " +
+                       std::to_string(kLogImageSize) + " bytes"
+                 : RegularFileError(path, read, kLogImageSize, "log file");
   }
-  *image = loaded;
-  return true;
+  return false;
 }
 
 }  // namespace sq71::sim

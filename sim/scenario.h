@@ -51,7 +51,7 @@ Scenario DefaultScenario();
 bool ParseScenario(const std::string& text, const std::string& base_dir, Scenario* scenario,
                    std::string* error);
 
-// Reads and parses a scenario file.
+// Reads (a regular file of at most 1 MiB) and parses a scenario file.
 bool LoadScenarioFile(const std::string& path, Scenario* scenario, std::string* error);
 
 // Reads a .ulg file of exactly one log image.

@@ -12,6 +12,7 @@
 
 #include "sim/ft232r_timing.h"
 #include "sim/precise_sleep.h"
+#include "ui/message_quote.h"
 
 namespace sq71::sim {
 namespace {
@@ -200,8 +201,8 @@ void ConfigureBus(const Scenario& scenario) {
     // Binary: the same "\n" line ends on every system.
     bus.trace_file = std::fopen(scenario.trace_path.c_str(), "wb");
     if (bus.trace_file == nullptr) {
-      std::fprintf(stderr, "simulated meter: cannot create trace file '%s'\n",
-                   scenario.trace_path.c_str());
+      std::fprintf(stderr, "simulated meter: cannot create trace file %s\n",
+                   QuoteForMessage(scenario.trace_path).c_str());
     }
   }
   Trace(bus, std::string("BUS timing=") + (scenario.timing == Timing::kWire ? "wire" : "instant") +

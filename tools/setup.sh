@@ -6,7 +6,8 @@ pkgs=(cmake make g++ clang libfuzzer-14-dev libgtest-dev googletest libbenchmark
       g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
       wine wine64 xvfb xauth xdotool imagemagick
       pkg-config libftdi1-dev libusb-1.0-0-dev umockdev libumockdev-dev
-      nsis lintian help2man dpkg-dev file fakeroot unzip)
+      nsis lintian help2man dpkg-dev file fakeroot unzip
+      nlohmann-json3-dev chromium poppler-utils tidy)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")

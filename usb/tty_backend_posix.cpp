@@ -10,6 +10,7 @@
 #include <linux/serial.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -18,6 +19,9 @@
 #include <cstring>
 #include <mutex>
 #include <set>
+#include <string_view>
+
+#include "ui/message_quote.h"
 
 namespace sq71 {
 namespace {
@@ -50,15 +54,16 @@ FT_STATUS OpenFailed(const std::string& path, int error_number) {
   std::lock_guard<std::mutex> lock(g_mutex);
   g_failure.error_number = error_number;
   g_failure.port = path;
+  const std::string shown = EscapeForMessage(path);
   switch (error_number) {
     case EBUSY:
-      g_failure.text = path + ": in use by another program";
+      g_failure.text = shown + ": in use by another program";
       break;
     case ENOTTY:
-      g_failure.text = path + ": not a serial port";
+      g_failure.text = shown + ": not a serial port";
       break;
     default:
-      g_failure.text = path + ": " + std::strerror(error_number);
+      g_failure.text = shown + ": " + std::strerror(error_number);
       break;
   }
   const bool missing = error_number == ENOENT || error_number == ENXIO || error_number == ENODEV;
@@ -120,6 +125,44 @@ FT_STATUS SetModemLines(FT_HANDLE handle, unsigned long request) {
   return errno == ENOTTY || errno == EINVAL ? FT_OK : FT_IO_ERROR;
 }
 
+// The first line, without its line end.
+std::string_view FirstLine(std::string_view text) {
+  text = text.substr(0, text.find('\n'));
+  if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+  return text;
+}
+
+// Into a buffer of the driver's size: printable ASCII, anything else '?', as
+// the chip's own strings are decoded, so no text from outside reaches a
+// message raw.
+void CopyText(std::string_view text, char* buffer, std::size_t size) {
+  if (buffer == nullptr) return;
+  const std::size_t length = std::min(text.size(), size - 1);
+  for (std::size_t i = 0; i < length; ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    buffer[i] = c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?';
+  }
+  buffer[length] = '\0';
+}
+
+// A whole number in the base, at most max: digits only, no sign, no blanks.
+bool ParseAttributeNumber(std::string_view text, int base, unsigned long max,
+                          unsigned long* value) {
+  if (text.empty() || text.size() > 8) return false;
+  unsigned long n = 0;
+  for (const char c : text) {
+    int digit = -1;
+    if (c >= '0' && c <= '9') digit = c - '0';
+    if (base == 16 && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+    if (base == 16 && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+    if (digit < 0) return false;
+    n = n * static_cast<unsigned long>(base) + static_cast<unsigned long>(digit);
+  }
+  if (n > max) return false;
+  *value = n;
+  return true;
+}
+
 #ifdef __linux__
 // The tty's name in sysfs: the last part of the port's real path, so that
 // /dev/serial/by-id/... links lead to ttyUSBn.
@@ -134,33 +177,17 @@ std::string SysfsTtyDir(const std::string& path) {
   return g_sysfs_root + "/class/tty/" + name;
 }
 
-// The first line of a sysfs attribute; false when it cannot be read.
+// The bytes of a sysfs attribute file, as far as any of ours reaches; false
+// when it cannot be read.
 bool ReadAttribute(const std::string& file, std::string* value) {
-  std::FILE* f = std::fopen(file.c_str(), "r");
-  if (f == nullptr) return false;
-  char line[256];
-  const bool read = std::fgets(line, sizeof line, f) != nullptr;
-  std::fclose(f);
-  if (!read) return false;
-  value->assign(line);
-  while (!value->empty() && (value->back() == '\n' || value->back() == '\r')) value->pop_back();
+  const int fd = open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  char text[256];
+  const ssize_t got = read(fd, text, sizeof text);
+  close(fd);
+  if (got < 0) return false;
+  value->assign(text, static_cast<std::size_t>(got));
   return true;
-}
-
-// Copies the attribute into one of the record's text buffers, whose sizes
-// the driver's callers agree on.
-void CopyAttribute(const std::string& dir, const char* name, char* buffer, std::size_t size) {
-  std::string value;
-  if (buffer == nullptr || !ReadAttribute(dir + "/" + name, &value)) return;
-  std::snprintf(buffer, size, "%s", value.c_str());
-}
-
-bool NumberAttribute(const std::string& dir, const char* name, int base, unsigned long* number) {
-  std::string value;
-  if (!ReadAttribute(dir + "/" + name, &value) || value.empty()) return false;
-  char* end = nullptr;
-  *number = std::strtoul(value.c_str(), &end, base);
-  return end != value.c_str();
 }
 
 void FillFromSysfs(const std::string& path, FT_PROGRAM_DATA* data) {
@@ -168,16 +195,9 @@ void FillFromSysfs(const std::string& path, FT_PROGRAM_DATA* data) {
   if (tty.empty()) return;
   // device is the usb-serial port; its interface's parent is the USB device.
   const std::string usb = tty + "/device/../..";
-  CopyAttribute(usb, "product", data->Description, 64);
-  CopyAttribute(usb, "manufacturer", data->Manufacturer, 32);
-  CopyAttribute(usb, "serial", data->SerialNumber, 16);
-  unsigned long n = 0;
-  if (NumberAttribute(usb, "idVendor", 16, &n)) data->VendorId = static_cast<uint16_t>(n);
-  if (NumberAttribute(usb, "idProduct", 16, &n)) data->ProductId = static_cast<uint16_t>(n);
-  if (NumberAttribute(usb, "bMaxPower", 10, &n)) data->MaxPower = static_cast<uint16_t>(n);
-  if (NumberAttribute(usb, "bmAttributes", 16, &n)) {
-    data->SelfPowered = (n & 0x40) != 0 ? 1 : 0;
-    data->RemoteWakeup = (n & 0x20) != 0 ? 1 : 0;
+  for (const char* name : kSysfsAttributes) {
+    std::string text;
+    if (ReadAttribute(usb + "/" + name, &text)) ApplySysfsAttribute(name, text, data);
   }
 }
 
@@ -461,6 +481,31 @@ std::string TtyWhere(int index) {
 }
 
 }  // namespace
+
+void ApplySysfsAttribute(std::string_view name, std::string_view text, FT_PROGRAM_DATA* data) {
+  const std::string_view line = FirstLine(text);
+  unsigned long n = 0;
+  if (name == "product") {
+    CopyText(line, data->Description, 64);
+  } else if (name == "manufacturer") {
+    CopyText(line, data->Manufacturer, 32);
+  } else if (name == "serial") {
+    CopyText(line, data->SerialNumber, 16);
+  } else if (name == "idVendor" && ParseAttributeNumber(line, 16, 0xFFFF, &n)) {
+    data->VendorId = static_cast<uint16_t>(n);
+  } else if (name == "idProduct" && ParseAttributeNumber(line, 16, 0xFFFF, &n)) {
+    data->ProductId = static_cast<uint16_t>(n);
+  } else if (name == "bMaxPower") {
+    // Shown by the kernel with its unit: "90mA".
+    const std::size_t digits = line.find_first_not_of("0123456789");
+    if (ParseAttributeNumber(line.substr(0, digits), 10, 0xFFFF, &n)) {
+      data->MaxPower = static_cast<uint16_t>(n);
+    }
+  } else if (name == "bmAttributes" && ParseAttributeNumber(line, 16, 0xFF, &n)) {
+    data->SelfPowered = (n & 0x40) != 0 ? 1 : 0;
+    data->RemoteWakeup = (n & 0x20) != 0 ? 1 : 0;
+  }
+}
 
 bool MakeTtyBackend(const std::vector<std::string>& ports, Backend* out, std::string* error) {
   if (ports.empty()) {

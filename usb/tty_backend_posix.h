@@ -26,6 +26,7 @@
 #define SQ71_USB_TTY_BACKEND_POSIX_H
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "usb/backend.h"
@@ -50,6 +51,16 @@ struct TtyOpenFailure {
   std::string text;
 };
 TtyOpenFailure TtyLastOpenFailure();
+
+// The attribute files of the USB device that FT_EE_Read takes from sysfs.
+inline constexpr const char* kSysfsAttributes[] = {
+    "product", "manufacturer", "serial", "idVendor", "idProduct", "bMaxPower", "bmAttributes"};
+
+// Puts what one of them says (the file's bytes as read) into the record:
+// only the first line counts; text becomes printable ASCII ('?' for other
+// bytes) cut to the driver's buffer sizes (64, 32, 16); a number that is not
+// whole digits within its field's range, or an unknown name, changes nothing.
+void ApplySysfsAttribute(std::string_view name, std::string_view text, FT_PROGRAM_DATA* data);
 
 // Where sysfs is mounted ("/sys"); tests point it at a tree of their own.
 void SetTtySysfsRoot(const std::string& root);

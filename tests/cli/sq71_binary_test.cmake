@@ -3,6 +3,7 @@
 # Ftd2xx.dll through WINEPATH under Wine): devices, read byte for byte, a
 # fault mid-download with and without --keep-partial, an unplugged meter, an
 # identity mismatch, and erase with and without a terminal to confirm on.
+# Scenarios that are no small regular file fail at once (-DSANITIZED=ON: no memory bound).
 #
 # cmake -DSQ71=... -DRUNNER=... -DSTANDIN=... -DDATA=... -DWORK=... -DWINDOWS=ON|OFF -P this
 cmake_minimum_required(VERSION 3.20)
@@ -142,4 +143,30 @@ expect_status(0 erase --yes)
 file(READ ${WORK}/trace.txt trace)
 if(NOT trace MATCHES "METER 0 LE: reply 1 bytes" OR NOT out MATCHES "Meter log data erased")
   fail("erase --yes: ${out}${err}")
+endif()
+
+# Under a 256 MiB address-space limit (sanitizers reserve more than that, so
+# their builds run unbounded); the time-out only keeps a blocking open from
+# hanging the suite.
+if(NOT WINDOWS)
+  execute_process(COMMAND mkfifo ${WORK}/fifo)
+  string(REPEAT "# comment line.\n" 131072 big)
+  file(WRITE ${WORK}/big.txt "${big}")
+  set(bound sh -c "ulimit -v 262144 && exec \"$@\"" sh)
+  if(SANITIZED)
+    set(bound "")
+  endif()
+  foreach(case "/dev/zero|is not a regular file" "${WORK}|is a directory"
+               "${WORK}/fifo|is not a regular file" "${WORK}/big.txt|is larger than 1 MiB")
+    string(REPLACE "|" ";" case "${case}")
+    list(GET case 0 scenario)
+    list(GET case 1 reason)
+    execute_process(COMMAND ${bound} ${SQ71} read --sim ${scenario} -o never.ulg
+                    WORKING_DIRECTORY ${WORK} TIMEOUT 60
+                    RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    expect_status(1 read --sim ${scenario})
+    if(NOT err STREQUAL "sq71: read: scenario file '${scenario}' ${reason}\n")
+      fail("read --sim ${scenario} said: ${err}")
+    endif()
+  endforeach()
 endif()

@@ -498,6 +498,82 @@ TEST_F(Files, MenuExportWritesTheSampleCsv) {
   EXPECT_TRUE(ReadFile(Scratch("menu.csv")) == csv);
 }
 
+// Points .html at the stand-in browser, which records the document it is
+// given in `record`; the old association comes back afterwards.
+class HtmlAssociation {
+ public:
+  explicit HtmlAssociation(const std::string& record) {
+    const std::string& probe = BuildPaths().probe_dll;
+    const std::string command = "\"" + probe.substr(0, probe.find_last_of('\\')) +
+                                "\\open_recorder.exe\" \"" + record + "\" \"%1\"";
+    LONG size = sizeof old_;
+    had_old_ = RegQueryValueA(HKEY_CLASSES_ROOT, ".html", old_, &size) == ERROR_SUCCESS;
+    Set(".html", kClass);
+    Set(std::string(kClass) + "\\shell\\open\\command", command);
+  }
+  ~HtmlAssociation() {
+    RegDeleteTreeA(HKEY_CLASSES_ROOT, kClass);
+    if (had_old_) Set(".html", old_);
+  }
+
+ private:
+  static constexpr const char* kClass = "SQ71Test.Report";
+  static void Set(const std::string& key, const std::string& value) {
+    RegSetValueA(HKEY_CLASSES_ROOT, key.c_str(), REG_SZ, value.c_str(),
+                 static_cast<DWORD>(value.size()));
+  }
+  char old_[256] = {};
+  bool had_old_ = false;
+};
+
+TEST_F(Files, MenuExportReportWritesTheReportAndOpensItInTheBrowser) {
+  const std::string record = Scratch("opened.txt");
+  HtmlAssociation association(record);
+  Load(DataFile("sample.ulg"));
+  HWND chooser = OpenChooser(IDM_EXPORT_REPORT);
+  ASSERT_NE(nullptr, chooser);
+  EnterName(chooser, "site");
+  ASSERT_TRUE(WaitUntil([&] { return !ReadFile(record).empty(); }));
+  EXPECT_EQ(Lower(FullPath(Scratch("site.html"))), Lower(ReadFile(record)));
+  const std::string report = ReadFile(Scratch("site.html"));
+  EXPECT_NE(std::string::npos, report.find("<b>sample.ulg</b>"));
+  EXPECT_NE(std::string::npos, report.find("</html>\n"));
+  EXPECT_SAME_FOLDER(dir_, StoredFolder("ReportDir"));
+}
+
+TEST_F(Files, ExportReportOfAnEmptyLogSaysSoAndOpensNoChooser) {
+  WriteFile(Scratch("erased.ulg"), std::string(65536, '\xff'));
+  Load(Scratch("erased.ulg"));
+  PostCommand(main_, IDM_EXPORT_REPORT);
+  HWND box = program_.WaitBox();
+  ASSERT_NE(nullptr, box);
+  EXPECT_EQ(MessageText(kMsgNoLogData), BoxText(box));
+  ASSERT_TRUE(PressButton(box, IDOK));
+  ASSERT_TRUE(Responsive(main_));
+  EXPECT_EQ(nullptr, program_.FindBox());
+}
+
+TEST_F(QuietFiles, ExportReportOntoALockedFileShowsNoBoxAndOpensNothing) {
+  const std::string record = Scratch("opened.txt");
+  HtmlAssociation association(record);
+  const std::string path = Scratch("kept.html");
+  WriteFile(path, "old content");
+  HANDLE lock = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  Load(DataFile("sample.ulg"));
+  HWND chooser = OpenChooser(IDM_EXPORT_REPORT);
+  ASSERT_NE(nullptr, chooser);
+  EnterName(chooser, "kept");
+  HWND question = program_.WaitBox();
+  ASSERT_NE(nullptr, question);
+  ASSERT_TRUE(PressButton(question, IDYES));
+  ASSERT_TRUE(Gone(chooser));
+  ASSERT_TRUE(Responsive(main_));
+  EXPECT_EQ(nullptr, program_.FindBox());
+  CloseHandle(lock);
+  EXPECT_EQ("old content", ReadFile(path));
+  EXPECT_FALSE(Exists(record));
+}
+
 TEST_F(Files, RegistryHoldsTheFoldersUsed) {
   CreateDirectoryA(Scratch("saves").c_str(), nullptr);
   Load(DataFile("sample.ulg"));

@@ -197,6 +197,7 @@ TEST_F(MainWindow, MenuHoldsTheItemsInOrderWithViewGreyed) {
       {1, "&Load", 32780, false, false, false},
       {1, "&Save", 32784, false, false, false},
       {1, "Ex&port (.csv)", 32806, false, false, false},
+      {1, "Export &Report (.html)", 32808, false, false, false},
       {1, "&Erase Log", 32782, false, false, false},
       {1, "", 0, false, true, false},
       {1, "E&xit", 32771, false, false, false},
@@ -346,7 +347,7 @@ TEST_F(Commands, QuestionMarkAndSlashOpenTheAboutBox) {
 TEST_F(Commands, EveryCommandAndUnknownIdsLeaveTheProgramRunning) {
   // Exit last; 0x1234 and 0xFFFF are not commands and go to the default
   // handling; the high word (notification code) must not matter.
-  const int ids[] = {104, 32779, 32780, 32784, 32801, 32806, 32807, 0x1234, 0xFFFF};
+  const int ids[] = {104, 32779, 32780, 32784, 32801, 32806, 32807, 32808, 0x1234, 0xFFFF};
   for (int id : ids) {
     SCOPED_TRACE("command " + std::to_string(id));
     PostMessageA(main_, WM_COMMAND, MAKEWPARAM(id, 1), 0);

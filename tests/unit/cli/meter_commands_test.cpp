@@ -159,6 +159,9 @@ TEST_F(MeterCommandsTest, WrongUsageExitsWithTwoBeforeAnythingIsSent) {
     EXPECT_NE(std::string::npos, run.err.find("(see 'sq71 help " + command + "')\n")) << run.err;
     EXPECT_EQ("", run.out);
   }
+  // The index in its own words, not the parser's range of a double.
+  EXPECT_EQ("sq71: read: -d: a device index, 0 or more (see 'sq71 help read')\n",
+            Sq71({"read", "-d", "-1"}).err);
 }
 
 TEST_F(MeterCommandsTest, HelpShowsTheMeterCommandsAndTheirOptions) {

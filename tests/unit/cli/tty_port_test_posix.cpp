@@ -67,6 +67,15 @@ TEST_F(TtyPortTest, ReadsTheLogWithAWarningThatTheIdentityWasNotFullyChecked) {
   EXPECT_TRUE(image == sim::MakeSampleLog());
 }
 
+// The identity warning belongs to a read that goes on: a failure is one line.
+TEST_F(TtyPortTest, APortThatWillNotOpenGivesOneLineWithoutTheWarning) {
+  const std::string port = (dir_ / "none").string();
+  std::string err;
+  EXPECT_EQ(kExitFailure, Sq71({"read", "--port", port, "-o", (dir_ / "x.ulg").string()}, &err));
+  EXPECT_EQ(0u, err.find("sq71: read: device 0 (tty, " + port + "): ")) << err;
+  EXPECT_EQ(1, std::count(err.begin(), err.end(), '\n')) << err;
+}
+
 TEST_F(TtyPortTest, CtrlCKeepsWhatCameAndAsksNothingMore) {
   sim::MeterConfig config = Meter();
   // Slow from record 3 on: the interrupt always comes mid-download.

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <latch>
@@ -521,6 +523,49 @@ TEST_F(LogFilesTest, FolderThatTakesNoNewFileGetsTheFileWrittenInPlace) {
     }
     return names;
   }());
+}
+
+// In a shared sticky folder another user's link is not followed, also at
+// the end of a link of our own; a link of our own there still is.
+TEST_F(LogFilesTest, AnotherUsersLinkInAStickyFolderIsNotFollowed) {
+  if (geteuid() != 0) GTEST_SKIP() << "making another user's link needs root";
+  const fs::path shared = dir_ / "shared";
+  fs::create_directory(shared);
+  ASSERT_EQ(0, chmod(shared.c_str(), 01777));
+  const std::string victim = PathOf("victim.ulg");
+  WriteBytes(victim, "the victim's");
+  const std::string theirs = (shared / "out.ulg").string();
+  ASSERT_EQ(0, std::system(("setpriv --reuid=nobody --regid=nogroup --clear-groups ln -s " +
+                            victim + " " + theirs)
+                               .c_str()));
+  fs::create_symlink(theirs, shared / "via.ulg");
+  const LogImage image = Patterned(9);
+  for (const fs::path& name : {fs::path(theirs), shared / "via.ulg"}) {
+    const FileResult refused = WriteUlgFile(name.c_str(), image);
+    EXPECT_EQ(FileStatus::kCannotCreate, refused.status) << name;
+    EXPECT_EQ(theirs, refused.refused_link) << name;
+  }
+  EXPECT_EQ("the victim's", ReadAll(victim));
+  fs::create_symlink(victim, shared / "mine.ulg");
+  ASSERT_TRUE(WriteUlgFile((shared / "mine.ulg").c_str(), image).ok());
+  EXPECT_EQ(std::string(image.begin(), image.end()), ReadAll(victim));
+  EXPECT_TRUE(fs::is_symlink(shared / "mine.ulg"));
+}
+
+// A killed write's temporary file, once old, goes with the next write to its
+// target; names of another pattern and a fresh one (another writer's) stay.
+TEST_F(LogFilesTest, AnOldTemporaryFileOfTheTargetGoesWithTheNextWrite) {
+  const auto old = fs::file_time_type::clock::now() - std::chrono::minutes(11);
+  for (const char* name : {"out.csv.tmp0123abcd", "out.csv.tmp0123abcz", "out.csv.tmp0123abcd~",
+                           "in.csv.tmp0123abcd", "out.csv.tmp89abcdef"}) {
+    WriteBytes(PathOf(name), "x");
+    if (name != std::string("out.csv.tmp89abcdef")) fs::last_write_time(PathOf(name), old);
+  }
+  RecordDecoder decoder;
+  ASSERT_TRUE(WriteCsvFile(PathOf("out.csv").c_str(), FullLog(), 3, &decoder).ok());
+  EXPECT_EQ((std::vector<std::string>{"in.csv.tmp0123abcd", "out.csv", "out.csv.tmp0123abcd~",
+                                      "out.csv.tmp0123abcz", "out.csv.tmp89abcdef"}),
+            Listing());
 }
 
 // Writing through a link replaces the file it names; the link stays a link.

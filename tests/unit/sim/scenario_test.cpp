@@ -223,7 +223,9 @@ TEST(Scenario, LogFilesMustBeOneImage) {
   EXPECT_FALSE(ParseScenario("[device]\nlog = link_long.ulg\n", dir, &s, &error));
   EXPECT_EQ("line 2: log file '" + dir + "/link_long.ulg' is not 65536 bytes", error);
   EXPECT_FALSE(ParseScenario("[device]\nlog = link_missing.ulg\n", dir, &s, &error));
-  EXPECT_EQ("line 2: cannot open log file '" + dir + "/link_missing.ulg'", error);
+  EXPECT_EQ(
+      "line 2: cannot open log file '" + dir + "/link_missing.ulg': No such file or directory",
+      error);
 }
 
 TEST(Scenario, FileIsReadRelativeToItsFolder) {
@@ -238,7 +240,7 @@ TEST(Scenario, FileIsReadRelativeToItsFolder) {
   EXPECT_EQ(sample, s.devices[0].log);
 
   EXPECT_FALSE(LoadScenarioFile(path + ".missing", &s, &error));
-  EXPECT_EQ("cannot open scenario file '" + path + ".missing'", error);
+  EXPECT_EQ("cannot open scenario file '" + path + ".missing': No such file or directory", error);
   const std::string bad = WriteFile("link_bad.txt", "[device]\nfault = record\n");
   EXPECT_FALSE(LoadScenarioFile(bad, &s, &error));
   EXPECT_EQ(bad + ": line 2: fault: 'record' needs a number from 0 to 65535", error);

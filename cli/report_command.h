@@ -1,0 +1,21 @@
+// sq71 report and sq71 view --json: the installation report and the JSON form
+// of a log's entries.
+#ifndef SQ71_CLI_REPORT_COMMAND_H
+#define SQ71_CLI_REPORT_COMMAND_H
+
+#include <string>
+#include <vector>
+
+#include "cli/meter_commands.h"
+
+namespace sq71 {
+
+// "report LOG.ulg [-o OUT.html] [--title TEXT] [--good DB] [--marginal DB]"
+int RunReportCommand(const std::vector<std::string>& args, CommandIo& io);
+
+// "view --json LOG.ulg": the entries as one JSON array on standard output.
+int RunViewJson(const std::string& log, CommandIo& io);
+
+}  // namespace sq71
+
+#endif
