@@ -262,7 +262,6 @@ TEST_F(MeterCommands, At144DpiTheWindowAndBarScaleAndTheMenuStaysOnOneLine) {
   EXPECT_EQ(1, block.menu_bar_lines);
 
   PostCommand(main_, IDM_READ);
-  // (The box's icon is drawn at this scale too, so it is not compared here.)
   HWND box = program_.WaitBox();
   ASSERT_NE(nullptr, box);
   // The full bar from x 15 to 322 and y 22 to 52, where at 96 DPI it ends at

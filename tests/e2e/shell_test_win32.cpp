@@ -4,7 +4,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -69,28 +68,20 @@ INSTANTIATE_TEST_SUITE_P(CommandLines, WithoutDriver, ::testing::Values("", "+Q"
 
 // --- Where the driver library comes from -------------------------------------
 
-// A folder of its own holding Ftd2xx.dll: a copy of source, or a file that
-// is no library at all when source is empty.
-std::string FolderWithLibrary(const std::string& source) {
+// A folder of its own holding a copy of source named Ftd2xx.dll.
+std::string FolderWithLibrary(const std::string& source, const char* name) {
   char temp[MAX_PATH] = {};
   GetTempPathA(sizeof temp, temp);
-  const std::string dir = std::string(temp) + "sq71dll-" + std::to_string(GetCurrentProcessId()) +
-                          (source.empty() ? "-bogus" : "-copy");
+  const std::string dir = std::string(temp) + name + std::to_string(GetCurrentProcessId());
   CreateDirectoryA(dir.c_str(), nullptr);
-  const std::string library = dir + "\\Ftd2xx.dll";
-  if (source.empty()) {
-    FILE* file = std::fopen(library.c_str(), "wb");
-    std::fputs("MZ not a library", file);
-    std::fclose(file);
-  } else {
-    CopyFileA(source.c_str(), library.c_str(), FALSE);
-  }
+  CopyFileA(source.c_str(), (dir + "\\Ftd2xx.dll").c_str(), FALSE);
   return dir;
 }
 
 TEST(DriverLibrary, IsNeverTakenFromTheCurrentFolder) {
   // A working driver in the current folder and none beside the program.
-  const std::string current = FolderWithLibrary(BuildPaths().standin_dir + "\\Ftd2xx.dll");
+  const std::string current =
+      FolderWithLibrary(BuildPaths().standin_dir + "\\Ftd2xx.dll", "sq71dll-copy-");
   Program program;
   LaunchOptions options;
   options.with_driver = false;
@@ -103,7 +94,9 @@ TEST(DriverLibrary, IsNeverTakenFromTheCurrentFolder) {
 }
 
 TEST(DriverLibrary, IsTakenFromBesideTheProgramWhateverTheCurrentFolderHolds) {
-  const std::string current = FolderWithLibrary("");
+  // No library at all, only its name.
+  const std::string current =
+      FolderWithLibrary(BuildPaths().data_dir + "\\sample.csv", "sq71dll-bogus-");
   Program program;
   LaunchOptions options;
   options.working_dir = current;
