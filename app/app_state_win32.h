@@ -9,7 +9,7 @@
 #include "log/decoder.h"
 #include "log/log_image.h"
 #include "protocol/transfer_state.h"
-#include "usb/d2xx.h"
+#include "usb/driver.h"
 
 namespace sq71 {
 
@@ -30,10 +30,9 @@ extern char g_class_name[kCaptionSize];
 extern HINSTANCE g_instance;
 // Owner of the dialogs and of the transfer timer.
 extern HWND g_main_window;
-// The driver library, loaded at start-up and kept for the life of the process.
-extern HMODULE g_d2xx_module;
-// Its functions, bound by name.
-extern D2xxFunctions g_d2xx;
+// The driver, loaded at start-up and kept for the life of the process (the
+// message loop's owner holds it); null until then.
+extern Driver* g_driver;
 // The one shared device object that Read and Erase Log use; null until
 // start-up creates it.
 extern UsbDevice* g_device;

@@ -3,11 +3,11 @@
 #include "app/app_state_win32.h"
 #include "app/file_commands_win32.h"
 #include "app/main_window_ui_win32.h"
-#include "app/meter_commands_win32.h"
 #include "app/message_box_win32.h"
-#include "ui/message_catalogue.h"
+#include "app/meter_commands_win32.h"
 #include "log/log_image.h"
 #include "resources/resource_ids.h"
+#include "ui/message_catalogue.h"
 
 namespace sq71 {
 

@@ -11,24 +11,23 @@ namespace sq71 {
 
 namespace {
 
-// What the open dialog lists with; set for the length of one ShowDeviceList.
+// What the dialog lists with, handed to WM_INITDIALOG.
 struct DeviceListContext {
   HINSTANCE instance = nullptr;
-  const D2xxFunctions* d2xx = nullptr;
+  Driver* driver = nullptr;
 };
-DeviceListContext g_context;
 
-void InitDeviceList(HWND dialog) {
+void InitDeviceList(HWND dialog, const DeviceListContext& context) {
   char caption[kMessageBufferSize];
-  LoadMessageText(g_context.instance, kMsgUsbDevices, caption, static_cast<int>(sizeof caption));
+  LoadMessageText(context.instance, kMsgUsbDevices, caption, static_cast<int>(sizeof caption));
   SetWindowTextA(dialog, caption);
 
   HWND list = GetDlgItem(dialog, IDC_DEVICE_LIST);
   SendMessageA(list, LB_RESETCONTENT, 0, 0);
   // The list box sorts the names itself.
   int count = 0;
-  if (g_context.d2xx != nullptr) {
-    count = ListDevices(*g_context.d2xx, [list](const char* name) {
+  if (context.driver != nullptr) {
+    count = ListDevices(*context.driver, [list](int, const char* name) {
       SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
     });
   }
@@ -40,10 +39,10 @@ void InitDeviceList(HWND dialog) {
 
 }  // namespace
 
-INT_PTR CALLBACK DeviceListDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
+INT_PTR CALLBACK DeviceListDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_INITDIALOG:
-      InitDeviceList(dialog);
+      if (lparam != 0) InitDeviceList(dialog, *reinterpret_cast<const DeviceListContext*>(lparam));
       return FALSE;
     case WM_COMMAND:
       if (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL) {
@@ -56,11 +55,10 @@ INT_PTR CALLBACK DeviceListDialogProc(HWND dialog, UINT message, WPARAM wparam, 
   }
 }
 
-void ShowDeviceList(HINSTANCE instance, HWND owner, const D2xxFunctions& d2xx) {
-  const DeviceListContext outer = g_context;
-  g_context = {instance, &d2xx};
-  DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_DEVICES), owner, DeviceListDialogProc, 0);
-  g_context = outer;
+void ShowDeviceList(HINSTANCE instance, HWND owner, Driver& driver) {
+  DeviceListContext context{instance, &driver};
+  DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_DEVICES), owner, DeviceListDialogProc,
+                  reinterpret_cast<LPARAM>(&context));
 }
 
 }  // namespace sq71

@@ -5,16 +5,17 @@
 
 #include <windows.h>
 
-#include "usb/d2xx.h"
+#include "usb/driver.h"
 
 namespace sq71 {
 
-// Lists the devices while the dialog initialises, so it appears filled.
+// Lists the devices while the dialog initialises, so it appears filled; the
+// dialog's parameter is what ShowDeviceList hands it.
 INT_PTR CALLBACK DeviceListDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 
 // Runs the dialog modally over owner, from instance's template, listing the
-// devices that d2xx reaches.
-void ShowDeviceList(HINSTANCE instance, HWND owner, const D2xxFunctions& d2xx);
+// devices that the driver reaches.
+void ShowDeviceList(HINSTANCE instance, HWND owner, Driver& driver);
 
 }  // namespace sq71
 

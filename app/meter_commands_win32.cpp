@@ -19,7 +19,9 @@ void RunReadCommand() {
 
 void RunEraseLogCommand() { EraseLogCommand(g_device, MainUi(), &Engine()); }
 
-void RunVersionCommand(HWND main) { ShowDeviceList(g_instance, main, g_d2xx); }
+void RunVersionCommand(HWND main) {
+  if (g_driver != nullptr) ShowDeviceList(g_instance, main, *g_driver);
+}
 
 void RunTransferTick() { Engine().TransferTick(g_device); }
 

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -81,15 +82,16 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show_c
 
   // 8. The driver library; it stays loaded for the life of the process. One
   // that lacks any function we call counts as not loadable.
-  g_d2xx_module = LoadD2xxLibrary(kD2xxLibraryName, &g_d2xx);
-  if (g_d2xx_module == nullptr) {
+  const std::unique_ptr<D2xxDriver> driver = LoadD2xxLibrary(kD2xxLibraryName);
+  if (driver == nullptr) {
     ShowMessageBox(kMsgNoDriver, MessageStyle::kInformation);
     return 0;
   }
+  g_driver = driver.get();
 
-  // 9. The shared device object over the driver table. Should it not be
-  // created, Read and Erase Log say so when chosen; everything else works.
-  g_device = new (std::nothrow) UsbDevice(g_d2xx);
+  // 9. The shared device object over the driver. Should it not be created,
+  // Read and Erase Log say so when chosen; everything else works.
+  g_device = new (std::nothrow) UsbDevice(*g_driver);
 
   // A log named on the command line (a double click in Explorer) is loaded
   // as File > Load loads it.
@@ -110,5 +112,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show_c
     delete g_device;
     g_device = nullptr;
   }
+  g_driver = nullptr;
   return static_cast<int>(msg.wParam);
 }

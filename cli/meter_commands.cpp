@@ -1,6 +1,5 @@
 #include "cli/meter_commands.h"
 
-#include <CLI/CLI.hpp>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -9,9 +8,11 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 #include <ostream>
 
 #include "cli/backend_select.h"
+#include "cli/command_parser.h"
 #include "cli/platform.h"
 #include "cli/terminal_ui.h"
 #include "log/decoder.h"
@@ -30,10 +31,9 @@ namespace {
 using Args = std::vector<std::string>;
 using Clock = std::chrono::steady_clock;
 
-int Usage(const char* command, const std::string& what, std::ostream& err) {
-  err << "sq71: " << command << ": " << what << " (see 'sq71 help " << command << "')\n";
-  return kExitUsage;
-}
+// How often sq71 read asks again for a record whose exchange failed.
+constexpr int kDefaultRetries = 2;
+constexpr int kMaxRetries = 100;
 
 void AddDeviceOptions(CLI::App& app, DeviceChoice* choice, bool* quiet) {
   // Parsed here rather than by CLI11, whose range message names the double's range.
@@ -55,47 +55,39 @@ void AddDeviceOptions(CLI::App& app, DeviceChoice* choice, bool* quiet) {
   app.add_flag("-q,--quiet", *quiet);
 }
 
-// Parses with CLI11; false (with the usage error reported) when the
-// arguments are wrong.
+// Parses a meter command's arguments; false (with the usage error reported)
+// when they are wrong.
 bool Parse(CLI::App& app, const Args& args, const char* command, DeviceChoice* choice,
            std::ostream& err, int* status) {
-  app.set_help_flag();
-  app.allow_windows_style_options(false);
-  std::vector<std::string> reversed(args.rbegin(), args.rend());
-  try {
-    app.parse(reversed);
-  } catch (const CLI::ParseError& e) {
-    *status = Usage(command, EscapeForMessage(e.what()), err);
-    return false;
-  }
+  if (!ParseArguments(app, args, command, err, status)) return false;
   if (choice->index < 0) {
-    *status = Usage(command, "-d: a device index, 0 or more", err);
+    *status = UsageError(command, "-d: a device index, 0 or more", err);
     return false;
   }
   if (!choice->port.empty() && choice->backend != "auto" && choice->backend != "tty") {
-    *status = Usage(command, "--port is a serial port: it needs the tty backend", err);
+    *status = UsageError(command, "--port is a serial port: it needs the tty backend", err);
     return false;
   }
   if (choice->sim.empty() == false && choice->sim.front() == '-') {
-    *status = Usage(command, "--sim needs a scenario file", err);
+    *status = UsageError(command, "--sim needs a scenario file", err);
     return false;
   }
   choice->index_given = app.count("-d") > 0;
   return true;
 }
 
-bool ChooseBackend(const char* command, const DeviceChoice& choice, Backend* backend,
-                   std::ostream& err) {
+std::unique_ptr<Driver> ChooseDriver(const char* command, const DeviceChoice& choice,
+                                     std::ostream& err) {
   std::string error;
-  if (SelectBackend(choice, backend, &error)) return true;
-  err << "sq71: " << command << ": " << error << "\n";
-  return false;
+  std::unique_ptr<Driver> driver = SelectDriver(choice, &error);
+  if (driver == nullptr) err << "sq71: " << command << ": " << error << "\n";
+  return driver;
 }
 
-void WarnOfPartialIdentity(const Backend& backend, const std::string& label, std::ostream& err) {
-  if (backend.partial_identity) {
+void WarnOfPartialIdentity(const Driver& driver, const std::string& label, std::ostream& err) {
+  if (driver.partial_identity()) {
     err << "sq71: warning: " << label << ": the chip's identity was not fully checked (the "
-        << backend.name << " backend cannot read its pin and CBUS settings)\n";
+        << driver.name() << " backend cannot read its pin and CBUS settings)\n";
   }
 }
 
@@ -124,18 +116,19 @@ const char* StatusText(FT_STATUS status) {
 
 // One line for a message the engine or the erase showed: the device, then
 // the message's own text, and for a port that would not open, why.
-void ReportFailure(const char* command, const Backend& backend, const std::string& label,
-                   int message, const UsbDevice& device, std::ostream& err) {
+void ReportFailure(const char* command, const std::string& label, int message,
+                   const UsbDevice& device, std::ostream& err) {
   err << "sq71: " << command << ": " << label << ": " << MessageText(message);
   if (message == kMsgUsbPortError) {
-    bool denied = false;
-    const std::string cause = OpenFailure(backend, &denied);
+    const Driver& driver = device.driver();
+    const std::string cause = driver.last_error();
     if (!cause.empty()) {
       err << " (" << cause << ")";
     } else {
       err << " (" << StatusText(device.last_status()) << ", status " << device.last_status() << ")";
     }
-    if (denied || UsbDeviceDenied()) err << ": " << PermissionHint(backend.name == "tty");
+    const bool denied = driver.last_failure() == DriverFailure::kPermission;
+    if (denied || UsbDeviceDenied()) err << ": " << PermissionHint(driver.name() == "tty");
   }
   err << "\n";
 }
@@ -159,12 +152,18 @@ std::string DefaultLogName() {
   return name;
 }
 
+// ", 2 retries" when failed exchanges were asked again, else nothing.
+std::string RetriesText(int retries) {
+  if (retries == 0) return "";
+  return ", " + std::to_string(retries) + (retries == 1 ? " retry" : " retries");
+}
+
 // The one-line bar on a terminal, redrawn at most four times a second.
 class ProgressBar {
  public:
   ProgressBar(std::ostream& err, bool on) : err_(err), on_(on), start_(Clock::now()) {}
 
-  void Update(const TransferState& state) {
+  void Update(const TransferState& state, int retries) {
     if (!on_) return;
     const Clock::time_point now = Clock::now();
     if (drawn_ && now - last_ < std::chrono::milliseconds(250)) return;
@@ -182,11 +181,11 @@ class ProgressBar {
       const int s = static_cast<int>((total - done) / rate + 0.5);
       std::snprintf(left, sizeof(left), "%d:%02d", s / 60, s % 60);
     }
-    char line[160];
-    std::snprintf(line, sizeof(line),
-                  "[%.*s%.*s] %4d/%d records, %d entries, %.0f records/s, %s left", filled,
-                  "##############################", kWidth - filled,
-                  "------------------------------", done, total, done, rate, left);
+    char line[192];
+    std::snprintf(
+        line, sizeof(line), "[%.*s%.*s] %4d/%d records, %d entries, %.0f records/s, %s left%s",
+        filled, "##############################", kWidth - filled, "------------------------------",
+        done, total, done, rate, left, RetriesText(retries).c_str());
     err_ << "\r" << line << "\x1b[K" << std::flush;
   }
 
@@ -234,105 +233,180 @@ std::string SavedNames(const std::string& ulg, const std::string& csv) {
   return "saved " + Quoted(ulg) + (csv.empty() ? "" : " and " + Quoted(csv));
 }
 
-}  // namespace
-
-int RunReadCommand(const Args& args, CommandIo& io) {
-  CLI::App app;
+// What "sq71 read" was asked to do.
+struct ReadRequest {
   DeviceChoice choice;
   std::string ulg;
   std::string csv;
+  std::string resume;  // a partial log to go on with
   bool keep_partial = false;
   bool quiet = false;
-  app.add_option("-o,--output", ulg);
-  app.add_option("--csv", csv);
-  app.add_flag("--keep-partial", keep_partial);
-  AddDeviceOptions(app, &choice, &quiet);
-  int status = kExitOk;
-  if (!Parse(app, args, "read", &choice, io.err, &status)) return status;
-  if (!csv.empty() && csv == ulg)
-    return Usage("read", "the CSV file would replace the log", io.err);
+  bool default_name = false;  // ulg was made up: its name goes to standard output
+  ExchangePolicy policy;
+};
 
-  Backend backend;
-  if (!ChooseBackend("read", choice, &backend, io.err)) return kExitFailure;
-  const std::string label = DeviceLabel(backend, choice.index);
-  const bool default_name = ulg.empty();
-  if (default_name) ulg = DefaultLogName();
+// How a download ended.
+struct Download {
+  bool started = false;      // the device was opened and accepted
+  bool interrupted = false;  // Ctrl-C
+  bool complete = false;
+  int record = 0;  // the first record not fetched
+  int error = -1;  // the message that ended it, -1 when none
+  double seconds = 0;
+  int retries = 0;
+  bool log_changed = false;  // a resumed log is not the meter's any more
+};
 
-  const D2xxFunctions functions = ChosenDevice(backend, choice.index, false);
-  UsbDevice device(functions);
-  TransferState state;
-  LogImage image{};
-  TerminalUi ui(nullptr, io.err, kAnswerNo);
-  TransferEngine engine(state, image, ui);
-  ProgressBar bar(io.err, io.console.err_terminal && !quiet);
-
-  // Held until the files are written: Ctrl-C then can neither leave the
-  // device open nor cut a file short.
-  const StopRequests stops;
-  bool interrupted = false;
-  {
-    engine.StartTransfer(&device);
-    const bool started = ui.timer_armed();
-    // Only a read that goes on has an identity worth warning about: a
-    // failure stays one line.
-    if (started && !quiet) WarnOfPartialIdentity(backend, label, io.err);
-    while (ui.timer_armed()) {
-      if (StopRequested()) {
-        // Between two exchanges: the log ends where its records stopped and
-        // the device is closed.
-        engine.StopEarly(&device);
-        interrupted = true;
-        break;
-      }
-      engine.TransferTick(&device);
-      bar.Update(state);
-    }
-    // Never leave the device open, whatever path ended the download.
-    device.Close();
-    bar.Clear();
-    if (!started) {
-      ReportFailure("read", backend, label, ui.error() >= 0 ? ui.error() : kMsgUsbPortError, device,
-                    io.err);
-      return kExitFailure;
-    }
+// 1. The arguments; false with *status when they are wrong.
+bool ParseRead(const Args& args, CommandIo& io, ReadRequest* request, int* status) {
+  CLI::App app;
+  app.add_option("-o,--output", request->ulg);
+  app.add_option("--csv", request->csv);
+  app.add_flag("--keep-partial", request->keep_partial);
+  // Ours to choose, unlike the program's: purge only when something is
+  // there, and ride out a glitch.
+  request->policy.purge_every_request = false;
+  request->policy.retries = kDefaultRetries;
+  app.add_option("--retries", request->policy.retries)->check(CLI::Range(0, kMaxRetries));
+  app.add_option("--resume", request->resume);
+  AddDeviceOptions(app, &request->choice, &request->quiet);
+  if (!Parse(app, args, "read", &request->choice, io.err, status)) return false;
+  if (request->ulg.empty()) request->ulg = request->resume;
+  if (!request->csv.empty() && request->csv == request->ulg) {
+    *status = UsageError("read", "the CSV file would replace the log", io.err);
+    return false;
   }
+  return true;
+}
 
-  const bool complete = !interrupted && ui.error() < 0 && ui.information() == kMsgTransferComplete;
-  if (!complete) {
-    const int record = state.next_record;
-    if (interrupted) {
-      io.err << "sq71: read: " << label << ": interrupted at record " << record;
-    } else {
-      io.err << "sq71: read: " << label << ": record " << record << ": "
-             << MessageText(ui.error() >= 0 ? ui.error() : kMsgHandshake);
+// 2. The driver of the chosen backend, and how errors name the device.
+std::unique_ptr<Driver> Connect(const char* command, const DeviceChoice& choice, CommandIo& io,
+                                std::string* label) {
+  std::unique_ptr<Driver> driver = ChooseDriver(command, choice, io.err);
+  if (driver != nullptr) *label = DeviceLabel(*driver, choice.index);
+  return driver;
+}
+
+// 3. The download, with the program's Read code, until it ends or a stop is
+// asked for; from record `from` of a partial log in `image` when resuming.
+// The device is closed afterwards whatever ended it.
+Download DownloadLog(UsbDevice& device, const std::string& label, LogImage& image,
+                     const ReadRequest& request, int from, CommandIo& io) {
+  Download result;
+  TransferState state;
+  TerminalUi ui(nullptr, io.err, kAnswerNo);
+  TransferEngine engine(state, image, ui, request.policy);
+  ProgressBar bar(io.err, io.console.err_terminal && !request.quiet);
+  if (request.resume.empty()) {
+    engine.StartTransfer(&device);
+  } else {
+    engine.ResumeTransfer(&device, from);
+  }
+  result.started = ui.timer_armed();
+  // Only a read that goes on has an identity worth warning about: a failure
+  // stays one line.
+  if (result.started && !request.quiet) WarnOfPartialIdentity(device.driver(), label, io.err);
+  while (ui.timer_armed()) {
+    if (StopRequested()) {
+      // Between two exchanges: the log ends where its records stopped and
+      // the device is closed.
+      engine.StopEarly(&device);
+      result.interrupted = true;
+      break;
     }
-    if (!keep_partial) {
+    engine.TransferTick(&device);
+    bar.Update(state, engine.retries());
+  }
+  device.Close();
+  bar.Clear();
+  result.error = ui.error();
+  if (!result.started && result.error < 0) result.error = kMsgUsbPortError;
+  result.complete =
+      !result.interrupted && ui.error() < 0 && ui.information() == kMsgTransferComplete;
+  result.record = state.next_record;
+  result.seconds = bar.Seconds();
+  result.retries = engine.retries();
+  result.log_changed = engine.log_changed();
+  return result;
+}
+
+// 4. The files, and the lines that tell what came of it.
+int WriteDownload(const ReadRequest& request, const std::string& label, const Download& download,
+                  const LogImage& image, CommandIo& io) {
+  if (download.log_changed) {
+    io.err << "sq71: read: " << label << ": record " << download.record << " is not as "
+           << Quoted(request.resume) << " holds it: the meter's log has changed; nothing "
+           << "written; read the whole log again without --resume\n";
+    return kExitFailure;
+  }
+  if (!download.complete) {
+    if (download.interrupted) {
+      io.err << "sq71: read: " << label << ": interrupted at record " << download.record;
+    } else {
+      io.err << "sq71: read: " << label << ": record " << download.record << ": "
+             << MessageText(download.error >= 0 ? download.error : kMsgHandshake);
+    }
+    const int status = download.interrupted ? kExitInterrupted : kExitFailure;
+    if (!request.keep_partial) {
       io.err << "; nothing written\n";
-      return interrupted ? kExitInterrupted : kExitFailure;
+      return status;
     }
     // The engine has ended the log where its records stopped, so the file
     // shows only what came.
     const int entries = EntryCount(image, nullptr);
     io.err << "; " << entries << (entries == 1 ? " record" : " records") << " kept\n";
-    if (!WriteFiles(image, ulg, csv, io.err)) return kExitFailure;
-    if (!quiet) io.err << "sq71: read: " << SavedNames(ulg, csv) << "\n";
-    if (default_name) io.out << ulg << "\n";
-    return interrupted ? kExitInterrupted : kExitFailure;
+    if (!WriteFiles(image, request.ulg, request.csv, io.err)) return kExitFailure;
+    if (!request.quiet) io.err << "sq71: read: " << SavedNames(request.ulg, request.csv) << "\n";
+    if (request.default_name) io.out << request.ulg << "\n";
+    return status;
   }
 
-  if (!WriteFiles(image, ulg, csv, io.err)) return kExitFailure;
-  if (!quiet) {
+  if (!WriteFiles(image, request.ulg, request.csv, io.err)) return kExitFailure;
+  if (!request.quiet) {
     const int entries = EntryCount(image, nullptr);
     const int records = entries < kRecordCount ? entries + 1 : kRecordCount;
-    const double seconds = bar.Seconds();
+    const double seconds = download.seconds;
     char figures[96];
-    std::snprintf(figures, sizeof(figures), "%d records, %d entries in %.1f s (%.0f records/s)",
-                  records, entries, seconds, seconds > 0 ? records / seconds : 0.0);
+    std::snprintf(figures, sizeof(figures), "%d records, %d entries in %.1f s (%.0f records/s%s)",
+                  records, entries, seconds, seconds > 0 ? records / seconds : 0.0,
+                  RetriesText(download.retries).c_str());
     io.err << "sq71: read: " << MessageText(kMsgTransferComplete) << " " << figures << " from "
-           << label << "; " << SavedNames(ulg, csv) << "\n";
+           << label << "; " << SavedNames(request.ulg, request.csv) << "\n";
   }
-  if (default_name) io.out << ulg << "\n";
+  if (request.default_name) io.out << request.ulg << "\n";
   return kExitOk;
+}
+
+}  // namespace
+
+int RunReadCommand(const Args& args, CommandIo& io) {
+  ReadRequest request;
+  int status = kExitOk;
+  if (!ParseRead(args, io, &request, &status)) return status;
+  // A resumed download goes on from the partial log's end marker.
+  LogImage image{};
+  int from = 0;
+  if (!request.resume.empty()) {
+    if (!ReadLogFile(request.resume, &image, io.err)) return kExitFailure;
+    from = EntryCount(image, nullptr);
+  }
+  std::string label;
+  const std::unique_ptr<Driver> driver = Connect("read", request.choice, io, &label);
+  if (driver == nullptr) return kExitFailure;
+  request.default_name = request.ulg.empty();
+  if (request.default_name) request.ulg = DefaultLogName();
+
+  ChosenDevice chosen(*driver, request.choice.index, false);
+  UsbDevice device(chosen);
+  // Held until the files are written: Ctrl-C then can neither leave the
+  // device open nor cut a file short.
+  const StopRequests stops;
+  const Download download = DownloadLog(device, label, image, request, from, io);
+  if (!download.started) {
+    ReportFailure("read", label, download.error, device, io.err);
+    return kExitFailure;
+  }
+  return WriteDownload(request, label, download, image, io);
 }
 
 int RunEraseCommand(const Args& args, CommandIo& io) {
@@ -346,25 +420,34 @@ int RunEraseCommand(const Args& args, CommandIo& io) {
   if (!Parse(app, args, "erase", &choice, io.err, &status)) return status;
   const bool can_ask = io.console.in != nullptr && io.console.in_terminal;
   if (!yes && !can_ask) {
-    return Usage("erase", "no terminal to confirm on, nothing sent; --yes erases without asking",
-                 io.err);
+    return UsageError(
+        "erase", "no terminal to confirm on, nothing sent; --yes erases without asking", io.err);
   }
 
-  Backend backend;
-  if (!ChooseBackend("erase", choice, &backend, io.err)) return kExitFailure;
-  const std::string label = DeviceLabel(backend, choice.index);
-
-  const D2xxFunctions functions = ChosenDevice(backend, choice.index, false);
-  UsbDevice device(functions);
+  std::string label;
+  const std::unique_ptr<Driver> driver = Connect("erase", choice, io, &label);
+  if (driver == nullptr) return kExitFailure;
+  ChosenDevice chosen(*driver, choice.index, false);
+  UsbDevice device(chosen);
   TerminalUi ui(yes ? nullptr : io.console.in, io.err, kAnswerYes);
+  // Ctrl-C lets the exchange under way end and the device close: a chip left
+  // claimed stays away from the kernel's serial driver until replugged.
+  const StopRequests stops;
   EraseLogCommand(&device, ui);
   device.Close();
-  if (!quiet && ui.error() != kMsgUsbPortError) WarnOfPartialIdentity(backend, label, io.err);
+  if (!quiet && ui.error() != kMsgUsbPortError) WarnOfPartialIdentity(*driver, label, io.err);
+  const bool erased = ui.error() < 0 && ui.information() == kMsgLogErased;
+  if (StopRequested()) {
+    io.err << "sq71: erase: " << label << ": interrupted; "
+           << (erased ? "the meter had erased its log" : "the meter did not confirm the erase")
+           << "\n";
+    return kExitInterrupted;
+  }
   if (ui.error() >= 0) {
-    ReportFailure("erase", backend, label, ui.error(), device, io.err);
+    ReportFailure("erase", label, ui.error(), device, io.err);
     return kExitFailure;
   }
-  if (ui.information() != kMsgLogErased) {
+  if (!erased) {
     io.err << "sq71: erase: not confirmed; the meter's log is left as it was\n";
     return kExitFailure;
   }
@@ -386,28 +469,36 @@ int RunDevicesCommand(const Args& args, CommandIo& io) {
     return kExitOk;
   }
 
-  Backend backend;
-  if (!ChooseBackend("devices", choice, &backend, io.err)) return kExitFailure;
+  const std::unique_ptr<Driver> driver = ChooseDriver("devices", choice, io.err);
+  if (driver == nullptr) return kExitFailure;
 
   struct Row {
     int index;
     std::string name;
   };
   std::vector<Row> rows;
-  const D2xxFunctions functions = ChosenDevice(backend, choice.index, !choice.index_given);
-  const int count = ListDevices(functions, [&rows](const char* name) {
-    // The listing reports a meter right after opening it.
-    rows.push_back({LastOpenedIndex(), name});
-  });
+  ChosenDevice chosen(*driver, choice.index, !choice.index_given);
+  // Ctrl-C ends the listing between two devices, each closed again.
+  const StopRequests stops;
+  const int count = ListDevices(
+      chosen,
+      [&](int index, const char* name) {
+        rows.push_back({chosen.BaseIndex(index), name});
+      },
+      StopRequested);
   for (const Row& row : rows) {
-    const std::string where = backend.where != nullptr ? backend.where(row.index) : "";
+    const std::string where = driver->Where(row.index);
     // The meter's own bytes and the port's name: escaped, so a tab or a
     // terminal control cannot break the columns or reach the terminal.
     io.out << row.index << "\t" << EscapeForMessage(row.name)
            << (where.empty() ? "" : "\t" + EscapeForMessage(where)) << "\n";
   }
   io.out << count << (count == 1 ? " meter" : " meters") << " found\n";
-  if (!quiet && count > 0) WarnOfPartialIdentity(backend, "backend " + backend.name, io.err);
+  if (!quiet && count > 0) WarnOfPartialIdentity(*driver, "backend " + driver->name(), io.err);
+  if (StopRequested()) {
+    io.err << "sq71: devices: interrupted\n";
+    return kExitInterrupted;
+  }
   return kExitOk;
 }
 

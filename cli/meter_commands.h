@@ -12,12 +12,6 @@
 
 namespace sq71 {
 
-struct CommandIo {
-  std::ostream& out;
-  std::ostream& err;
-  const Console& console;
-};
-
 // Each takes the command's arguments after its name and returns the exit
 // status; usage errors are reported in the tool's usual one-line form.
 int RunReadCommand(const std::vector<std::string>& args, CommandIo& io);

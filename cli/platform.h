@@ -3,6 +3,7 @@
 #ifndef SQ71_CLI_PLATFORM_H
 #define SQ71_CLI_PLATFORM_H
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,13 +11,20 @@ namespace sq71 {
 
 // While one of these lives, SIGINT and SIGTERM (on Windows: Ctrl-C, Ctrl-Break
 // and closing the console) do not end the process but raise StopRequested(),
-// so a download can stop between two exchanges and close the device.
+// so a download can stop between two exchanges and close the device. Closing
+// the console gives the command up to 4 s, until this object goes, before
+// Windows ends the process.
 class StopRequests {
  public:
   StopRequests();
   ~StopRequests();
   StopRequests(const StopRequests&) = delete;
   StopRequests& operator=(const StopRequests&) = delete;
+
+ private:
+  // What was there before (the signals' earlier actions).
+  struct Saved;
+  std::unique_ptr<Saved> saved_;
 };
 bool StopRequested();
 

@@ -12,9 +12,8 @@
 namespace sq71 {
 namespace {
 
+// A signal handler reaches nothing but process-wide state: the one flag.
 volatile sig_atomic_t g_stop = 0;
-struct sigaction g_old_int;
-struct sigaction g_old_term;
 
 void OnStopSignal(int) { g_stop = 1; }
 
@@ -31,18 +30,23 @@ std::string ReadLine(const std::string& path) {
 
 }  // namespace
 
-StopRequests::StopRequests() {
+struct StopRequests::Saved {
+  struct sigaction old_int = {};
+  struct sigaction old_term = {};
+};
+
+StopRequests::StopRequests() : saved_(std::make_unique<Saved>()) {
   g_stop = 0;
   struct sigaction action = {};
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, &g_old_int);
-  sigaction(SIGTERM, &action, &g_old_term);
+  sigaction(SIGINT, &action, &saved_->old_int);
+  sigaction(SIGTERM, &action, &saved_->old_term);
 }
 
 StopRequests::~StopRequests() {
-  sigaction(SIGINT, &g_old_int, nullptr);
-  sigaction(SIGTERM, &g_old_term, nullptr);
+  sigaction(SIGINT, &saved_->old_int, nullptr);
+  sigaction(SIGTERM, &saved_->old_term, nullptr);
 }
 
 bool StopRequested() { return g_stop != 0; }

@@ -11,16 +11,32 @@
 namespace sq71 {
 namespace {
 
-std::atomic<bool> g_stop{false};
+// How long closing the console waits for the command to stop, write what it
+// keeps and close the device; Windows itself ends the process at 5 s.
+constexpr DWORD kCloseWaitMs = 4000;
 
-// Runs on a thread of its own: it only raises the flag, and TRUE keeps the
-// process alive until the download loop has closed the device.
+// A console handler reaches nothing but process-wide state: the stop flag,
+// and the event the command raises once it has stopped.
+struct ConsoleStop {
+  std::atomic<bool> requested{false};
+  HANDLE stopped = nullptr;
+};
+ConsoleStop g_console_stop;
+
+// Runs on a thread of its own. Returning TRUE keeps the process alive after
+// Ctrl-C; after closing the console Windows ends the process as soon as this
+// returns, so it waits for the command to stop first.
 BOOL WINAPI OnConsoleControl(DWORD event) {
   switch (event) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
+      g_console_stop.requested = true;
+      return TRUE;
     case CTRL_CLOSE_EVENT:
-      g_stop = true;
+      g_console_stop.requested = true;
+      if (g_console_stop.stopped != nullptr) {
+        WaitForSingleObject(g_console_stop.stopped, kCloseWaitMs);
+      }
       return TRUE;
     default:
       return FALSE;
@@ -29,14 +45,27 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
 
 }  // namespace
 
+struct StopRequests::Saved {};
+
 StopRequests::StopRequests() {
-  g_stop = false;
+  g_console_stop.requested = false;
+  // One event for the process, made on first use: a handler may still be
+  // returning from its wait on it.
+  if (g_console_stop.stopped == nullptr) {
+    g_console_stop.stopped = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  } else {
+    ResetEvent(g_console_stop.stopped);
+  }
   SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
 
-StopRequests::~StopRequests() { SetConsoleCtrlHandler(OnConsoleControl, FALSE); }
+StopRequests::~StopRequests() {
+  // The command has stopped: a handler waiting on a console close may return.
+  if (g_console_stop.stopped != nullptr) SetEvent(g_console_stop.stopped);
+  SetConsoleCtrlHandler(OnConsoleControl, FALSE);
+}
 
-bool StopRequested() { return g_stop; }
+bool StopRequested() { return g_console_stop.requested; }
 
 // _isatty also says yes for NUL and other character devices: only a console
 // has a console mode.

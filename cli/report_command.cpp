@@ -1,10 +1,10 @@
 #include "cli/report_command.h"
 
-#include <CLI/CLI.hpp>
 #include <cmath>
 #include <filesystem>
 #include <ostream>
 
+#include "cli/command_parser.h"
 #include "log/decoder.h"
 #include "log/log_image.h"
 #include "report/entries_json.h"
@@ -18,11 +18,6 @@
 
 namespace sq71 {
 namespace {
-
-int Usage(const std::string& what, std::ostream& err) {
-  err << "sq71: report: " << what << " (see 'sq71 help report')\n";
-  return kExitUsage;
-}
 
 // Decibels as hundredths; false for what is not a finite number in range.
 bool Hundredths(double db, int* hundredths) {
@@ -49,8 +44,6 @@ bool Flushed(CommandIo& io) {
 
 int RunReportCommand(const std::vector<std::string>& args, CommandIo& io) {
   CLI::App app;
-  app.set_help_flag();
-  app.allow_windows_style_options(false);
   std::string log, output;
   ReportInfo info;
   double good = info.thresholds.good / 100.0, marginal = info.thresholds.marginal / 100.0;
@@ -59,17 +52,14 @@ int RunReportCommand(const std::vector<std::string>& args, CommandIo& io) {
   app.add_option("--title", info.title);
   app.add_option("--good", good);
   app.add_option("--marginal", marginal);
-  try {
-    app.parse(std::vector<std::string>(args.rbegin(), args.rend()));
-  } catch (const CLI::ParseError& e) {
-    return Usage(e.what(), io.err);
-  }
+  int status = kExitOk;
+  if (!ParseArguments(app, args, "report", io.err, &status)) return status;
   if (!Hundredths(good, &info.thresholds.good) ||
       !Hundredths(marginal, &info.thresholds.marginal)) {
-    return Usage("--good and --marginal take a number of dB", io.err);
+    return UsageError("report", "--good and --marginal take a number of dB", io.err);
   }
   if (info.thresholds.marginal > info.thresholds.good) {
-    return Usage("--marginal must not be above --good", io.err);
+    return UsageError("report", "--marginal must not be above --good", io.err);
   }
 
   LogImage image{};

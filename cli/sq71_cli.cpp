@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/command_parser.h"
 #include "cli/meter_commands.h"
 #include "cli/report_command.h"
 #include "log/decoder.h"
@@ -21,16 +22,11 @@
 namespace sq71 {
 namespace {
 
-struct Io {
-  std::ostream& out;
-  std::ostream& err;
-  const Console& console;
-};
-
 using Args = std::vector<std::string>;
 
-// One subcommand. The file commands take operands only; the meter commands
-// parse their own options.
+// One subcommand. The file commands take operands (and at most one flag);
+// the others have options of their own. All parse through CLI11
+// (command_parser.h).
 struct Command {
   const char* name;
   const char* operands;  // as shown in the usage line
@@ -38,7 +34,7 @@ struct Command {
   const char* details;   // the rest of "sq71 help NAME"
   std::size_t min_operands;
   std::size_t max_operands;
-  int (*run)(const Args& operands, Io& io);
+  int (*run)(const Args& operands, CommandIo& io);
   int (*run_meter)(const Args& args, CommandIo& io) = nullptr;
   // An option that turns the command into another form of itself.
   const char* flag = nullptr;
@@ -52,7 +48,7 @@ const char* Reason(int error) {
 }
 
 // Reads a log file, reporting on err why it cannot be used.
-bool ReadLog(const std::string& path, LogImage* image, Io& io) {
+bool ReadLog(const std::string& path, LogImage* image, CommandIo& io) {
   const FileResult result = ReadUlgFile(path.c_str(), image);
   switch (result.status) {
     case FileStatus::kOk:
@@ -76,22 +72,22 @@ bool ReadLog(const std::string& path, LogImage* image, Io& io) {
 
 // The entry count, or 0 after saying there is nothing to show, as the
 // program's View and Export do.
-int EntriesOf(const LogImage& image, const std::string& path, Io& io) {
+int EntriesOf(const LogImage& image, const std::string& path, CommandIo& io) {
   const int count = EntryCount(image, nullptr);
   if (count == 0) io.err << "sq71: " << Quoted(path) << ": " << MessageText(kMsgNoLogData) << "\n";
   return count;
 }
 
-bool Flushed(Io& io) {
+bool Flushed(CommandIo& io) {
   io.out.flush();
   if (io.out.good()) return true;
   io.err << "sq71: cannot write to standard output\n";
   return false;
 }
 
-int RunView(const Args& operands, Io& io) {
+int RunView(const Args& operands, CommandIo& io) {
   LogImage image{};
-  if (!ReadLog(operands[0], &image, io)) return kExitFailure;
+  if (!ReadLogFile(operands[0], &image, io.err)) return kExitFailure;
   const int count = EntriesOf(image, operands[0], io);
   if (count == 0) return kExitFailure;
   RecordDecoder decoder;
@@ -102,9 +98,9 @@ int RunView(const Args& operands, Io& io) {
   return Flushed(io) ? kExitOk : kExitFailure;
 }
 
-int RunExport(const Args& operands, Io& io) {
+int RunExport(const Args& operands, CommandIo& io) {
   LogImage image{};
-  if (!ReadLog(operands[0], &image, io)) return kExitFailure;
+  if (!ReadLogFile(operands[0], &image, io.err)) return kExitFailure;
   const int count = EntriesOf(image, operands[0], io);
   if (count == 0) return kExitFailure;
   RecordDecoder decoder;
@@ -164,9 +160,10 @@ const Command kCommands[] = {
      "\n"
      "A log without entries is an error, as in the program's Export (.csv).\n",
      0, 0, nullptr, RunReportCommand},
-    {"read", "[-o LOG.ulg] [--csv OUT.csv] [--keep-partial] [DEVICE]",
+    {"read",
+     "[-o LOG.ulg] [--csv OUT.csv] [--keep-partial] [--retries N] [--resume PARTIAL.ulg] [DEVICE]",
      "download the meter's log into a log file",
-     "Downloads the whole log of the meter, exactly as the program's Read does, and\n"
+     "Downloads the whole log of the meter with the program's own Read code, and\n"
      "writes it as LOG.ulg (default: sq71-YYYYMMDD-HHMMSS.ulg in the current folder,\n"
      "its name printed on standard output) and, with --csv, as the CSV file that\n"
      "Export (.csv) writes. Files are replaced only by complete new ones.\n"
@@ -175,11 +172,17 @@ const Command kCommands[] = {
      "  --csv OUT.csv          also write the entries as CSV\n"
      "  --keep-partial         after a fault or Ctrl-C, write the records that came,\n"
      "                         followed by the end of the log (exit status stays 1 or 130)\n"
+     "  --retries N            ask again for a record whose reply failed, up to N times\n"
+     "                         (default 2; 0 ends the read at the first bad reply)\n"
+     "  --resume PARTIAL.ulg   go on from where a --keep-partial log ends, once its last\n"
+     "                         record is found unchanged on the meter; writes the whole log\n"
+     "                         (default: over PARTIAL.ulg)\n"
      "DEVICE_OPTIONS"
      "\n"
      "On a terminal a progress bar is drawn on standard error; otherwise one summary\n"
-     "line is printed at the end. A fault mid-download writes nothing and exits 1;\n"
-     "Ctrl-C stops after the exchange under way, closes the device and exits 130.\n",
+     "line is printed at the end. A fault that outlasts its retries writes nothing and\n"
+     "exits 1 (an unplugged meter is not retried). Ctrl-C stops after the exchange\n"
+     "under way, closes the device and exits 130.\n",
      0, 0, nullptr, RunReadCommand},
     {"erase", "[--yes] [DEVICE]", "erase the log kept in the meter",
      "Erases the meter's log, as the program's Erase Log does, after asking on the\n"
@@ -244,53 +247,30 @@ void ShowCommandHelp(const Command& command, std::ostream& out) {
   out << details;
 }
 
-int UsageError(const std::string& what, const std::string& see, Io& io) {
-  io.err << "sq71: " << what << " (see 'sq71 " << see << "')\n";
+int ToolUsageError(const std::string& what, CommandIo& io) {
+  io.err << "sq71: " << what << " (see 'sq71 --help')\n";
   return kExitUsage;
 }
 
 bool IsHelpOption(const std::string& arg) { return arg == "-h" || arg == "--help"; }
 
-int RunCommand(const Command& command, const Args& args, Io& io) {
-  if (command.run_meter != nullptr) {
-    for (const std::string& arg : args) {
-      if (arg == "--") break;
-      if (IsHelpOption(arg)) {
-        ShowCommandHelp(command, io.out);
-        return kExitOk;
-      }
-    }
-    CommandIo meter_io{io.out, io.err, io.console};
-    return command.run_meter(args, meter_io);
-  }
-  const std::string see = std::string("help ") + command.name;
-  Args operands;
-  bool options_ended = false;
-  bool flagged = false;
+int RunCommand(const Command& command, const Args& args, CommandIo& io) {
   for (const std::string& arg : args) {
-    if (!options_ended && arg == "--") {
-      options_ended = true;
-    } else if (!options_ended && command.flag != nullptr && arg == command.flag) {
-      flagged = true;
-    } else if (!options_ended && IsHelpOption(arg)) {
+    if (arg == "--") break;
+    if (IsHelpOption(arg)) {
       ShowCommandHelp(command, io.out);
       return kExitOk;
-    } else if (!options_ended && arg.size() > 1 && arg[0] == '-') {
-      return UsageError(std::string(command.name) + ": unknown option " + Quoted(arg), see, io);
-    } else {
-      operands.push_back(arg);
     }
   }
-  if (operands.size() < command.min_operands || operands.size() > command.max_operands) {
-    return UsageError(std::string(command.name) + ": expected " + command.operands + ", got " +
-                          std::to_string(operands.size()) +
-                          (operands.size() == 1 ? " argument" : " arguments"),
-                      see, io);
+  if (command.run_meter != nullptr) return command.run_meter(args, io);
+  Args operands;
+  bool flagged = false;
+  int status = kExitOk;
+  if (!ParseOperands(args, command.name, command.operands, command.min_operands,
+                     command.max_operands, command.flag, &flagged, &operands, io.err, &status)) {
+    return status;
   }
-  if (flagged) {
-    CommandIo flagged_io{io.out, io.err, io.console};
-    return command.run_flagged(operands[0], flagged_io);
-  }
+  if (flagged) return command.run_flagged(operands[0], io);
   return command.run(operands, io);
 }
 
@@ -298,13 +278,13 @@ int RunCommand(const Command& command, const Args& args, Io& io) {
 
 bool ReadLogFile(const std::string& path, LogImage* image, std::ostream& err) {
   const Console none;
-  Io io{err, err, none};
+  CommandIo io{err, err, none};
   return ReadLog(path, image, io);
 }
 
 int CountEntries(const LogImage& image, const std::string& path, std::ostream& err) {
   const Console none;
-  Io io{err, err, none};
+  CommandIo io{err, err, none};
   return EntriesOf(image, path, io);
 }
 
@@ -312,10 +292,10 @@ const char* ErrorReason(int error) { return Reason(error); }
 
 int RunSq71(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
             const Console& console) {
-  Io io{out, err, console};
+  CommandIo io{out, err, console};
   Args args;
   for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
-  if (args.empty()) return UsageError("no command given", "--help", io);
+  if (args.empty()) return ToolUsageError("no command given", io);
 
   const std::string& first = args[0];
   if (IsHelpOption(first)) {
@@ -331,17 +311,17 @@ int RunSq71(int argc, const char* const* argv, std::ostream& out, std::ostream& 
       ShowHelp(out);
       return kExitOk;
     }
-    if (args.size() > 2) return UsageError("help: expected at most one command", "--help", io);
+    if (args.size() > 2) return ToolUsageError("help: expected at most one command", io);
     const Command* command = Find(args[1]);
-    if (command == nullptr) return UsageError("unknown command " + Quoted(args[1]), "--help", io);
+    if (command == nullptr) return ToolUsageError("unknown command " + Quoted(args[1]), io);
     ShowCommandHelp(*command, out);
     return kExitOk;
   }
   if (first.size() > 1 && first[0] == '-') {
-    return UsageError("unknown option " + Quoted(first), "--help", io);
+    return ToolUsageError("unknown option " + Quoted(first), io);
   }
   const Command* command = Find(first);
-  if (command == nullptr) return UsageError("unknown command " + Quoted(first), "--help", io);
+  if (command == nullptr) return ToolUsageError("unknown command " + Quoted(first), io);
   return RunCommand(*command, Args(args.begin() + 1, args.end()), io);
 }
 

@@ -25,6 +25,13 @@ struct Console {
   bool err_terminal = false;   // a progress bar only on a terminal
 };
 
+// Where a command writes its results and errors, and what it may ask.
+struct CommandIo {
+  std::ostream& out;
+  std::ostream& err;
+  const Console& console;
+};
+
 // Runs "sq71 ARGS...": argv[0] is the program's name. Results go to out, help
 // to out when asked for, errors (one line each) to err. out should be binary
 // (no CR added on Windows): exports write their CR LF themselves.

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "usb/d2xx.h"
+#include "usb/driver.h"
 
 namespace sq71 {
 
@@ -15,15 +15,18 @@ namespace sq71 {
 constexpr uint32_t kIdentifyReadTimeoutMs = 200;
 constexpr uint32_t kIdentifyWriteTimeoutMs = 1000;
 
-// Receives each meter's name as it answers (the dialog's list box sorts).
-using DeviceNameSink = std::function<void(const char* name)>;
+// Receives each meter's device index and name as it answers (the dialog's
+// list box sorts).
+using DeviceNameSink = std::function<void(int index, const char* name)>;
+// Asked before each device; true ends the listing there (Ctrl-C).
+using StopCheck = std::function<bool()>;
 
 // Tries every device the driver counts, each on a temporary device object
 // of its own; devices that cannot be opened, fail the identity check or give
 // no valid reply are left out silently. Returns the number of meters that
 // answered. Whatever device object the program keeps for Read and Erase Log
-// is not involved.
-int ListDevices(const D2xxFunctions& d2xx, const DeviceNameSink& add_name);
+// is not involved. Every device tried is closed again, a stop included.
+int ListDevices(Driver& driver, const DeviceNameSink& add_name, const StopCheck& stop = {});
 
 }  // namespace sq71
 

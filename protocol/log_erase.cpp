@@ -1,6 +1,7 @@
 #include "protocol/log_erase.h"
 
 #include "protocol/frame.h"
+#include "protocol/open_meter.h"
 #include "ui/message_catalogue.h"
 
 namespace sq71 {
@@ -17,20 +18,15 @@ void EraseMeterLog(UsbDevice* device, Messages& ui) {
     ui.ShowMessage(kMsgNoMemory, MessageStyle::kError);
     return;
   }
-  device->Close();
-  if (device->Configure(0, 115200, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE) != FT_OK) {
-    // The open may have worked and a later setting failed.
-    device->Close();
-    ui.ShowMessage(kMsgUsbPortError, MessageStyle::kError);
-    return;
-  }
-  // Best effort: a driver that refuses is only slower.
-  device->SetLatencyTimer(kLatencyTimerMs);
-  device->CheckEepromIdentity();
-  if (device->identity_changed()) {
-    device->Close();
-    ui.ShowMessage(kMsgDeviceRecycling, MessageStyle::kError);
-    return;
+  switch (OpenMeter(*device, 0)) {
+    case OpenOutcome::kPortError:
+      ui.ShowMessage(kMsgUsbPortError, MessageStyle::kError);
+      return;
+    case OpenOutcome::kWrongIdentity:
+      ui.ShowMessage(kMsgDeviceRecycling, MessageStyle::kError);
+      return;
+    case OpenOutcome::kOpened:
+      break;
   }
   // Only the receive side is purged: nothing of ours is waiting to go out.
   device->PurgeReceive();

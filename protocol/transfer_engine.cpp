@@ -1,8 +1,10 @@
 #include "protocol/transfer_engine.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "protocol/frame.h"
+#include "protocol/open_meter.h"
 #include "ui/message_catalogue.h"
 
 namespace sq71 {
@@ -12,7 +14,7 @@ void TransferEngine::StopTimer() {
   state_.reading = 0;
 }
 
-void TransferEngine::StartTransfer(UsbDevice* device) {
+bool TransferEngine::OpenDevice(UsbDevice* device) {
   // A Read during a download starts it over: the old timer goes first, and
   // the bar area is repainted blank.
   StopTimer();
@@ -22,34 +24,53 @@ void TransferEngine::StartTransfer(UsbDevice* device) {
 
   if (device == nullptr) {
     ui_.ShowMessage(kMsgNoMemory, MessageStyle::kError);
-    return;
+    return false;
   }
-  device->Close();
-  if (device->Configure(0, 115200, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE) != FT_OK) {
-    ui_.ShowMessage(kMsgUsbPortError, MessageStyle::kError);
-    return;
+  switch (OpenMeter(*device, 0)) {
+    case OpenOutcome::kPortError:
+      ui_.ShowMessage(kMsgUsbPortError, MessageStyle::kError);
+      return false;
+    case OpenOutcome::kWrongIdentity:
+      ui_.ShowMessage(kMsgDeviceRecycling, MessageStyle::kError);
+      return false;
+    case OpenOutcome::kOpened:
+      break;
   }
-  // Best effort: a driver that refuses is only slower.
-  device->SetLatencyTimer(kLatencyTimerMs);
-  device->CheckEepromIdentity();
-  if (device->identity_changed()) {
-    device->Close();
-    ui_.ShowMessage(kMsgDeviceRecycling, MessageStyle::kError);
-    return;
-  }
+  return true;
+}
 
-  // Only now is the download certain to start; until here a failed Read
-  // keeps the log the user already has (perhaps unsaved) and its View item.
-  image_.fill(0);
+void TransferEngine::Arm(UsbDevice* device, int first) {
   ui_.SetViewEnabled(false);
   ui_.RedrawMenuBar();
   view_redrawn_ = false;
 
   device->SetTimeouts(kTransferTimeoutMs, kTransferTimeoutMs);
-  state_.next_record = 0;
+  // Nothing is known of what the link holds until the first purge.
+  purge_needed_ = true;
+  retries_ = 0;
+  log_changed_ = false;
+  state_.next_record = first;
   state_.busy = 0;
   state_.reading = 1;
   ui_.StartTransferTimer();
+}
+
+void TransferEngine::StartTransfer(UsbDevice* device) {
+  if (!OpenDevice(device)) return;
+  // Only now is the download certain to start; until here a failed Read
+  // keeps the log the user already has (perhaps unsaved) and its View item.
+  image_.fill(0);
+  check_record_ = -1;
+  Arm(device, 0);
+}
+
+void TransferEngine::ResumeTransfer(UsbDevice* device, int from) {
+  if (from < 0 || from > kTransferTotal) return;
+  if (!OpenDevice(device)) return;
+  // What follows the records held comes afresh, as in a full download.
+  std::fill(image_.begin() + static_cast<std::ptrdiff_t>(from) * kRecordSize, image_.end(), 0);
+  check_record_ = from - 1;
+  Arm(device, from > 0 ? from - 1 : 0);
 }
 
 void TransferEngine::TransferTick(UsbDevice* device) {
@@ -70,25 +91,63 @@ void TransferEngine::TransferTick(UsbDevice* device) {
   }
 }
 
+bool TransferEngine::PurgeNeeded(UsbDevice* device) {
+  if (policy_.purge_every_request || purge_needed_) return true;
+  // Stray bytes would be taken for the start of the reply. A driver that
+  // cannot tell is purged as always.
+  uint32_t queued = 0;
+  return device->GetQueueStatus(&queued) != FT_OK || queued > 0;
+}
+
+ReadReplyVerdict TransferEngine::Exchange(UsbDevice* device, int record, uint8_t* reply,
+                                          int* number) {
+  uint8_t request[kReadRequestSize];
+  BuildReadRequest(record, request);
+  if (PurgeNeeded(device)) {
+    device->PurgeReceive();
+    device->PurgeTransmit();
+  }
+  purge_needed_ = false;
+  // A failed write shows as a missing reply; it is not judged by itself.
+  device->Write(request, kReadRequestSize);
+
+  state_.progress = record;
+  // No erase: the growing bar is drawn over itself without flicker.
+  ui_.Invalidate(false);
+
+  // Zeroed so that a read which delivers nothing can never pass as ACK.
+  std::memset(reply, 0, kReadReplySize);
+  const FT_STATUS status = device->Read(reply, kReadReplySize);
+  const ReadReplyVerdict verdict = TestReadReply(status, device->bytes_read(), reply, number);
+  // Whatever is left of a bad reply must not open the next one.
+  if (verdict != ReadReplyVerdict::kGood) purge_needed_ = true;
+  return verdict;
+}
+
 bool TransferEngine::FetchRecord(UsbDevice* device) {
   bool failed = false;
   if (state_.next_record < state_.total) {
-    uint8_t request[kReadRequestSize];
-    BuildReadRequest(state_.next_record, request);
-    device->PurgeReceive();
-    device->PurgeTransmit();
-    // A failed write shows as a missing reply; it is not judged by itself.
-    device->Write(request, kReadRequestSize);
-
-    state_.progress = state_.next_record;
-    // No erase: the growing bar is drawn over itself without flicker.
-    ui_.Invalidate(false);
-
-    // Zeroed so that a read which delivers nothing can never pass as ACK.
-    uint8_t reply[kReadReplySize] = {};
-    const FT_STATUS status = device->Read(reply, kReadReplySize);
+    uint8_t reply[kReadReplySize];
     int number = 0;
-    const ReadReplyVerdict verdict = TestReadReply(status, device->bytes_read(), reply, &number);
+    ReadReplyVerdict verdict = Exchange(device, state_.next_record, reply, &number);
+    // A glitch on the line passes; a driver that fails (the device is gone)
+    // does not.
+    for (int left = policy_.retries;
+         verdict != ReadReplyVerdict::kGood && left > 0 && device->last_status() == FT_OK; --left) {
+      ++retries_;
+      verdict = Exchange(device, state_.next_record, reply, &number);
+    }
+    if (verdict == ReadReplyVerdict::kGood && state_.next_record == check_record_) {
+      check_record_ = -1;
+      if (number != state_.next_record ||
+          std::memcmp(RecordAt(image_, number), reply + 7, kRecordSize) != 0) {
+        log_changed_ = true;
+        state_.reading = 0;
+        ui_.KillTransferTimer();
+        ui_.Invalidate(true);
+        return false;
+      }
+    }
     if (verdict != ReadReplyVerdict::kGood) {
       const int message = verdict == ReadReplyVerdict::kNoHandshake       ? kMsgHandshake
                           : verdict == ReadReplyVerdict::kChecksumFailure ? kMsgChecksumError

@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "log/log_image.h"
+#include "protocol/frame.h"
 #include "protocol/transfer_state.h"
 #include "ui/ui.h"
 #include "usb/usb_device.h"
@@ -25,13 +26,28 @@ constexpr uint32_t kTransferTimeoutMs = 1000;
 // system timer period.
 constexpr std::chrono::milliseconds kTransferSlice{15};
 
+// How the engine treats the link around each exchange; its caller chooses.
+// The defaults are the program's: purge both directions before every
+// request, and end the download at the first bad reply.
+struct ExchangePolicy {
+  // False: purge only when something may be there to purge: before the first
+  // request, after an exchange that did not end with a good reply, and when
+  // the driver's receive queue holds bytes or the driver cannot tell.
+  bool purge_every_request = true;
+  // How often a failed exchange (no handshake, checksum, invalid record) is
+  // purged and asked again before it ends the download. A driver error (an
+  // unplugged device) is never asked again.
+  int retries = 0;
+};
+
 // The engine works on state, image and window it does not own: the shell
 // keeps them as its globals (the paint handler reads the state, the file
 // commands and the view read the image).
 class TransferEngine {
  public:
-  TransferEngine(TransferState& state, LogImage& image, MainWindowUi& ui)
-      : state_(state), image_(image), ui_(ui) {}
+  TransferEngine(TransferState& state, LogImage& image, MainWindowUi& ui,
+                 ExchangePolicy policy = ExchangePolicy())
+      : state_(state), image_(image), ui_(ui), policy_(policy) {}
 
   TransferEngine(const TransferEngine&) = delete;
   TransferEngine& operator=(const TransferEngine&) = delete;
@@ -43,6 +59,13 @@ class TransferEngine {
   // A null device (it could not be created at start-up) is reported as
   // such. Reports every failure itself.
   void StartTransfer(UsbDevice* device);
+
+  // Goes on with a download cut short: the image holds records 0 to
+  // from - 1 (what comes after them is cleared). Record from - 1 is asked for
+  // again first and must come byte for byte as held; if it does not, the
+  // meter's log has changed: the download stops at once, with no message,
+  // and log_changed() says so. Otherwise as StartTransfer from record from.
+  void ResumeTransfer(UsbDevice* device, int from);
 
   // One timer tick: one request out, one 72-byte reply in, one record
   // stored; then the next record, and so on, until the download ends, the
@@ -72,16 +95,33 @@ class TransferEngine {
   void StopEarly(UsbDevice* device);
 
   const TransferState& state() const { return state_; }
+  // Failed exchanges asked again since the download started.
+  int retries() const { return retries_; }
+  bool log_changed() const { return log_changed_; }
 
  private:
-  // One exchange of a tick; returns whether the download goes on.
+  // Opens and checks the device; false (reported) when the download cannot
+  // start.
+  bool OpenDevice(UsbDevice* device);
+  // Arms the timer for a download from record `first`.
+  void Arm(UsbDevice* device, int first);
+  // One record of a tick, retried as the policy allows; returns whether the
+  // download goes on.
   bool FetchRecord(UsbDevice* device);
+  // One request out and its reply in, judged.
+  ReadReplyVerdict Exchange(UsbDevice* device, int record, uint8_t* reply, int* number);
+  bool PurgeNeeded(UsbDevice* device);
 
   TransferState& state_;
   LogImage& image_;
   MainWindowUi& ui_;
+  ExchangePolicy policy_;
   bool view_redrawn_ = false;
   std::chrono::milliseconds slice_ = kTransferSlice;
+  bool purge_needed_ = true;
+  int retries_ = 0;
+  int check_record_ = -1;  // the record a resumed download must find unchanged
+  bool log_changed_ = false;
 };
 
 }  // namespace sq71

@@ -24,10 +24,11 @@ using Clock = std::chrono::steady_clock;
 double Download(int exchanges, int latency_ms) {
   sq71::sim::Scenario scenario = sq71::sim::DefaultScenario();
   scenario.timing = sq71::sim::Timing::kWire;
-  sq71::sim::ConfigureBus(scenario);
-  sq71::sim::SetMemoryTrace(false);
+  sq71::sim::SimDriver bus;
+  bus.SetMemoryTrace(false);
+  bus.Configure(scenario);
 
-  sq71::UsbDevice device(sq71::sim::SimD2xxFunctions());
+  sq71::UsbDevice device(bus);
   const auto start = Clock::now();
   if (device.Configure(0, 115200, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE) != FT_OK) return -1;
   if (latency_ms != 16) device.SetLatencyTimer(static_cast<uint8_t>(latency_ms));

@@ -124,6 +124,16 @@ Nanos Ft232rTiming::WhenAllDelivered(Nanos now) {
   return ahead.host_.empty() ? now : std::max(now, ahead.host_.back().at);
 }
 
+std::size_t Ft232rTiming::HostHolds(Nanos now) {
+  Advance(now);
+  std::size_t held = 0;
+  for (const Byte& b : host_) {
+    if (b.at > now) break;
+    ++held;
+  }
+  return held;
+}
+
 std::size_t Ft232rTiming::Take(Nanos now, uint8_t* out, std::size_t wanted) {
   Advance(now);
   std::size_t got = 0;

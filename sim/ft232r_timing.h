@@ -91,6 +91,9 @@ class Ft232rTiming {
   // When everything on its way will have reached the host (`now` when
   // nothing is).
   Nanos WhenAllDelivered(Nanos now);
+  // How many received bytes the host holds at `now`: what the driver's
+  // receive queue reports. Answered on the host, so it costs no request.
+  std::size_t HostHolds(Nanos now);
   // Moves up to `wanted` bytes the host holds at `now` into `out`.
   std::size_t Take(Nanos now, uint8_t* out, std::size_t wanted);
 

@@ -126,7 +126,7 @@ class Parser {
     for (const char* k :
          {"name", "log", "description", "manufacturer", "serial_number", "vendor_id", "product_id",
           "pnp", "self_powered", "invert_dtr", "invert_rxd", "invert_txd", "cbus4", "open",
-          "eeprom", "fault", "open_bytes"}) {
+          "eeprom", "refuse", "fault", "open_bytes"}) {
       if (key == k) return true;
     }
     return false;
@@ -187,6 +187,12 @@ class Parser {
         return Fail("eeprom must be fail or ok, not '" + value + "'");
       }
       d.eeprom_read_fails = value == "fail";
+    } else if (key == "refuse") {
+      if (value != "baud_rate" && value != "data_characteristics" && value != "flow_control") {
+        return Fail("refuse must be baud_rate, data_characteristics or flow_control, not '" +
+                    value + "'");
+      }
+      d.refused_setting = value;
     } else if (key == "open_bytes") {
       if (!Small(key, value, 0xFF, &n)) return false;
       d.record_reply_open.fill(static_cast<uint8_t>(n));
@@ -202,10 +208,14 @@ class Parser {
     return true;
   }
 
-  // fault = (record N | exchange N | erase | identify) ACTION [VALUE]
+  // fault = (record N | exchange N | erase | identify) ACTION [VALUE] [once]
   bool FaultLine(const std::string& value, MeterConfig& d) {
-    const std::vector<std::string> w = Words(value);
+    std::vector<std::string> w = Words(value);
     Fault f;
+    if (w.size() > 2 && w.back() == "once") {
+      f.once = true;
+      w.pop_back();
+    }
     std::size_t i = 0;
     long n = 0;
     if (w.empty()) return Fail("fault needs a request and an action");
@@ -233,7 +243,7 @@ class Parser {
       f.action = FaultAction::kNoReply;
     } else if (action == "nak") {
       f.action = FaultAction::kNak;
-    } else if (action == "bad_checksum") {
+    } else if (action == "bad_checksum" || action == "checksum") {
       f.action = FaultAction::kBadChecksum;
     } else if (action == "short_reply") {
       f.action = FaultAction::kShortReply;
@@ -246,20 +256,24 @@ class Parser {
       }
     } else if (action == "unplug") {
       f.action = FaultAction::kUnplug;
-    } else if (action == "record_number" || action == "delay" || action == "late") {
-      f.action = action == "delay"  ? FaultAction::kDelay
-                 : action == "late" ? FaultAction::kLate
-                                    : FaultAction::kRecordNumber;
-      const long high = action == "record_number" ? 65535 : 600000;
-      if (!has_value || !ParseNumber(w[i + 1], 0, high, &n)) {
-        return Fail("fault: " + action + " needs a number from 0 to " + std::to_string(high));
+    } else if (action == "record_number" || action == "delay" || action == "late" ||
+               action == "stray") {
+      f.action = action == "delay"   ? FaultAction::kDelay
+                 : action == "late"  ? FaultAction::kLate
+                 : action == "stray" ? FaultAction::kStray
+                                     : FaultAction::kRecordNumber;
+      const long low = action == "stray" ? 1 : 0;
+      const long high = action == "record_number" ? 65535 : action == "stray" ? 4096 : 600000;
+      if (!has_value || !ParseNumber(w[i + 1], low, high, &n)) {
+        return Fail("fault: " + action + " needs a number from " + std::to_string(low) + " to " +
+                    std::to_string(high));
       }
       f.value = static_cast<int>(n);
       ++words;
     } else {
       return Fail("fault: unknown action '" + action +
                   "' (no_reply, short_reply, nak, bad_checksum, record_number, delay, late, "
-                  "unplug)");
+                  "unplug, stray)");
     }
     if (words != w.size()) return Fail("fault: unexpected '" + w[words] + "'");
     d.faults.push_back(f);

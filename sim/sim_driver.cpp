@@ -46,7 +46,10 @@ struct Port {
   bool unplugged = false;
 };
 
-struct Bus {
+}  // namespace
+
+// The whole simulated bus of one SimDriver.
+struct SimBus {
   std::mutex mutex;
   Timing timing = Timing::kWire;
   int latency_ms = 16;
@@ -59,15 +62,14 @@ struct Bus {
   bool memory_trace = true;
   uintptr_t next_handle = 1;
 
-  ~Bus() {
+  ~SimBus() {
     if (trace_file != nullptr) std::fclose(trace_file);
   }
 };
 
-Bus& TheBus() {
-  static Bus bus;
-  return bus;
-}
+namespace {
+
+using Bus = SimBus;
 
 // Callers hold the bus mutex.
 void Trace(Bus& bus, const std::string& line) {
@@ -182,8 +184,14 @@ void WriteEepromString(char* target, std::size_t size, const std::string& text) 
 
 }  // namespace
 
-void ConfigureBus(const Scenario& scenario) {
-  Bus& bus = TheBus();
+SimDriver::SimDriver() : bus_(std::make_unique<SimBus>()) {}
+
+SimDriver::SimDriver(const Scenario& scenario) : SimDriver() { Configure(scenario); }
+
+SimDriver::~SimDriver() = default;
+
+void SimDriver::Configure(const Scenario& scenario) {
+  Bus& bus = *bus_;
   std::lock_guard<std::mutex> lock(bus.mutex);
   bus.ports.clear();
   for (const MeterConfig& config : scenario.devices) {
@@ -210,24 +218,24 @@ void ConfigureBus(const Scenario& scenario) {
                  " devices=" + std::to_string(scenario.devices.size()));
 }
 
-bool ConfigureBusFromEnvironment(std::string* error) {
+bool SimDriver::ConfigureFromEnvironment(std::string* error) {
   const char* path = std::getenv("SQ71_SIM");
   if (path == nullptr || *path == '\0') {
-    ConfigureBus(DefaultScenario());
+    Configure(DefaultScenario());
     return true;
   }
   Scenario scenario;
   std::string message;
   if (LoadScenarioFile(path, &scenario, &message)) {
-    ConfigureBus(scenario);
+    Configure(scenario);
     return true;
   }
   // No devices, but the trace file if the scenario named one before the error.
   Scenario empty;
   empty.trace_path = scenario.trace_path;
-  ConfigureBus(empty);
+  Configure(empty);
   {
-    Bus& bus = TheBus();
+    Bus& bus = *bus_;
     std::lock_guard<std::mutex> lock(bus.mutex);
     Trace(bus, "ERROR " + message);
   }
@@ -236,40 +244,40 @@ bool ConfigureBusFromEnvironment(std::string* error) {
   return false;
 }
 
-int MeterCount() {
-  Bus& bus = TheBus();
+int SimDriver::MeterCount() {
+  Bus& bus = *bus_;
   std::lock_guard<std::mutex> lock(bus.mutex);
   return static_cast<int>(bus.ports.size());
 }
 
-SimulatedMeter* MeterAt(int index) {
-  Bus& bus = TheBus();
+SimulatedMeter* SimDriver::MeterAt(int index) {
+  Bus& bus = *bus_;
   std::lock_guard<std::mutex> lock(bus.mutex);
   if (index < 0 || index >= static_cast<int>(bus.ports.size())) return nullptr;
   return &bus.ports[static_cast<std::size_t>(index)]->meter;
 }
 
-std::vector<std::string> TraceLines() {
-  Bus& bus = TheBus();
+std::vector<std::string> SimDriver::TraceLines() {
+  Bus& bus = *bus_;
   std::lock_guard<std::mutex> lock(bus.mutex);
   return std::vector<std::string>(bus.trace.begin(), bus.trace.end());
 }
 
-void ClearTrace() {
-  Bus& bus = TheBus();
+void SimDriver::ClearTrace() {
+  Bus& bus = *bus_;
   std::lock_guard<std::mutex> lock(bus.mutex);
   bus.trace.clear();
 }
 
-void SetMemoryTrace(bool on) {
-  Bus& bus = TheBus();
+void SimDriver::SetMemoryTrace(bool on) {
+  Bus& bus = *bus_;
   std::lock_guard<std::mutex> lock(bus.mutex);
   bus.memory_trace = on;
   if (!on) bus.trace.clear();
 }
 
-FT_STATUS FT_API SimOpen(int index, FT_HANDLE* handle) {
-  Bus& bus = TheBus();
+FT_STATUS SimDriver::Open(int index, FT_HANDLE* handle) {
+  Bus& bus = *bus_;
   std::unique_lock<std::mutex> lock(bus.mutex);
   const std::string call = "FT_Open index=" + std::to_string(index);
   if (handle == nullptr) return Done(bus, call, FT_INVALID_PARAMETER);
@@ -293,8 +301,8 @@ FT_STATUS FT_API SimOpen(int index, FT_HANDLE* handle) {
   return FT_OK;
 }
 
-FT_STATUS FT_API SimClose(FT_HANDLE handle) {
-  Bus& bus = TheBus();
+FT_STATUS SimDriver::Close(FT_HANDLE handle) {
+  Bus& bus = *bus_;
   std::lock_guard<std::mutex> lock(bus.mutex);
   Port* p = FindPort(bus, handle);
   if (p == nullptr) {
@@ -309,8 +317,9 @@ FT_STATUS FT_API SimClose(FT_HANDLE handle) {
   return Done(bus, "FT_Close " + HandleText(handle), status);
 }
 
-FT_STATUS FT_API SimWrite(FT_HANDLE handle, void* buffer, uint32_t count, uint32_t* written) {
-  Bus& bus = TheBus();
+FT_STATUS SimDriver::Write(FT_HANDLE handle, const void* buffer, uint32_t count,
+                           uint32_t* written) {
+  Bus& bus = *bus_;
   std::unique_lock<std::mutex> lock(bus.mutex);
   int index = 0;
   FT_STATUS refused;
@@ -345,8 +354,8 @@ FT_STATUS FT_API SimWrite(FT_HANDLE handle, void* buffer, uint32_t count, uint32
   return FT_OK;
 }
 
-FT_STATUS FT_API SimRead(FT_HANDLE handle, void* buffer, uint32_t wanted, uint32_t* returned) {
-  Bus& bus = TheBus();
+FT_STATUS SimDriver::Read(FT_HANDLE handle, void* buffer, uint32_t wanted, uint32_t* returned) {
+  Bus& bus = *bus_;
   std::unique_lock<std::mutex> lock(bus.mutex);
   FT_STATUS refused;
   Port* p = Lookup(bus, "FT_Read", handle, &refused);
@@ -385,15 +394,17 @@ FT_STATUS FT_API SimRead(FT_HANDLE handle, void* buffer, uint32_t wanted, uint32
 
 // The calls below each cost one control request on the wire.
 
-FT_STATUS FT_API SimSetBaudRate(FT_HANDLE handle, uint32_t baud) {
-  Bus& bus = TheBus();
+FT_STATUS SimDriver::SetBaudRate(FT_HANDLE handle, uint32_t baud) {
+  Bus& bus = *bus_;
   std::unique_lock<std::mutex> lock(bus.mutex);
   FT_STATUS refused;
   Port* p = Lookup(bus, "FT_SetBaudRate", handle, &refused);
   if (p == nullptr) return refused;
   const std::string call = "FT_SetBaudRate " + HandleText(handle) + " " + std::to_string(baud);
   // The FT232R's divisors reach from 183 baud to 3 Mbaud.
-  if (baud < 183 || baud > 3000000) return Done(bus, call, FT_INVALID_BAUD_RATE);
+  if (baud < 183 || baud > 3000000 || p->meter.config().refused_setting == "baud_rate") {
+    return Done(bus, call, FT_INVALID_BAUD_RATE);
+  }
   p->baud = baud;
   const Nanos done = p->timing.Control(Now(bus));
   Done(bus, call, FT_OK);
@@ -401,9 +412,9 @@ FT_STATUS FT_API SimSetBaudRate(FT_HANDLE handle, uint32_t baud) {
   return FT_OK;
 }
 
-FT_STATUS FT_API SimSetDataCharacteristics(FT_HANDLE handle, uint8_t word_length, uint8_t stop_bits,
-                                           uint8_t parity) {
-  Bus& bus = TheBus();
+FT_STATUS SimDriver::SetDataCharacteristics(FT_HANDLE handle, uint8_t word_length,
+                                            uint8_t stop_bits, uint8_t parity) {
+  Bus& bus = *bus_;
   std::unique_lock<std::mutex> lock(bus.mutex);
   FT_STATUS refused;
   Port* p = Lookup(bus, "FT_SetDataCharacteristics", handle, &refused);
@@ -412,7 +423,8 @@ FT_STATUS FT_API SimSetDataCharacteristics(FT_HANDLE handle, uint8_t word_length
                            std::to_string(word_length) + " " + std::to_string(stop_bits) + " " +
                            std::to_string(parity);
   if ((word_length != FT_BITS_7 && word_length != FT_BITS_8) ||
-      (stop_bits != FT_STOP_BITS_1 && stop_bits != FT_STOP_BITS_2) || parity > FT_PARITY_SPACE) {
+      (stop_bits != FT_STOP_BITS_1 && stop_bits != FT_STOP_BITS_2) || parity > FT_PARITY_SPACE ||
+      p->meter.config().refused_setting == "data_characteristics") {
     return Done(bus, call, FT_INVALID_PARAMETER);
   }
   p->word_length = word_length;
@@ -424,24 +436,26 @@ FT_STATUS FT_API SimSetDataCharacteristics(FT_HANDLE handle, uint8_t word_length
   return FT_OK;
 }
 
-FT_STATUS FT_API SimSetFlowControl(FT_HANDLE handle, uint16_t flow, uint8_t xon, uint8_t xoff) {
-  Bus& bus = TheBus();
+FT_STATUS SimDriver::SetFlowControl(FT_HANDLE handle, uint16_t flow, uint8_t xon, uint8_t xoff) {
+  Bus& bus = *bus_;
   std::unique_lock<std::mutex> lock(bus.mutex);
   FT_STATUS refused;
   Port* p = Lookup(bus, "FT_SetFlowControl", handle, &refused);
   if (p == nullptr) return refused;
+  const std::string call = "FT_SetFlowControl " + HandleText(handle) + " " + std::to_string(flow) +
+                           " " + std::to_string(xon) + " " + std::to_string(xoff);
+  if (p->meter.config().refused_setting == "flow_control") {
+    return Done(bus, call, FT_INVALID_PARAMETER);
+  }
   p->flow = flow;
   const Nanos done = p->timing.Control(Now(bus));
-  Done(bus,
-       "FT_SetFlowControl " + HandleText(handle) + " " + std::to_string(flow) + " " +
-           std::to_string(xon) + " " + std::to_string(xoff),
-       FT_OK);
+  Done(bus, call, FT_OK);
   WaitUntil(bus, lock, done);
   return FT_OK;
 }
 
-static FT_STATUS SetDtrLine(FT_HANDLE handle, bool on) {
-  Bus& bus = TheBus();
+FT_STATUS SimDriver::SetDtrLine(FT_HANDLE handle, bool on) {
+  Bus& bus = *bus_;
   std::unique_lock<std::mutex> lock(bus.mutex);
   const char* name = on ? "FT_SetDtr" : "FT_ClrDtr";
   FT_STATUS refused;
@@ -454,12 +468,12 @@ static FT_STATUS SetDtrLine(FT_HANDLE handle, bool on) {
   return FT_OK;
 }
 
-FT_STATUS FT_API SimSetDtr(FT_HANDLE handle) { return SetDtrLine(handle, true); }
+FT_STATUS SimDriver::SetDtr(FT_HANDLE handle) { return SetDtrLine(handle, true); }
 
-FT_STATUS FT_API SimClrDtr(FT_HANDLE handle) { return SetDtrLine(handle, false); }
+FT_STATUS SimDriver::ClrDtr(FT_HANDLE handle) { return SetDtrLine(handle, false); }
 
-FT_STATUS FT_API SimPurge(FT_HANDLE handle, uint32_t mask) {
-  Bus& bus = TheBus();
+FT_STATUS SimDriver::Purge(FT_HANDLE handle, uint32_t mask) {
+  Bus& bus = *bus_;
   std::unique_lock<std::mutex> lock(bus.mutex);
   FT_STATUS refused;
   Port* p = Lookup(bus, "FT_Purge", handle, &refused);
@@ -474,8 +488,8 @@ FT_STATUS FT_API SimPurge(FT_HANDLE handle, uint32_t mask) {
   return FT_OK;
 }
 
-FT_STATUS FT_API SimSetTimeouts(FT_HANDLE handle, uint32_t read_ms, uint32_t write_ms) {
-  Bus& bus = TheBus();
+FT_STATUS SimDriver::SetTimeouts(FT_HANDLE handle, uint32_t read_ms, uint32_t write_ms) {
+  Bus& bus = *bus_;
   std::lock_guard<std::mutex> lock(bus.mutex);
   FT_STATUS refused;
   Port* p = Lookup(bus, "FT_SetTimeouts", handle, &refused);
@@ -489,8 +503,8 @@ FT_STATUS FT_API SimSetTimeouts(FT_HANDLE handle, uint32_t read_ms, uint32_t wri
               FT_OK);
 }
 
-FT_STATUS FT_API SimListDevices(void* arg1, void* arg2, uint32_t flags) {
-  Bus& bus = TheBus();
+FT_STATUS SimDriver::ListDevices(void* arg1, void* arg2, uint32_t flags) {
+  Bus& bus = *bus_;
   std::lock_guard<std::mutex> lock(bus.mutex);
   char call[64];
   std::snprintf(call, sizeof(call), "FT_ListDevices flags=0x%08X", static_cast<unsigned>(flags));
@@ -519,8 +533,8 @@ FT_STATUS FT_API SimListDevices(void* arg1, void* arg2, uint32_t flags) {
   return FT_OK;
 }
 
-FT_STATUS FT_API SimEE_Read(FT_HANDLE handle, FT_PROGRAM_DATA* data) {
-  Bus& bus = TheBus();
+FT_STATUS SimDriver::EE_Read(FT_HANDLE handle, FT_PROGRAM_DATA* data) {
+  Bus& bus = *bus_;
   std::unique_lock<std::mutex> lock(bus.mutex);
   FT_STATUS refused;
   Port* p = Lookup(bus, "FT_EE_Read", handle, &refused);
@@ -578,8 +592,8 @@ FT_STATUS FT_API SimEE_Read(FT_HANDLE handle, FT_PROGRAM_DATA* data) {
   return FT_OK;
 }
 
-FT_STATUS FT_API SimSetLatencyTimer(FT_HANDLE handle, uint8_t ms) {
-  Bus& bus = TheBus();
+FT_STATUS SimDriver::SetLatencyTimer(FT_HANDLE handle, uint8_t ms) {
+  Bus& bus = *bus_;
   std::unique_lock<std::mutex> lock(bus.mutex);
   FT_STATUS refused;
   Port* p = Lookup(bus, "FT_SetLatencyTimer", handle, &refused);
@@ -594,8 +608,8 @@ FT_STATUS FT_API SimSetLatencyTimer(FT_HANDLE handle, uint8_t ms) {
   return FT_OK;
 }
 
-FT_STATUS FT_API SimGetLatencyTimer(FT_HANDLE handle, uint8_t* ms) {
-  Bus& bus = TheBus();
+FT_STATUS SimDriver::GetLatencyTimer(FT_HANDLE handle, uint8_t* ms) {
+  Bus& bus = *bus_;
   std::unique_lock<std::mutex> lock(bus.mutex);
   FT_STATUS refused;
   Port* p = Lookup(bus, "FT_GetLatencyTimer", handle, &refused);
@@ -609,26 +623,29 @@ FT_STATUS FT_API SimGetLatencyTimer(FT_HANDLE handle, uint8_t* ms) {
   return FT_OK;
 }
 
-const D2xxFunctions& SimD2xxFunctions() {
-  static const D2xxFunctions table = [] {
-    D2xxFunctions t;
-    t.Open = SimOpen;
-    t.Close = SimClose;
-    t.Read = SimRead;
-    t.Write = SimWrite;
-    t.SetBaudRate = SimSetBaudRate;
-    t.SetDataCharacteristics = SimSetDataCharacteristics;
-    t.SetFlowControl = SimSetFlowControl;
-    t.SetDtr = SimSetDtr;
-    t.ClrDtr = SimClrDtr;
-    t.Purge = SimPurge;
-    t.SetTimeouts = SimSetTimeouts;
-    t.ListDevices = SimListDevices;
-    t.EE_Read = SimEE_Read;
-    t.SetLatencyTimer = SimSetLatencyTimer;
-    return t;
-  }();
-  return table;
+// The driver keeps its receive queue on the host: an FT232R's driver answers
+// from its own buffer, without a request to the chip, so this one is free.
+FT_STATUS SimDriver::GetQueueStatus(FT_HANDLE handle, uint32_t* rx_bytes) {
+  Bus& bus = *bus_;
+  std::lock_guard<std::mutex> lock(bus.mutex);
+  FT_STATUS refused;
+  Port* p = Lookup(bus, "FT_GetQueueStatus", handle, &refused);
+  if (p == nullptr) return refused;
+  const std::string call = "FT_GetQueueStatus " + HandleText(handle);
+  if (rx_bytes == nullptr) return Done(bus, call, FT_INVALID_PARAMETER);
+  *rx_bytes = static_cast<uint32_t>(p->timing.HostHolds(Now(bus)));
+  Trace(bus, call + " -> 0 rx=" + std::to_string(*rx_bytes));
+  return FT_OK;
+}
+
+FT_STATUS SimDriver::CountDevices(uint32_t* count) {
+  return ListDevices(count, nullptr, FT_LIST_NUMBER_ONLY);
+}
+
+std::string SimDriver::Where(int index) {
+  // As the listing names it, without a driver call to trace.
+  const SimulatedMeter* meter = MeterAt(index);
+  return meter != nullptr ? meter->config().eeprom.serial_number : "";
 }
 
 }  // namespace sq71::sim

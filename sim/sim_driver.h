@@ -1,6 +1,5 @@
-// The simulated D2XX driver: the driver functions the program calls, served
-// over one process-wide bus of simulated meters, each behind a model of an
-// FT232R chip.
+// The simulated D2XX driver: the driver calls the program makes, served over
+// a bus of simulated meters, each behind a model of an FT232R chip.
 //
 // Timing: ft232r_timing.h models when things happen; in wire mode every call
 // lasts as long as the model says, on the wall clock. FT_Read returns when
@@ -27,56 +26,80 @@
 #ifndef SQ71_SIM_SIM_DRIVER_H
 #define SQ71_SIM_SIM_DRIVER_H
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "sim/ft232r_timing.h"
 #include "sim/scenario.h"
 #include "usb/d2xx.h"
+#include "usb/driver.h"
 
 namespace sq71::sim {
 
-// Replaces the whole bus with the scenario's devices, timing and trace file.
-// Handles from before become invalid; the in-memory trace starts afresh.
-void ConfigureBus(const Scenario& scenario);
+struct SimBus;
 
-// Configures from the scenario file named by SQ71_SIM, or DefaultScenario()
-// when it is unset or empty. On an error the bus has no devices, the error is
-// written to stderr and to the trace file if the scenario got as far as
-// naming one, and false is returned with the message in *error.
-bool ConfigureBusFromEnvironment(std::string* error);
+// A bus of simulated meters as a driver. Each object is a bus of its own;
+// it starts with no devices attached.
+class SimDriver : public Driver {
+ public:
+  SimDriver();
+  explicit SimDriver(const Scenario& scenario);
+  ~SimDriver() override;
 
-int MeterCount();
-// The meter at an index (null past the end), for tests to inspect or change.
-// Valid until the bus is configured again.
-SimulatedMeter* MeterAt(int index);
+  // Replaces the whole bus with the scenario's devices, timing and trace
+  // file. Handles from before become invalid; the in-memory trace starts
+  // afresh.
+  void Configure(const Scenario& scenario);
 
-std::vector<std::string> TraceLines();
-void ClearTrace();
-// Whether trace lines are kept in memory too (the stand-in DLL keeps only
-// the file).
-void SetMemoryTrace(bool on);
+  // Configures from the scenario file named by SQ71_SIM, or
+  // DefaultScenario() when it is unset or empty. On an error the bus has no
+  // devices, the error is written to stderr and to the trace file if the
+  // scenario got as far as naming one, and false is returned with the
+  // message in *error.
+  bool ConfigureFromEnvironment(std::string* error);
 
-// The driver table over the bus.
-const D2xxFunctions& SimD2xxFunctions();
+  int MeterCount();
+  // The meter at an index (null past the end), for tests to inspect or
+  // change. Valid until the bus is configured again.
+  SimulatedMeter* MeterAt(int index);
 
-// The driver functions themselves, for the stand-in DLL to export.
-FT_STATUS FT_API SimOpen(int index, FT_HANDLE* handle);
-FT_STATUS FT_API SimClose(FT_HANDLE handle);
-FT_STATUS FT_API SimRead(FT_HANDLE handle, void* buffer, uint32_t wanted, uint32_t* returned);
-FT_STATUS FT_API SimWrite(FT_HANDLE handle, void* buffer, uint32_t count, uint32_t* written);
-FT_STATUS FT_API SimSetBaudRate(FT_HANDLE handle, uint32_t baud);
-FT_STATUS FT_API SimSetDataCharacteristics(FT_HANDLE handle, uint8_t word_length, uint8_t stop_bits,
-                                           uint8_t parity);
-FT_STATUS FT_API SimSetFlowControl(FT_HANDLE handle, uint16_t flow, uint8_t xon, uint8_t xoff);
-FT_STATUS FT_API SimSetDtr(FT_HANDLE handle);
-FT_STATUS FT_API SimClrDtr(FT_HANDLE handle);
-FT_STATUS FT_API SimPurge(FT_HANDLE handle, uint32_t mask);
-FT_STATUS FT_API SimSetTimeouts(FT_HANDLE handle, uint32_t read_ms, uint32_t write_ms);
-FT_STATUS FT_API SimListDevices(void* arg1, void* arg2, uint32_t flags);
-FT_STATUS FT_API SimEE_Read(FT_HANDLE handle, FT_PROGRAM_DATA* data);
-FT_STATUS FT_API SimSetLatencyTimer(FT_HANDLE handle, uint8_t ms);
-FT_STATUS FT_API SimGetLatencyTimer(FT_HANDLE handle, uint8_t* ms);
+  std::vector<std::string> TraceLines();
+  void ClearTrace();
+  // Whether trace lines are kept in memory too (a command's whole session
+  // would otherwise be kept; the stand-in library keeps only the file).
+  void SetMemoryTrace(bool on);
+
+  std::string name() const override { return "sim"; }
+  FT_STATUS CountDevices(uint32_t* count) override;
+  // The device's serial number, as the listing names it.
+  std::string Where(int index) override;
+  FT_STATUS Open(int index, FT_HANDLE* handle) override;
+  FT_STATUS Close(FT_HANDLE handle) override;
+  FT_STATUS Read(FT_HANDLE handle, void* buffer, uint32_t wanted, uint32_t* returned) override;
+  FT_STATUS Write(FT_HANDLE handle, const void* buffer, uint32_t count, uint32_t* written) override;
+  FT_STATUS SetBaudRate(FT_HANDLE handle, uint32_t baud) override;
+  FT_STATUS SetDataCharacteristics(FT_HANDLE handle, uint8_t word_length, uint8_t stop_bits,
+                                   uint8_t parity) override;
+  FT_STATUS SetFlowControl(FT_HANDLE handle, uint16_t flow, uint8_t xon, uint8_t xoff) override;
+  FT_STATUS SetDtr(FT_HANDLE handle) override;
+  FT_STATUS ClrDtr(FT_HANDLE handle) override;
+  FT_STATUS Purge(FT_HANDLE handle, uint32_t mask) override;
+  FT_STATUS SetTimeouts(FT_HANDLE handle, uint32_t read_ms, uint32_t write_ms) override;
+  FT_STATUS EE_Read(FT_HANDLE handle, FT_PROGRAM_DATA* data) override;
+  FT_STATUS SetLatencyTimer(FT_HANDLE handle, uint8_t ms) override;
+  FT_STATUS GetQueueStatus(FT_HANDLE handle, uint32_t* rx_bytes) override;
+
+  // FT_ListDevices as the driver exports it: the count, and one device's
+  // serial number by index. For the stand-in library.
+  FT_STATUS ListDevices(void* arg1, void* arg2, uint32_t flags);
+  FT_STATUS GetLatencyTimer(FT_HANDLE handle, uint8_t* ms);
+
+ private:
+  FT_STATUS SetDtrLine(FT_HANDLE handle, bool on);
+
+  std::unique_ptr<SimBus> bus_;
+};
 
 }  // namespace sq71::sim
 

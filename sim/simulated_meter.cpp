@@ -58,8 +58,12 @@ std::string DescribeFault(const Fault& fault) {
       text.append(" unplug");
       with_value = false;
       break;
+    case FaultAction::kStray:
+      text.append(" stray");
+      break;
   }
   if (with_value) text.append(" ").append(std::to_string(fault.value));
+  if (fault.once) text.append(" once");
   return text;
 }
 
@@ -116,12 +120,16 @@ MeterReply SimulatedMeter::Answer(const uint8_t* frame, int n) {
   const int exchange = ++exchanges_;
 
   std::vector<const Fault*> faults;
-  for (const Fault& f : config_.faults) {
+  spent_.resize(config_.faults.size(), false);
+  for (std::size_t i = 0; i < config_.faults.size(); ++i) {
+    const Fault& f = config_.faults[i];
     const bool applies = (f.when == FaultWhen::kRecord && kind == kRead && f.key == record) ||
                          (f.when == FaultWhen::kExchange && f.key == exchange) ||
                          (f.when == FaultWhen::kErase && kind == kErase) ||
                          (f.when == FaultWhen::kIdentify && kind == kIdentify);
-    if (applies) faults.push_back(&f);
+    if (!applies || spent_[i]) continue;
+    if (f.once) spent_[i] = true;
+    faults.push_back(&f);
   }
   bool silent = false;
   bool nak = false;
@@ -181,6 +189,7 @@ MeterReply SimulatedMeter::Answer(const uint8_t* frame, int n) {
         reply.unplug = true;
         break;
       case FaultAction::kShortReply:
+      case FaultAction::kStray:
         break;  // applied last, after every byte has its final value
     }
   }
@@ -192,6 +201,12 @@ MeterReply SimulatedMeter::Answer(const uint8_t* frame, int n) {
     reply.bytes.resize(std::min(keep, reply.bytes.size()));
   }
   if (silent) reply.bytes.clear();
+  // Noise after the reply (or alone, where there is none) that nobody asked for.
+  for (const Fault* f : faults) {
+    if (f->action == FaultAction::kStray && !reply.unplug) {
+      reply.bytes.insert(reply.bytes.end(), static_cast<std::size_t>(f->value), kStrayByte);
+    }
+  }
   return reply;
 }
 

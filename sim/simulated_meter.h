@@ -36,13 +36,18 @@ enum class FaultAction {
   kLate,          // the reply starts `value` ms after the read waiting for it gives up
   kUnplug,        // the device is pulled out as the request comes: no reply, and
                   // every later call on its handle fails
+  kStray,         // `value` bytes of line noise follow the reply
 };
+
+// The noise byte of a stray fault: neither ACK nor a frame start.
+constexpr uint8_t kStrayByte = 0xEE;
 
 struct Fault {
   FaultWhen when = FaultWhen::kRecord;
   int key = 0;
   FaultAction action = FaultAction::kNoReply;
   int value = -1;
+  bool once = false;  // only the first request it matches: a glitch that passes
 };
 
 // "record 5 no_reply", "exchange 3 delay 1500": the scenario file's words.
@@ -72,6 +77,10 @@ struct MeterConfig {
   EepromFields eeprom;
   bool refuse_open = false;        // FT_Open fails
   bool eeprom_read_fails = false;  // FT_EE_Read fails
+  // A line setting the driver refuses: "baud_rate" (FT_SetBaudRate fails with
+  // FT_INVALID_BAUD_RATE), "data_characteristics" or "flow_control" (fail
+  // with FT_INVALID_PARAMETER); empty: none.
+  std::string refused_setting;
   std::vector<Fault> faults;
   // Reply bytes the program leaves unexamined, which a meter may fill as it
   // likes: bytes 1 to 4 of a read-record reply (length and echoed "LR") and
@@ -117,6 +126,8 @@ class SimulatedMeter {
   std::vector<uint8_t> IdentifyReply() const;
 
   MeterConfig config_;
+  // Per fault: a `once` fault that has had its turn.
+  std::vector<bool> spent_;
   std::vector<uint8_t> input_;
   int exchanges_ = 0;
   int erases_ = 0;

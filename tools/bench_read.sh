@@ -9,7 +9,8 @@
 #  - sq71log.exe under Wine from the Read command to "Transfer Complete!",
 #    with the program setting the latency timer (2 ms) and with a driver that
 #    refuses (16 ms), and the worst wait for About during a download;
-#  - `sq71 read` on the simulator, when the command-line tool has it;
+#  - `sq71 read` on the simulator, when the command-line tool has it, and the
+#    purges in its trace;
 #  - the ratios. A benchmark: nothing is asserted. A few minutes.
 #   tools/bench_read.sh [RUNS]     (default 3 runs of the program per setting)
 set -euo pipefail
@@ -53,7 +54,17 @@ EOF
   "$native/cli/sq71" read --sim "$scratch/scenario.txt" -q -o "$scratch/out.ulg" >/dev/null
   end=$(date +%s.%N)
   cli_s=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }')
+  cmp -s "$scratch/out.ulg" "$scratch/full.ulg" || echo "sq71 read --sim: the log differs!"
   echo "sq71 read --sim: $cli_s s"
+  # The same calls without the wire's waits, traced: which purges a whole
+  # download makes.
+  printf 'timing = instant\ntrace = trace.txt\n\n[device]\nlog = full.ulg\n' \
+    >"$scratch/traced.txt"
+  "$native/cli/sq71" read --sim "$scratch/traced.txt" -q -o "$scratch/traced.ulg" >/dev/null
+  cli_purges=$(grep -c '^FT_Purge ' "$scratch/trace.txt" || true)
+  cli_queries=$(grep -c '^FT_GetQueueStatus ' "$scratch/trace.txt" || true)
+  cli_writes=$(grep -c '^FT_Write ' "$scratch/trace.txt" || true)
+  echo "sq71 read trace: $cli_purges purges, $cli_queries queue queries, $cli_writes requests"
   rm -rf "$scratch"
 fi
 
@@ -73,14 +84,17 @@ echo
 echo "== summary"
 awk -v s2="$(value bench_sim2_s)" -v s16="$(value bench_sim16_s)" \
   -v r2="$(value bench_read2_s)" -v r16="$(value bench_read16_s)" \
-  -v w2="$wire2" -v w16="$wire16" -v cli="$cli_s" \
+  -v w2="$wire2" -v w16="$wire16" -v cli="$cli_s" -v purges="${cli_purges:-}" \
   -v ticks="$(value bench_ticks_median)" -v cmd="$(value bench_command_worst_ms)" \
   -v about="$(value bench_about_worst_ms)" 'BEGIN {
   printf "simulator alone (native):      2 ms %6.2f s   16 ms %6.2f s\n", w2, w16
   printf "simulator alone (Wine):        2 ms %6.2f s   16 ms %6.2f s\n", s2, s16
   printf "program Read (Wine):           2 ms %6.2f s   16 ms %6.2f s\n", r2, r16
-  if (cli != "") printf "sq71 read --sim (native):      %6.2f s  = %.2f x the native simulator at 2 ms\n", cli, cli / w2
-  else printf "sq71 read --sim:               not available in this tree\n"
+  floor = 1024 * 80 * 10 / 115200
+  if (cli != "") {
+    printf "sq71 read --sim (native):      %6.2f s  = %.2f x the native simulator at 2 ms\n", cli, cli / w2
+    printf "sq71 read / wire floor:        %6.2f   (target: <= 1.45); %s purges in its trace\n", cli / floor, purges
+  } else printf "sq71 read --sim:               not available in this tree\n"
   printf "program / simulator alone:     2 ms %6.2f     16 ms %6.2f   (target at 2 ms: <= 1.10)\n", r2 / s2, r16 / s16
   printf "program 16 ms / program 2 ms:  %6.2f   (target: >= 2)\n", r16 / r2
   printf "exchanges per timer tick:      %s (median)\n", ticks

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "protocol/transfer_engine.h"
@@ -58,13 +59,13 @@ double Download(sq71::sim::PtyMeter::Pace pace) {
     std::fprintf(stderr, "%s\n", meter.error().c_str());
     return -1;
   }
-  sq71::Backend backend;
   std::string error;
-  if (!sq71::MakeTtyBackend({meter.port()}, &backend, &error)) {
+  const std::unique_ptr<sq71::TtyDriver> driver = sq71::MakeTtyDriver({meter.port()}, &error);
+  if (driver == nullptr) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return -1;
   }
-  sq71::UsbDevice device(backend.functions);
+  sq71::UsbDevice device(*driver);
   sq71::TransferState state;
   sq71::LogImage image{};
   BenchUi ui;

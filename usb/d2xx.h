@@ -268,6 +268,7 @@ typedef FT_STATUS(FT_API* FT_ListDevicesFn)(void* arg1, void* arg2, uint32_t fla
 typedef FT_STATUS(FT_API* FT_EE_ReadFn)(FT_HANDLE handle, FT_PROGRAM_DATA* data);
 typedef FT_STATUS(FT_API* FT_SetLatencyTimerFn)(FT_HANDLE handle, uint8_t ms);
 typedef FT_STATUS(FT_API* FT_GetLatencyTimerFn)(FT_HANDLE handle, uint8_t* ms);
+typedef FT_STATUS(FT_API* FT_GetQueueStatusFn)(FT_HANDLE handle, uint32_t* rx_bytes);
 
 namespace sq71 {
 
@@ -290,6 +291,8 @@ struct D2xxFunctions {
   // Optional: not every driver exports it. Null means the chip keeps the
   // latency timer it has.
   FT_SetLatencyTimerFn SetLatencyTimer = nullptr;
+  // Optional likewise: the bytes waiting in the driver's receive queue.
+  FT_GetQueueStatusFn GetQueueStatus = nullptr;
 };
 
 }  // namespace sq71

@@ -37,6 +37,7 @@ bool BindD2xxFunctions(ExportLookup lookup, void* context, D2xxFunctions* functi
   ok &= Bind(lookup, context, "FT_EE_Read", &bound.EE_Read, missing);
   // Optional: a driver without it still serves, with the chip's own timer.
   Bind(lookup, context, "FT_SetLatencyTimer", &bound.SetLatencyTimer, nullptr);
+  Bind(lookup, context, "FT_GetQueueStatus", &bound.GetQueueStatus, nullptr);
   *functions = ok ? bound : D2xxFunctions{};
   return ok;
 }

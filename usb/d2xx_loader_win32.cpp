@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "usb/d2xx_binding.h"
+
 namespace sq71 {
 namespace {
 
@@ -33,6 +35,8 @@ std::wstring SystemFolder() {
   return std::wstring(folder, length) + L"\\";
 }
 
+void Unload(void* module) { FreeLibrary(static_cast<HMODULE>(module)); }
+
 }  // namespace
 
 void RestrictLibrarySearch() {
@@ -57,17 +61,17 @@ HMODULE LoadLibraryFromSafePlaces(const char* library_name) {
   return nullptr;
 }
 
-HMODULE LoadD2xxLibrary(const char* library_name, D2xxFunctions* functions) {
-  *functions = D2xxFunctions{};
+std::unique_ptr<D2xxDriver> LoadD2xxLibrary(const char* library_name) {
   HMODULE module = LoadLibraryFromSafePlaces(library_name);
   if (module == nullptr) return nullptr;
   // A library without every function we call is not a driver we can use:
   // it counts as one that cannot be loaded.
-  if (!BindD2xxFunctions(LookupInModule, module, functions)) {
+  D2xxFunctions functions;
+  if (!BindD2xxFunctions(LookupInModule, module, &functions)) {
     FreeLibrary(module);
     return nullptr;
   }
-  return module;
+  return std::make_unique<D2xxDriver>(functions, module, Unload);
 }
 
 }  // namespace sq71

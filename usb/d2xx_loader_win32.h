@@ -4,8 +4,9 @@
 
 #include <windows.h>
 
-#include "usb/d2xx.h"
-#include "usb/d2xx_binding.h"
+#include <memory>
+
+#include "usb/d2xx_driver.h"
 
 namespace sq71 {
 
@@ -22,10 +23,10 @@ void RestrictLibrarySearch();
 // Null when neither holds it.
 HMODULE LoadLibraryFromSafePlaces(const char* library_name);
 
-// Loads library_name (from the safe places above) and binds its functions. Returns the module, or
-// null when the library cannot be loaded or lacks one of the functions (the library is then
-// unloaded again and functions left all null).
-HMODULE LoadD2xxLibrary(const char* library_name, D2xxFunctions* functions);
+// Loads library_name (from the safe places above) and binds its functions
+// into a driver that owns the module. Null when the library cannot be loaded
+// or lacks one of the functions (the library is then unloaded again).
+std::unique_ptr<D2xxDriver> LoadD2xxLibrary(const char* library_name);
 
 }  // namespace sq71
 

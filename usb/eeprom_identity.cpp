@@ -32,7 +32,7 @@ FT_STATUS UsbDevice::CheckEepromIdentity() {
   eeprom_.SelfPowered = 0;
   eeprom_.RemoteWakeup = 0;
 
-  if (Store(d2xx_.EE_Read(handle_, &eeprom_)) != FT_OK) return last_status_;
+  if (Store(driver_.EE_Read(handle_, &eeprom_)) != FT_OK) return last_status_;
 
   identity_changed_ = false;
   // Steps 1, 2, 4 and 5 treat only exactly 1 as set; DTR takes any non-zero.

@@ -19,33 +19,39 @@ constexpr int kDefaultUsbTimeoutMs = 5000;
 // libftdi keeps the EEPROM words in a buffer of this size, whatever the chip.
 constexpr int kLibftdiEepromBufferSize = 256;
 
-struct Handle {
+// What libftdi's calls return (libftdi 1.5's ftdi.c).
+// ftdi_usb_open_dev:
+constexpr int kOpenLibusbOpenFailed = -4;  // libusb_open failed
+constexpr int kOpenClaimFailed = -5;       // the interface is held (ftdi_sio, another program)
+constexpr int kOpenPermission = -8;        // the kernel driver could not be detached: EPERM
+// ftdi_set_baudrate:
+constexpr int kBaudRateInvalid = -1;  // no divisor for the rate
+
+}  // namespace
+
+struct LibftdiDriver::Handle {
   ftdi_context* ftdi = nullptr;
   uint32_t read_timeout_ms = 0;
 };
 
-struct State {
-  std::mutex mutex;
-  std::set<Handle*> handles;
-  LibftdiError last_error;
-};
-
-State& TheState() {
-  static State state;
-  return state;
+LibftdiDriver::~LibftdiDriver() {
+  for (Handle* h : handles_) {
+    ftdi_usb_close(h->ftdi);
+    ftdi_free(h->ftdi);
+    delete h;
+  }
 }
 
-void SetError(LibftdiError::Kind kind, std::string text) {
-  State& s = TheState();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  s.last_error.kind = kind;
-  s.last_error.text = std::move(text);
+void LibftdiDriver::SetError(DriverFailure kind, std::string text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  last_failure_ = kind;
+  last_error_ = std::move(text);
 }
 
 // libftdi's text for a failed call. libftdi folds libusb's causes into its
 // own codes, so a vanished device (which the program reports differently) is
 // told apart by asking the device for its status once more.
-FT_STATUS IoFailure(ftdi_context* ftdi, const char* what) {
+FT_STATUS LibftdiDriver::IoFailure(ftdi_context* ftdi, const char* what) {
   std::string text = std::string(what) + ": " + ftdi_get_error_string(ftdi);
   bool gone = ftdi->usb_dev == nullptr;
   if (!gone) {
@@ -54,23 +60,22 @@ FT_STATUS IoFailure(ftdi_context* ftdi, const char* what) {
                                    0, status, sizeof status, 200) == LIBUSB_ERROR_NO_DEVICE;
   }
   if (gone) text += " (the device is gone)";
-  SetError(gone ? LibftdiError::kGone : LibftdiError::kOther, std::move(text));
+  SetError(gone ? DriverFailure::kGone : DriverFailure::kOther, std::move(text));
   return FT_IO_ERROR;
 }
 
-Handle* Find(FT_HANDLE handle) {
-  State& s = TheState();
-  std::lock_guard<std::mutex> lock(s.mutex);
+LibftdiDriver::Handle* LibftdiDriver::Find(FT_HANDLE handle) {
+  std::lock_guard<std::mutex> lock(mutex_);
   Handle* h = static_cast<Handle*>(handle);
-  return s.handles.count(h) != 0 ? h : nullptr;
+  return handles_.count(h) != 0 ? h : nullptr;
 }
 
 // A libftdi context set up the way every call here wants it. Null when
 // libusb cannot start.
-ftdi_context* NewContext() {
+ftdi_context* LibftdiDriver::NewContext() {
   ftdi_context* ftdi = ftdi_new();
   if (ftdi == nullptr) {
-    SetError(LibftdiError::kOther, "libusb could not be started");
+    SetError(DriverFailure::kOther, "libusb could not be started");
     return nullptr;
   }
   // Give the device back to the kernel's serial driver on close.
@@ -78,15 +83,16 @@ ftdi_context* NewContext() {
   return ftdi;
 }
 
-// The meter chips attached, in libusb's order: the order Open and where()
+namespace {
+
+// The meter chips attached, in libusb's order: the order Open and Where()
 // count in. Returns the count, or a negative libftdi error.
 int FindAll(ftdi_context* ftdi, ftdi_device_list** list) {
-  const int count = ftdi_usb_find_all(ftdi, list, kLibftdiVendorId, kLibftdiProductId);
-  if (count < 0) {
-    SetError(LibftdiError::kOther,
-             std::string("listing USB devices: ") + ftdi_get_error_string(ftdi));
-  }
-  return count;
+  return ftdi_usb_find_all(ftdi, list, kLibftdiVendorId, kLibftdiProductId);
+}
+
+std::string ListingFailure(ftdi_context* ftdi) {
+  return std::string("listing USB devices: ") + ftdi_get_error_string(ftdi);
 }
 
 libusb_device* Nth(ftdi_device_list* list, int index) {
@@ -98,43 +104,45 @@ libusb_device* Nth(ftdi_device_list* list, int index) {
 
 // libftdi folds every failure of libusb_open into one code; opening once
 // more through libusb tells a missing permission from other causes.
-LibftdiError::Kind ProbeOpen(libusb_device* dev) {
+DriverFailure ProbeOpen(libusb_device* dev) {
   libusb_device_handle* probe = nullptr;
   const int result = libusb_open(dev, &probe);
   if (result == 0) {
     libusb_close(probe);
-    return LibftdiError::kOther;
+    return DriverFailure::kOther;
   }
-  if (result == LIBUSB_ERROR_ACCESS) return LibftdiError::kPermission;
-  if (result == LIBUSB_ERROR_NO_DEVICE) return LibftdiError::kGone;
-  if (result == LIBUSB_ERROR_BUSY) return LibftdiError::kBusy;
-  return LibftdiError::kOther;
+  if (result == LIBUSB_ERROR_ACCESS) return DriverFailure::kPermission;
+  if (result == LIBUSB_ERROR_NO_DEVICE) return DriverFailure::kGone;
+  if (result == LIBUSB_ERROR_BUSY) return DriverFailure::kBusy;
+  return DriverFailure::kOther;
 }
 
-FT_STATUS FT_API LibftdiOpen(int index, FT_HANDLE* handle) {
+}  // namespace
+
+FT_STATUS LibftdiDriver::Open(int index, FT_HANDLE* handle) {
   if (handle == nullptr) return FT_INVALID_PARAMETER;
   *handle = nullptr;
+  SetError(DriverFailure::kNone, std::string());
   ftdi_context* ftdi = NewContext();
   if (ftdi == nullptr) return FT_DEVICE_NOT_FOUND;
   ftdi_device_list* list = nullptr;
   const int count = FindAll(ftdi, &list);
   libusb_device* dev = index >= 0 && index < count ? Nth(list, index) : nullptr;
   if (dev == nullptr) {
-    if (count >= 0) {
-      SetError(LibftdiError::kOther, "no meter chip at index " + std::to_string(index));
-    }
+    SetError(DriverFailure::kOther,
+             count < 0 ? ListingFailure(ftdi) : "no meter chip at index " + std::to_string(index));
     ftdi_list_free(&list);
     ftdi_free(ftdi);
     return FT_DEVICE_NOT_FOUND;
   }
   const int result = ftdi_usb_open_dev(ftdi, dev);
   if (result < 0) {
-    LibftdiError::Kind kind = result == -8   ? LibftdiError::kPermission
-                              : result == -5 ? LibftdiError::kBusy
-                              : result == -4 ? ProbeOpen(dev)
-                                             : LibftdiError::kOther;
+    const DriverFailure kind = result == kOpenPermission         ? DriverFailure::kPermission
+                               : result == kOpenClaimFailed      ? DriverFailure::kBusy
+                               : result == kOpenLibusbOpenFailed ? ProbeOpen(dev)
+                                                                 : DriverFailure::kOther;
     std::string text = std::string("opening the device: ") + ftdi_get_error_string(ftdi);
-    if (kind == LibftdiError::kPermission) text += " (permission denied)";
+    if (kind == DriverFailure::kPermission) text += " (permission denied)";
     SetError(kind, std::move(text));
     ftdi_list_free(&list);
     ftdi_free(ftdi);
@@ -143,22 +151,21 @@ FT_STATUS FT_API LibftdiOpen(int index, FT_HANDLE* handle) {
   ftdi_list_free(&list);
   Handle* h = new Handle;
   h->ftdi = ftdi;
-  State& s = TheState();
   {
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.handles.insert(h);
+    std::lock_guard<std::mutex> lock(mutex_);
+    handles_.insert(h);
   }
   *handle = h;
   return FT_OK;
 }
 
-FT_STATUS FT_API LibftdiClose(FT_HANDLE handle) {
-  Handle* h = Find(handle);
-  if (h == nullptr) return FT_INVALID_HANDLE;
+FT_STATUS LibftdiDriver::Close(FT_HANDLE handle) {
+  Handle* h = static_cast<Handle*>(handle);
   {
-    State& s = TheState();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.handles.erase(h);
+    // Looked up and given up at once: two closes of one handle cannot both
+    // find it.
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (handles_.erase(h) == 0) return FT_INVALID_HANDLE;
   }
   // Releasing the interface hands the chip back to the kernel's driver; an
   // unplugged device fails that, which changes nothing here.
@@ -172,7 +179,7 @@ FT_STATUS FT_API LibftdiClose(FT_HANDLE handle) {
 // latency timer sends a packet), so the wanted count is gathered against the
 // read time-out on the monotonic clock. A time-out of 0 takes what one pass
 // brings rather than waiting without end.
-FT_STATUS FT_API LibftdiRead(FT_HANDLE handle, void* buffer, uint32_t wanted, uint32_t* returned) {
+FT_STATUS LibftdiDriver::Read(FT_HANDLE handle, void* buffer, uint32_t wanted, uint32_t* returned) {
   Handle* h = Find(handle);
   if (h == nullptr) return FT_INVALID_HANDLE;
   if (returned == nullptr || (buffer == nullptr && wanted != 0)) return FT_INVALID_PARAMETER;
@@ -197,7 +204,8 @@ FT_STATUS FT_API LibftdiRead(FT_HANDLE handle, void* buffer, uint32_t wanted, ui
   return FT_OK;
 }
 
-FT_STATUS FT_API LibftdiWrite(FT_HANDLE handle, void* buffer, uint32_t count, uint32_t* written) {
+FT_STATUS LibftdiDriver::Write(FT_HANDLE handle, const void* buffer, uint32_t count,
+                               uint32_t* written) {
   Handle* h = Find(handle);
   if (h == nullptr) return FT_INVALID_HANDLE;
   if (written == nullptr || (buffer == nullptr && count != 0)) return FT_INVALID_PARAMETER;
@@ -210,17 +218,17 @@ FT_STATUS FT_API LibftdiWrite(FT_HANDLE handle, void* buffer, uint32_t count, ui
   return FT_OK;
 }
 
-FT_STATUS FT_API LibftdiSetBaudRate(FT_HANDLE handle, uint32_t baud) {
+FT_STATUS LibftdiDriver::SetBaudRate(FT_HANDLE handle, uint32_t baud) {
   Handle* h = Find(handle);
   if (h == nullptr) return FT_INVALID_HANDLE;
   if (baud == 0 || baud > 3000000) return FT_INVALID_BAUD_RATE;
   const int result = ftdi_set_baudrate(h->ftdi, static_cast<int>(baud));
-  if (result == -1) return FT_INVALID_BAUD_RATE;
+  if (result == kBaudRateInvalid) return FT_INVALID_BAUD_RATE;
   return result < 0 ? IoFailure(h->ftdi, "setting the baud rate") : FT_OK;
 }
 
-FT_STATUS FT_API LibftdiSetDataCharacteristics(FT_HANDLE handle, uint8_t word_length,
-                                               uint8_t stop_bits, uint8_t parity) {
+FT_STATUS LibftdiDriver::SetDataCharacteristics(FT_HANDLE handle, uint8_t word_length,
+                                                uint8_t stop_bits, uint8_t parity) {
   Handle* h = Find(handle);
   if (h == nullptr) return FT_INVALID_HANDLE;
   if ((word_length != FT_BITS_7 && word_length != FT_BITS_8) ||
@@ -234,7 +242,8 @@ FT_STATUS FT_API LibftdiSetDataCharacteristics(FT_HANDLE handle, uint8_t word_le
   return result < 0 ? IoFailure(h->ftdi, "setting the line") : FT_OK;
 }
 
-FT_STATUS FT_API LibftdiSetFlowControl(FT_HANDLE handle, uint16_t flow, uint8_t xon, uint8_t xoff) {
+FT_STATUS LibftdiDriver::SetFlowControl(FT_HANDLE handle, uint16_t flow, uint8_t xon,
+                                        uint8_t xoff) {
   Handle* h = Find(handle);
   if (h == nullptr) return FT_INVALID_HANDLE;
   int result;
@@ -257,17 +266,17 @@ FT_STATUS FT_API LibftdiSetFlowControl(FT_HANDLE handle, uint16_t flow, uint8_t 
   return result < 0 ? IoFailure(h->ftdi, "setting flow control") : FT_OK;
 }
 
-FT_STATUS SetDtrState(FT_HANDLE handle, int state) {
+FT_STATUS LibftdiDriver::SetDtrState(FT_HANDLE handle, int state) {
   Handle* h = Find(handle);
   if (h == nullptr) return FT_INVALID_HANDLE;
   const int result = ftdi_setdtr(h->ftdi, state);
   return result < 0 ? IoFailure(h->ftdi, "setting DTR") : FT_OK;
 }
 
-FT_STATUS FT_API LibftdiSetDtr(FT_HANDLE handle) { return SetDtrState(handle, 1); }
-FT_STATUS FT_API LibftdiClrDtr(FT_HANDLE handle) { return SetDtrState(handle, 0); }
+FT_STATUS LibftdiDriver::SetDtr(FT_HANDLE handle) { return SetDtrState(handle, 1); }
+FT_STATUS LibftdiDriver::ClrDtr(FT_HANDLE handle) { return SetDtrState(handle, 0); }
 
-FT_STATUS FT_API LibftdiPurge(FT_HANDLE handle, uint32_t mask) {
+FT_STATUS LibftdiDriver::Purge(FT_HANDLE handle, uint32_t mask) {
   Handle* h = Find(handle);
   if (h == nullptr) return FT_INVALID_HANDLE;
   if ((mask & ~(FT_PURGE_RX | FT_PURGE_TX)) != 0) return FT_INVALID_PARAMETER;
@@ -285,7 +294,7 @@ FT_STATUS FT_API LibftdiPurge(FT_HANDLE handle, uint32_t mask) {
 // The read time-out is kept for the read loop; each USB transfer is bounded
 // by it too (never below the latency timer's longest period), so a
 // transfer cannot outlast the read that started it by much.
-FT_STATUS FT_API LibftdiSetTimeouts(FT_HANDLE handle, uint32_t read_ms, uint32_t write_ms) {
+FT_STATUS LibftdiDriver::SetTimeouts(FT_HANDLE handle, uint32_t read_ms, uint32_t write_ms) {
   Handle* h = Find(handle);
   if (h == nullptr) return FT_INVALID_HANDLE;
   h->read_timeout_ms = read_ms;
@@ -297,23 +306,23 @@ FT_STATUS FT_API LibftdiSetTimeouts(FT_HANDLE handle, uint32_t read_ms, uint32_t
   return FT_OK;
 }
 
-FT_STATUS FT_API LibftdiListDevices(void* arg1, void* /*arg2*/, uint32_t flags) {
-  if (flags != FT_LIST_NUMBER_ONLY) return FT_NOT_SUPPORTED;
-  if (arg1 == nullptr) return FT_INVALID_PARAMETER;
+FT_STATUS LibftdiDriver::CountDevices(uint32_t* count) {
+  if (count == nullptr) return FT_INVALID_PARAMETER;
   ftdi_context* ftdi = NewContext();
   if (ftdi == nullptr) return FT_OTHER_ERROR;
   ftdi_device_list* list = nullptr;
-  const int count = FindAll(ftdi, &list);
+  const int found = FindAll(ftdi, &list);
+  if (found < 0) SetError(DriverFailure::kOther, ListingFailure(ftdi));
   ftdi_list_free(&list);
   ftdi_free(ftdi);
-  if (count < 0) return FT_OTHER_ERROR;
-  *static_cast<uint32_t*>(arg1) = static_cast<uint32_t>(count);
+  if (found < 0) return FT_OTHER_ERROR;
+  *count = static_cast<uint32_t>(found);
   return FT_OK;
 }
 
 // The raw words, decoded by our own code: libftdi's decoder writes to
 // stderr and refuses a blank chip, and does not decode every field we need.
-FT_STATUS FT_API LibftdiEeRead(FT_HANDLE handle, FT_PROGRAM_DATA* data) {
+FT_STATUS LibftdiDriver::EE_Read(FT_HANDLE handle, FT_PROGRAM_DATA* data) {
   Handle* h = Find(handle);
   if (h == nullptr) return FT_INVALID_HANDLE;
   if (data == nullptr || data->Signature1 != 0x00000000 || data->Signature2 != 0xFFFFFFFF) {
@@ -326,16 +335,16 @@ FT_STATUS FT_API LibftdiEeRead(FT_HANDLE handle, FT_PROGRAM_DATA* data) {
   }
   unsigned char image[kLibftdiEepromBufferSize] = {};
   if (ftdi_get_eeprom_buf(h->ftdi, image, sizeof image) < 0) {
-    SetError(LibftdiError::kOther,
+    SetError(DriverFailure::kOther,
              std::string("reading the EEPROM: ") + ftdi_get_error_string(h->ftdi));
     return FT_EEPROM_READ_FAILED;
   }
   const FT_STATUS status = DecodeFt232rEeprom(image, kFt232rEepromSize, data);
-  if (status != FT_OK) SetError(LibftdiError::kOther, "the EEPROM is blank or corrupt");
+  if (status != FT_OK) SetError(DriverFailure::kOther, "the EEPROM is blank or corrupt");
   return status;
 }
 
-FT_STATUS FT_API LibftdiSetLatencyTimer(FT_HANDLE handle, uint8_t ms) {
+FT_STATUS LibftdiDriver::SetLatencyTimer(FT_HANDLE handle, uint8_t ms) {
   Handle* h = Find(handle);
   if (h == nullptr) return FT_INVALID_HANDLE;
   if (ms < 2) return FT_INVALID_PARAMETER;  // the chip's documented range is 2 to 255
@@ -345,7 +354,7 @@ FT_STATUS FT_API LibftdiSetLatencyTimer(FT_HANDLE handle, uint8_t ms) {
 
 // The serial number when the chip gives it without being claimed, else the
 // place on the bus ("usb 1-1.4", as Linux names it).
-std::string LibftdiWhere(int index) {
+std::string LibftdiDriver::Where(int index) {
   ftdi_context* ftdi = NewContext();
   if (ftdi == nullptr) return std::string();
   ftdi_device_list* list = nullptr;
@@ -371,41 +380,25 @@ std::string LibftdiWhere(int index) {
   return where;
 }
 
-}  // namespace
-
-bool MakeLibftdiBackend(Backend* out, std::string* error) {
-  ftdi_context* probe = NewContext();
-  if (probe == nullptr) {
-    if (error != nullptr) *error = LibftdiLastError().text;
-    return false;
-  }
-  ftdi_free(probe);
-  Backend backend;
-  backend.name = "libftdi";
-  D2xxFunctions& t = backend.functions;
-  t.Open = LibftdiOpen;
-  t.Close = LibftdiClose;
-  t.Read = LibftdiRead;
-  t.Write = LibftdiWrite;
-  t.SetBaudRate = LibftdiSetBaudRate;
-  t.SetDataCharacteristics = LibftdiSetDataCharacteristics;
-  t.SetFlowControl = LibftdiSetFlowControl;
-  t.SetDtr = LibftdiSetDtr;
-  t.ClrDtr = LibftdiClrDtr;
-  t.Purge = LibftdiPurge;
-  t.SetTimeouts = LibftdiSetTimeouts;
-  t.ListDevices = LibftdiListDevices;
-  t.EE_Read = LibftdiEeRead;
-  t.SetLatencyTimer = LibftdiSetLatencyTimer;
-  backend.where = LibftdiWhere;
-  *out = std::move(backend);
-  return true;
+std::string LibftdiDriver::last_error() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return last_error_;
 }
 
-LibftdiError LibftdiLastError() {
-  State& s = TheState();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  return s.last_error;
+DriverFailure LibftdiDriver::last_failure() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return last_failure_;
+}
+
+std::unique_ptr<LibftdiDriver> MakeLibftdiDriver(std::string* error) {
+  // Whether libusb starts at all.
+  ftdi_context* probe = ftdi_new();
+  if (probe == nullptr) {
+    if (error != nullptr) *error = "libusb could not be started";
+    return nullptr;
+  }
+  ftdi_free(probe);
+  return std::make_unique<LibftdiDriver>();
 }
 
 }  // namespace sq71

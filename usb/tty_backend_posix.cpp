@@ -28,7 +28,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct Port {
+}  // namespace
+
+struct TtyDriver::Port {
   int fd = -1;
   std::string path;
   // 0 until FT_SetTimeouts: wait for nothing rather than for ever.
@@ -36,39 +38,54 @@ struct Port {
   uint32_t write_ms = 0;
 };
 
-// The port list and the open handles are shared by whatever thread calls the
-// table; a call holds the lock only to look its handle up.
-std::mutex g_mutex;
-std::vector<std::string> g_ports;
-std::set<Port*> g_open;
-std::string g_sysfs_root = "/sys";
-TtyOpenFailure g_failure;
-
-Port* Find(FT_HANDLE handle) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  Port* port = static_cast<Port*>(handle);
-  return g_open.count(port) != 0 ? port : nullptr;
+TtyDriver::~TtyDriver() {
+  for (Port* port : open_) {
+    close(port->fd);
+    delete port;
+  }
 }
 
-FT_STATUS OpenFailed(const std::string& path, int error_number) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  g_failure.error_number = error_number;
-  g_failure.port = path;
+TtyDriver::Port* TtyDriver::Find(FT_HANDLE handle) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Port* port = static_cast<Port*>(handle);
+  return open_.count(port) != 0 ? port : nullptr;
+}
+
+FT_STATUS TtyDriver::OpenFailed(const std::string& path, int error_number) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  open_failure_.error_number = error_number;
+  open_failure_.port = path;
   const std::string shown = EscapeForMessage(path);
   switch (error_number) {
     case EBUSY:
-      g_failure.text = shown + ": in use by another program";
+      open_failure_.text = shown + ": in use by another program";
       break;
     case ENOTTY:
-      g_failure.text = shown + ": not a serial port";
+      open_failure_.text = shown + ": not a serial port";
       break;
     default:
-      g_failure.text = shown + ": " + std::strerror(error_number);
+      open_failure_.text = shown + ": " + std::strerror(error_number);
       break;
   }
+  last_error_ = open_failure_.text;
+  last_failure_ = error_number == EACCES || error_number == EPERM ? DriverFailure::kPermission
+                  : error_number == EBUSY                         ? DriverFailure::kBusy
+                                                                  : DriverFailure::kOther;
   const bool missing = error_number == ENOENT || error_number == ENXIO || error_number == ENODEV;
   return missing ? FT_DEVICE_NOT_FOUND : FT_DEVICE_NOT_OPENED;
 }
+
+FT_STATUS TtyDriver::Failed(const Port& port, int error_number, FT_STATUS status) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const bool gone =
+      error_number == 0 || error_number == EIO || error_number == ENODEV || error_number == ENXIO;
+  last_error_ =
+      port.path + ": " + (error_number != 0 ? std::strerror(error_number) : "the device is gone");
+  last_failure_ = gone ? DriverFailure::kGone : DriverFailure::kOther;
+  return status;
+}
+
+namespace {
 
 // Milliseconds left until `deadline`, rounded up so that a wait never ends
 // before it; 0 once it has passed.
@@ -77,19 +94,6 @@ int MsUntil(Clock::time_point deadline) {
   if (left <= Clock::duration::zero()) return 0;
   const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
   return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
-}
-
-// Changes the port's termios through `change`, which may refuse with a
-// status; the line is left as it was when it does.
-template <typename Change>
-FT_STATUS ChangeLine(FT_HANDLE handle, Change change) {
-  Port* port = Find(handle);
-  if (port == nullptr) return FT_INVALID_HANDLE;
-  termios tio;
-  if (tcgetattr(port->fd, &tio) != 0) return FT_IO_ERROR;
-  const FT_STATUS refused = change(tio);
-  if (refused != FT_OK) return refused;
-  return tcsetattr(port->fd, TCSANOW, &tio) == 0 ? FT_OK : FT_IO_ERROR;
 }
 
 bool SpeedFor(uint32_t baud, speed_t* speed) {
@@ -114,15 +118,6 @@ bool SpeedFor(uint32_t baud, speed_t* speed) {
     }
   }
   return false;
-}
-
-FT_STATUS SetModemLines(FT_HANDLE handle, unsigned long request) {
-  Port* port = Find(handle);
-  if (port == nullptr) return FT_INVALID_HANDLE;
-  int bits = TIOCM_DTR;
-  if (ioctl(port->fd, request, &bits) == 0) return FT_OK;
-  // A pseudo-terminal (and any line without modem control) has no DTR.
-  return errno == ENOTTY || errno == EINVAL ? FT_OK : FT_IO_ERROR;
 }
 
 // The first line, without its line end.
@@ -164,18 +159,6 @@ bool ParseAttributeNumber(std::string_view text, int base, unsigned long max,
 }
 
 #ifdef __linux__
-// The tty's name in sysfs: the last part of the port's real path, so that
-// /dev/serial/by-id/... links lead to ttyUSBn.
-std::string SysfsTtyDir(const std::string& path) {
-  char* real = realpath(path.c_str(), nullptr);
-  if (real == nullptr) return {};
-  std::string name(real);
-  std::free(real);
-  name = name.substr(name.rfind('/') + 1);
-  if (name.empty()) return {};
-  std::lock_guard<std::mutex> lock(g_mutex);
-  return g_sysfs_root + "/class/tty/" + name;
-}
 
 // The bytes of a sysfs attribute file, as far as any of ours reaches; false
 // when it cannot be read.
@@ -190,8 +173,8 @@ bool ReadAttribute(const std::string& file, std::string* value) {
   return true;
 }
 
-void FillFromSysfs(const std::string& path, FT_PROGRAM_DATA* data) {
-  const std::string tty = SysfsTtyDir(path);
+// `tty` is the port's folder in sysfs.
+void FillFromSysfs(const std::string& tty, FT_PROGRAM_DATA* data) {
   if (tty.empty()) return;
   // device is the usb-serial port; its interface's parent is the USB device.
   const std::string usb = tty + "/device/../..";
@@ -202,8 +185,7 @@ void FillFromSysfs(const std::string& path, FT_PROGRAM_DATA* data) {
 }
 
 // ftdi_sio's own latency timer attribute; writable by root or a udev rule.
-bool WriteLatencyAttribute(const std::string& path, uint8_t ms) {
-  const std::string tty = SysfsTtyDir(path);
+bool WriteLatencyAttribute(const std::string& tty, uint8_t ms) {
   if (tty.empty()) return false;
   const int fd = open((tty + "/device/latency_timer").c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
   if (fd < 0) return false;
@@ -215,14 +197,54 @@ bool WriteLatencyAttribute(const std::string& path, uint8_t ms) {
 }
 #endif
 
-FT_STATUS FT_API TtyOpen(int index, FT_HANDLE* handle) {
+}  // namespace
+
+template <typename Change>
+FT_STATUS TtyDriver::ChangeLine(FT_HANDLE handle, Change change) {
+  // Changes the port's termios through `change`, which may refuse with a
+  // status; the line is left as it was when it does.
+  Port* port = Find(handle);
+  if (port == nullptr) return FT_INVALID_HANDLE;
+  termios tio;
+  if (tcgetattr(port->fd, &tio) != 0) return Failed(*port, errno, FT_IO_ERROR);
+  const FT_STATUS refused = change(tio);
+  if (refused != FT_OK) return refused;
+  if (tcsetattr(port->fd, TCSANOW, &tio) != 0) return Failed(*port, errno, FT_IO_ERROR);
+  return FT_OK;
+}
+
+FT_STATUS TtyDriver::SetModemLines(FT_HANDLE handle, unsigned long request) {
+  Port* port = Find(handle);
+  if (port == nullptr) return FT_INVALID_HANDLE;
+  int bits = TIOCM_DTR;
+  if (ioctl(port->fd, request, &bits) == 0) return FT_OK;
+  // A pseudo-terminal (and any line without modem control) has no DTR.
+  return errno == ENOTTY || errno == EINVAL ? FT_OK : Failed(*port, errno, FT_IO_ERROR);
+}
+
+// The tty's folder in sysfs, named by the last part of the port's real path,
+// so that /dev/serial/by-id/... links lead to ttyUSBn; "" where there is none.
+std::string TtyDriver::SysfsTtyDir(const std::string& path) {
+  char* real = realpath(path.c_str(), nullptr);
+  if (real == nullptr) return {};
+  std::string name(real);
+  std::free(real);
+  name = name.substr(name.rfind('/') + 1);
+  if (name.empty()) return {};
+  std::lock_guard<std::mutex> lock(mutex_);
+  return sysfs_root_ + "/class/tty/" + name;
+}
+
+FT_STATUS TtyDriver::Open(int index, FT_HANDLE* handle) {
   if (handle == nullptr) return FT_INVALID_PARAMETER;
   std::string path;
   {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    g_failure = TtyOpenFailure();
-    if (index < 0 || index >= static_cast<int>(g_ports.size())) return FT_DEVICE_NOT_FOUND;
-    path = g_ports[static_cast<std::size_t>(index)];
+    std::lock_guard<std::mutex> lock(mutex_);
+    open_failure_ = TtyOpenFailure();
+    last_error_.clear();
+    last_failure_ = DriverFailure::kNone;
+    if (index < 0 || index >= static_cast<int>(ports_.size())) return FT_DEVICE_NOT_FOUND;
+    path = ports_[static_cast<std::size_t>(index)];
   }
   // Non-blocking, so that neither the open (waiting for carrier) nor a read
   // ever blocks: every wait is a poll with a deadline.
@@ -260,18 +282,19 @@ FT_STATUS FT_API TtyOpen(int index, FT_HANDLE* handle) {
   Port* port = new Port;
   port->fd = fd;
   port->path = path;
-  std::lock_guard<std::mutex> lock(g_mutex);
-  g_open.insert(port);
+  std::lock_guard<std::mutex> lock(mutex_);
+  open_.insert(port);
   *handle = port;
   return FT_OK;
 }
 
-FT_STATUS FT_API TtyClose(FT_HANDLE handle) {
-  Port* port = Find(handle);
-  if (port == nullptr) return FT_INVALID_HANDLE;
+FT_STATUS TtyDriver::Close(FT_HANDLE handle) {
+  Port* port = static_cast<Port*>(handle);
   {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    g_open.erase(port);
+    // Looked up and given up at once: two closes of one handle cannot both
+    // find it.
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (open_.erase(port) == 0) return FT_INVALID_HANDLE;
   }
   // Anything still queued is dropped: close would otherwise wait for it to
   // drain, for half a minute on a stalled line.
@@ -285,7 +308,7 @@ FT_STATUS FT_API TtyClose(FT_HANDLE handle) {
   return closed == 0 ? FT_OK : FT_IO_ERROR;
 }
 
-FT_STATUS FT_API TtyRead(FT_HANDLE handle, void* buffer, uint32_t wanted, uint32_t* returned) {
+FT_STATUS TtyDriver::Read(FT_HANDLE handle, void* buffer, uint32_t wanted, uint32_t* returned) {
   Port* port = Find(handle);
   if (port == nullptr) return FT_INVALID_HANDLE;
   if (returned == nullptr || (buffer == nullptr && wanted > 0)) return FT_INVALID_PARAMETER;
@@ -303,7 +326,8 @@ FT_STATUS FT_API TtyRead(FT_HANDLE handle, void* buffer, uint32_t wanted, uint32
     }
     if (n < 0 && errno == EINTR) continue;
     if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK) || hung_up) {
-      status = FT_IO_ERROR;  // the device has gone
+      // The device has gone.
+      status = Failed(*port, n == 0 || hung_up ? 0 : errno, FT_IO_ERROR);
       break;
     }
     const int wait = MsUntil(deadline);
@@ -311,7 +335,7 @@ FT_STATUS FT_API TtyRead(FT_HANDLE handle, void* buffer, uint32_t wanted, uint32
     pollfd pfd = {port->fd, POLLIN, 0};
     const int ready = poll(&pfd, 1, wait);
     if (ready < 0 && errno != EINTR) {
-      status = FT_IO_ERROR;
+      status = Failed(*port, errno, FT_IO_ERROR);
       break;
     }
     // What is still buffered is read first; the next read then tells.
@@ -321,7 +345,8 @@ FT_STATUS FT_API TtyRead(FT_HANDLE handle, void* buffer, uint32_t wanted, uint32
   return status;
 }
 
-FT_STATUS FT_API TtyWrite(FT_HANDLE handle, void* buffer, uint32_t count, uint32_t* written) {
+FT_STATUS TtyDriver::Write(FT_HANDLE handle, const void* buffer, uint32_t count,
+                           uint32_t* written) {
   Port* port = Find(handle);
   if (port == nullptr) return FT_INVALID_HANDLE;
   if (written == nullptr || (buffer == nullptr && count > 0)) return FT_INVALID_PARAMETER;
@@ -337,18 +362,18 @@ FT_STATUS FT_API TtyWrite(FT_HANDLE handle, void* buffer, uint32_t count, uint32
     }
     if (n < 0 && errno == EINTR) continue;
     if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
-      status = FT_IO_ERROR;
+      status = Failed(*port, n == 0 ? 0 : errno, FT_IO_ERROR);
       break;
     }
     const int wait = MsUntil(deadline);
     if (wait == 0) break;
     pollfd pfd = {port->fd, POLLOUT, 0};
     if (poll(&pfd, 1, wait) < 0 && errno != EINTR) {
-      status = FT_IO_ERROR;
+      status = Failed(*port, errno, FT_IO_ERROR);
       break;
     }
     if ((pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-      status = FT_IO_ERROR;
+      status = Failed(*port, 0, FT_IO_ERROR);
       break;
     }
   }
@@ -356,7 +381,7 @@ FT_STATUS FT_API TtyWrite(FT_HANDLE handle, void* buffer, uint32_t count, uint32
   return status;
 }
 
-FT_STATUS FT_API TtySetBaudRate(FT_HANDLE handle, uint32_t baud) {
+FT_STATUS TtyDriver::SetBaudRate(FT_HANDLE handle, uint32_t baud) {
   return ChangeLine(handle, [baud](termios& tio) -> FT_STATUS {
     speed_t speed;
     if (!SpeedFor(baud, &speed)) return FT_INVALID_BAUD_RATE;
@@ -366,8 +391,8 @@ FT_STATUS FT_API TtySetBaudRate(FT_HANDLE handle, uint32_t baud) {
   });
 }
 
-FT_STATUS FT_API TtySetDataCharacteristics(FT_HANDLE handle, uint8_t word_length, uint8_t stop_bits,
-                                           uint8_t parity) {
+FT_STATUS TtyDriver::SetDataCharacteristics(FT_HANDLE handle, uint8_t word_length,
+                                            uint8_t stop_bits, uint8_t parity) {
   return ChangeLine(handle, [=](termios& tio) -> FT_STATUS {
     if (word_length != FT_BITS_8 && word_length != FT_BITS_7) return FT_INVALID_PARAMETER;
     if (stop_bits != FT_STOP_BITS_1 && stop_bits != FT_STOP_BITS_2) return FT_INVALID_PARAMETER;
@@ -384,7 +409,7 @@ FT_STATUS FT_API TtySetDataCharacteristics(FT_HANDLE handle, uint8_t word_length
   });
 }
 
-FT_STATUS FT_API TtySetFlowControl(FT_HANDLE handle, uint16_t flow, uint8_t xon, uint8_t xoff) {
+FT_STATUS TtyDriver::SetFlowControl(FT_HANDLE handle, uint16_t flow, uint8_t xon, uint8_t xoff) {
   return ChangeLine(handle, [=](termios& tio) -> FT_STATUS {
     tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
 #ifdef CRTSCTS
@@ -413,21 +438,21 @@ FT_STATUS FT_API TtySetFlowControl(FT_HANDLE handle, uint16_t flow, uint8_t xon,
   });
 }
 
-FT_STATUS FT_API TtySetDtr(FT_HANDLE handle) { return SetModemLines(handle, TIOCMBIS); }
+FT_STATUS TtyDriver::SetDtr(FT_HANDLE handle) { return SetModemLines(handle, TIOCMBIS); }
 
-FT_STATUS FT_API TtyClrDtr(FT_HANDLE handle) { return SetModemLines(handle, TIOCMBIC); }
+FT_STATUS TtyDriver::ClrDtr(FT_HANDLE handle) { return SetModemLines(handle, TIOCMBIC); }
 
-FT_STATUS FT_API TtyPurge(FT_HANDLE handle, uint32_t mask) {
+FT_STATUS TtyDriver::Purge(FT_HANDLE handle, uint32_t mask) {
   Port* port = Find(handle);
   if (port == nullptr) return FT_INVALID_HANDLE;
   const bool rx = (mask & FT_PURGE_RX) != 0;
   const bool tx = (mask & FT_PURGE_TX) != 0;
   if (!rx && !tx) return FT_OK;
   const int queue = rx && tx ? TCIOFLUSH : rx ? TCIFLUSH : TCOFLUSH;
-  return tcflush(port->fd, queue) == 0 ? FT_OK : FT_IO_ERROR;
+  return tcflush(port->fd, queue) == 0 ? FT_OK : Failed(*port, errno, FT_IO_ERROR);
 }
 
-FT_STATUS FT_API TtySetTimeouts(FT_HANDLE handle, uint32_t read_ms, uint32_t write_ms) {
+FT_STATUS TtyDriver::SetTimeouts(FT_HANDLE handle, uint32_t read_ms, uint32_t write_ms) {
   Port* port = Find(handle);
   if (port == nullptr) return FT_INVALID_HANDLE;
   port->read_ms = read_ms;
@@ -435,33 +460,31 @@ FT_STATUS FT_API TtySetTimeouts(FT_HANDLE handle, uint32_t read_ms, uint32_t wri
   return FT_OK;
 }
 
-FT_STATUS FT_API TtyListDevices(void* arg1, void* /*arg2*/, uint32_t flags) {
-  if ((flags & FT_LIST_NUMBER_ONLY) == 0) return FT_NOT_SUPPORTED;
-  if (arg1 == nullptr) return FT_INVALID_PARAMETER;
-  std::lock_guard<std::mutex> lock(g_mutex);
-  *static_cast<uint32_t*>(arg1) = static_cast<uint32_t>(g_ports.size());
+FT_STATUS TtyDriver::CountDevices(uint32_t* count) {
+  if (count == nullptr) return FT_INVALID_PARAMETER;
+  *count = static_cast<uint32_t>(ports_.size());
   return FT_OK;
 }
 
-FT_STATUS FT_API TtyEE_Read(FT_HANDLE handle, FT_PROGRAM_DATA* data) {
+FT_STATUS TtyDriver::EE_Read(FT_HANDLE handle, FT_PROGRAM_DATA* data) {
   Port* port = Find(handle);
   if (port == nullptr) return FT_INVALID_HANDLE;
   if (data == nullptr) return FT_INVALID_PARAMETER;
 #ifdef __linux__
-  FillFromSysfs(port->path, data);
+  FillFromSysfs(SysfsTtyDir(port->path), data);
 #endif
   // The pin and CBUS settings are out of a tty's reach: the identity can
   // never be read whole.
   return FT_EEPROM_READ_FAILED;
 }
 
-FT_STATUS FT_API TtySetLatencyTimer(FT_HANDLE handle, uint8_t ms) {
+FT_STATUS TtyDriver::SetLatencyTimer(FT_HANDLE handle, uint8_t ms) {
   Port* port = Find(handle);
   if (port == nullptr) return FT_INVALID_HANDLE;
 #ifdef __linux__
   // The exact value where ftdi_sio lets us write it; else the driver's low
   // latency mode (1 ms on ftdi_sio). Drivers without either keep theirs.
-  if (!WriteLatencyAttribute(port->path, ms)) {
+  if (!WriteLatencyAttribute(SysfsTtyDir(port->path), ms)) {
     serial_struct serial;
     if (ioctl(port->fd, TIOCGSERIAL, &serial) == 0) {
       serial.flags |= ASYNC_LOW_LATENCY;
@@ -474,13 +497,41 @@ FT_STATUS FT_API TtySetLatencyTimer(FT_HANDLE handle, uint8_t ms) {
   return FT_OK;
 }
 
-std::string TtyWhere(int index) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  if (index < 0 || index >= static_cast<int>(g_ports.size())) return {};
-  return g_ports[static_cast<std::size_t>(index)];
+FT_STATUS TtyDriver::GetQueueStatus(FT_HANDLE handle, uint32_t* rx_bytes) {
+  Port* port = Find(handle);
+  if (port == nullptr) return FT_INVALID_HANDLE;
+  if (rx_bytes == nullptr) return FT_INVALID_PARAMETER;
+  // What the serial driver holds for us to read (TIOCINQ on Linux).
+  int queued = 0;
+  if (ioctl(port->fd, FIONREAD, &queued) != 0) return Failed(*port, errno, FT_IO_ERROR);
+  *rx_bytes = static_cast<uint32_t>(queued);
+  return FT_OK;
 }
 
-}  // namespace
+std::string TtyDriver::Where(int index) {
+  if (index < 0 || index >= static_cast<int>(ports_.size())) return {};
+  return ports_[static_cast<std::size_t>(index)];
+}
+
+std::string TtyDriver::last_error() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return last_error_;
+}
+
+DriverFailure TtyDriver::last_failure() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return last_failure_;
+}
+
+TtyOpenFailure TtyDriver::last_open_failure() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return open_failure_;
+}
+
+void TtyDriver::set_sysfs_root(const std::string& root) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  sysfs_root_ = root;
+}
 
 void ApplySysfsAttribute(std::string_view name, std::string_view text, FT_PROGRAM_DATA* data) {
   const std::string_view line = FirstLine(text);
@@ -507,52 +558,19 @@ void ApplySysfsAttribute(std::string_view name, std::string_view text, FT_PROGRA
   }
 }
 
-bool MakeTtyBackend(const std::vector<std::string>& ports, Backend* out, std::string* error) {
+std::unique_ptr<TtyDriver> MakeTtyDriver(const std::vector<std::string>& ports,
+                                         std::string* error) {
   if (ports.empty()) {
     if (error != nullptr) *error = "no serial port given";
-    return false;
+    return nullptr;
   }
   for (const std::string& port : ports) {
     if (port.empty()) {
       if (error != nullptr) *error = "empty serial port name";
-      return false;
+      return nullptr;
     }
   }
-  {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    g_ports = ports;
-  }
-  Backend backend;
-  backend.name = "tty";
-  D2xxFunctions& f = backend.functions;
-  f.Open = TtyOpen;
-  f.Close = TtyClose;
-  f.Read = TtyRead;
-  f.Write = TtyWrite;
-  f.SetBaudRate = TtySetBaudRate;
-  f.SetDataCharacteristics = TtySetDataCharacteristics;
-  f.SetFlowControl = TtySetFlowControl;
-  f.SetDtr = TtySetDtr;
-  f.ClrDtr = TtyClrDtr;
-  f.Purge = TtyPurge;
-  f.SetTimeouts = TtySetTimeouts;
-  f.ListDevices = TtyListDevices;
-  f.EE_Read = TtyEE_Read;
-  f.SetLatencyTimer = TtySetLatencyTimer;
-  backend.where = TtyWhere;
-  backend.partial_identity = true;
-  *out = backend;
-  return true;
-}
-
-TtyOpenFailure TtyLastOpenFailure() {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  return g_failure;
-}
-
-void SetTtySysfsRoot(const std::string& root) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  g_sysfs_root = root;
+  return std::make_unique<TtyDriver>(ports);
 }
 
 }  // namespace sq71

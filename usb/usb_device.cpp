@@ -2,10 +2,10 @@
 
 namespace sq71 {
 
-UsbDevice::UsbDevice(const D2xxFunctions& d2xx) : d2xx_(d2xx) { (void)reserved_; }
+UsbDevice::UsbDevice(Driver& driver) : driver_(driver) { (void)reserved_; }
 
 FT_STATUS UsbDevice::Open(int index) {
-  const FT_STATUS status = Store(d2xx_.Open(index, &handle_));
+  const FT_STATUS status = Store(driver_.Open(index, &handle_));
   if (status == FT_OK) {
     device_index_ = index;
   } else {
@@ -16,7 +16,8 @@ FT_STATUS UsbDevice::Open(int index) {
 
 FT_STATUS UsbDevice::Close() {
   if (!is_open()) return FT_OK;
-  const FT_STATUS status = Store(d2xx_.Close(handle_));
+  const FT_STATUS status = driver_.Close(handle_);
+  if (last_status_ == FT_OK) last_status_ = status;
   // Closed whatever the driver said: the handle is of no further use.
   handle_ = nullptr;
   device_index_ = -1;
@@ -29,26 +30,31 @@ FT_STATUS UsbDevice::Configure(int index, uint32_t baud, uint8_t word_length, ui
   SetDtr(false);
   // After a failed open the DTR step did nothing, so this is the open's status.
   if (last_status_ != FT_OK) return last_status_;
-  SetBaudRate(baud);
-  SetDataCharacteristics(word_length, stop_bits, parity);
-  SetFlowControl(FT_FLOW_NONE, 0, 0);
-  return last_status_;
+  // All three are made even when one fails, as the driver's users expect;
+  // the first refusal is the one that counts (a refused baud rate would
+  // otherwise go unnoticed until the replies come garbled).
+  const FT_STATUS baud_status = SetBaudRate(baud);
+  const FT_STATUS line_status = SetDataCharacteristics(word_length, stop_bits, parity);
+  const FT_STATUS flow_status = SetFlowControl(FT_FLOW_NONE, 0, 0);
+  const FT_STATUS first = baud_status != FT_OK   ? baud_status
+                          : line_status != FT_OK ? line_status
+                                                 : flow_status;
+  return Store(first);
 }
 
 FT_STATUS UsbDevice::Write(const void* buffer, uint32_t count) {
   if (!is_open()) return FT_OK;
-  // The driver's signature is not const-correct; it only reads the buffer.
-  return Store(d2xx_.Write(handle_, const_cast<void*>(buffer), count, &bytes_written_));
+  return Store(driver_.Write(handle_, buffer, count, &bytes_written_));
 }
 
 FT_STATUS UsbDevice::Read(void* buffer, uint32_t wanted) {
   if (!is_open()) return FT_OK;
-  return Store(d2xx_.Read(handle_, buffer, wanted, &bytes_read_));
+  return Store(driver_.Read(handle_, buffer, wanted, &bytes_read_));
 }
 
 FT_STATUS UsbDevice::Purge(uint32_t mask) {
   if (!is_open()) return FT_OK;
-  return Store(d2xx_.Purge(handle_, mask));
+  return Store(driver_.Purge(handle_, mask));
 }
 
 FT_STATUS UsbDevice::PurgeReceive() { return Purge(FT_PURGE_RX); }
@@ -57,7 +63,7 @@ FT_STATUS UsbDevice::PurgeTransmit() { return Purge(FT_PURGE_TX); }
 
 FT_STATUS UsbDevice::SetBaudRate(uint32_t baud) {
   if (!is_open()) return FT_OK;
-  const FT_STATUS status = Store(d2xx_.SetBaudRate(handle_, baud));
+  const FT_STATUS status = Store(driver_.SetBaudRate(handle_, baud));
   baud_rate_ = baud;
   return status;
 }
@@ -66,7 +72,7 @@ FT_STATUS UsbDevice::SetDataCharacteristics(uint8_t word_length, uint8_t stop_bi
                                             uint8_t parity) {
   if (!is_open()) return FT_OK;
   const FT_STATUS status =
-      Store(d2xx_.SetDataCharacteristics(handle_, word_length, stop_bits, parity));
+      Store(driver_.SetDataCharacteristics(handle_, word_length, stop_bits, parity));
   word_length_ = word_length;
   stop_bits_ = stop_bits;
   parity_ = parity;
@@ -75,12 +81,12 @@ FT_STATUS UsbDevice::SetDataCharacteristics(uint8_t word_length, uint8_t stop_bi
 
 FT_STATUS UsbDevice::SetFlowControl(uint16_t mode, uint8_t xon, uint8_t xoff) {
   if (!is_open()) return FT_OK;
-  return Store(d2xx_.SetFlowControl(handle_, mode, xon, xoff));
+  return Store(driver_.SetFlowControl(handle_, mode, xon, xoff));
 }
 
 FT_STATUS UsbDevice::SetTimeouts(uint32_t read_ms, uint32_t write_ms) {
   if (!is_open()) return FT_OK;
-  const FT_STATUS status = Store(d2xx_.SetTimeouts(handle_, read_ms, write_ms));
+  const FT_STATUS status = Store(driver_.SetTimeouts(handle_, read_ms, write_ms));
   read_timeout_ = read_ms;
   write_timeout_ = write_ms;
   return status;
@@ -88,13 +94,20 @@ FT_STATUS UsbDevice::SetTimeouts(uint32_t read_ms, uint32_t write_ms) {
 
 FT_STATUS UsbDevice::SetDtr(bool on) {
   if (!is_open()) return FT_OK;
-  return Store(on ? d2xx_.SetDtr(handle_) : d2xx_.ClrDtr(handle_));
+  return Store(on ? driver_.SetDtr(handle_) : driver_.ClrDtr(handle_));
 }
 
 FT_STATUS UsbDevice::SetLatencyTimer(uint8_t ms) {
   if (!is_open()) return FT_OK;
-  if (d2xx_.SetLatencyTimer == nullptr) return FT_NOT_SUPPORTED;
-  return Store(d2xx_.SetLatencyTimer(handle_, ms));
+  const FT_STATUS status = driver_.SetLatencyTimer(handle_, ms);
+  return status == FT_NOT_SUPPORTED ? status : Store(status);
+}
+
+FT_STATUS UsbDevice::GetQueueStatus(uint32_t* rx_bytes) {
+  *rx_bytes = 0;
+  if (!is_open()) return FT_OK;
+  const FT_STATUS status = driver_.GetQueueStatus(handle_, rx_bytes);
+  return status == FT_NOT_SUPPORTED ? status : Store(status);
 }
 
 }  // namespace sq71

@@ -1,13 +1,16 @@
 // One D2XX device handle and the settings last applied to it. Every operation
 // is one driver call: it stores the driver's status and returns it. On an
 // object with no open device every operation but Open and Configure returns 0
-// at once, calls nothing and leaves the last status alone.
+// at once, calls nothing and leaves the last status alone. A Close never
+// replaces the status of an earlier call that failed, so the first failure is
+// what is reported.
 #ifndef SQ71_USB_USB_DEVICE_H
 #define SQ71_USB_USB_DEVICE_H
 
 #include <cstdint>
 
 #include "usb/d2xx.h"
+#include "usb/driver.h"
 
 namespace sq71 {
 
@@ -20,8 +23,8 @@ constexpr uint8_t kLatencyTimerMs = 2;
 
 class UsbDevice {
  public:
-  // The table must outlive the object.
-  explicit UsbDevice(const D2xxFunctions& d2xx);
+  // The driver must outlive the object.
+  explicit UsbDevice(Driver& driver);
   // Does nothing: in particular it does not close an open device.
   ~UsbDevice() {}
 
@@ -31,10 +34,12 @@ class UsbDevice {
 
   // Opens by index without looking at a handle already held.
   FT_STATUS Open(int index);
-  // Back to Closed whatever FT_Close reports.
+  // Back to Closed whatever FT_Close reports; its status is stored only when
+  // no earlier call failed.
   FT_STATUS Close();
   // Open, DTR off, then (if both went well) baud rate, data characteristics
-  // and no flow control. Returns the status of the last call made.
+  // and no flow control, each called whatever the one before returned.
+  // Returns the first status that is not FT_OK, else FT_OK.
   FT_STATUS Configure(int index, uint32_t baud, uint8_t word_length, uint8_t stop_bits,
                       uint8_t parity);
   FT_STATUS Write(const void* buffer, uint32_t count);
@@ -47,14 +52,18 @@ class UsbDevice {
   FT_STATUS SetFlowControl(uint16_t mode, uint8_t xon, uint8_t xoff);
   FT_STATUS SetTimeouts(uint32_t read_ms, uint32_t write_ms);
   FT_STATUS SetDtr(bool on);
-  // Optional in drivers: without FT_SetLatencyTimer this returns
-  // FT_NOT_SUPPORTED, calls nothing and leaves the last status alone.
+  // Optional in drivers: one without it answers FT_NOT_SUPPORTED, which is
+  // not kept as the last status.
   FT_STATUS SetLatencyTimer(uint8_t ms);
+  // The bytes waiting in the driver's receive queue. Optional likewise:
+  // FT_NOT_SUPPORTED where the driver cannot tell.
+  FT_STATUS GetQueueStatus(uint32_t* rx_bytes);
   // Reads the chip's EEPROM and compares it with the meter's identity,
   // correcting the record (never the chip) and raising identity_changed()
   // for every difference. A failed read leaves the flag as it was.
   FT_STATUS CheckEepromIdentity();
 
+  Driver& driver() const { return driver_; }
   bool is_open() const { return handle_ != nullptr; }
   int32_t device_index() const { return device_index_; }
   FT_HANDLE handle() const { return handle_; }
@@ -82,7 +91,7 @@ class UsbDevice {
     return status;
   }
 
-  const D2xxFunctions& d2xx_;
+  Driver& driver_;
 
   int32_t device_index_ = -1;
   FT_HANDLE handle_ = nullptr;

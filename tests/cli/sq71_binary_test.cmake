@@ -1,9 +1,10 @@
 # The sq71 program itself against the stand-in of FTDI's library, found by
 # name as the real one is (libftd2xx.so through LD_LIBRARY_PATH natively,
 # Ftd2xx.dll through WINEPATH under Wine): devices, read byte for byte, a
-# fault mid-download with and without --keep-partial, an unplugged meter, an
-# identity mismatch, and erase with and without a terminal to confirm on.
-# Scenarios that are no small regular file fail at once (-DSANITIZED=ON: no memory bound).
+# fault mid-download with and without --keep-partial, an unplugged meter (not
+# retried), an identity mismatch, and erase with and without a terminal to
+# confirm on. Scenarios that are no small regular file fail at once
+# (-DSANITIZED=ON: no memory bound).
 #
 # cmake -DSQ71=... -DRUNNER=... -DSTANDIN=... -DDATA=... -DWORK=... -DWINDOWS=ON|OFF -P this
 cmake_minimum_required(VERSION 3.20)
@@ -120,6 +121,13 @@ sq71(read -d 3 -o d.ulg --keep-partial -q)
 expect_status(1 read -d 3 --keep-partial)
 if(NOT err MATCHES "record 12: Error - Handshake not received")
   fail("read -d 3 said: ${err}")
+endif()
+# A meter that is gone is not asked again.
+file(READ ${WORK}/trace.txt trace)
+string(FIND "${trace}" "UNPLUGGED" unplugged)
+string(SUBSTRING "${trace}" ${unplugged} -1 after)
+if(unplugged LESS 0 OR after MATCHES "FT_Write")
+  fail("read -d 3 wrote to the unplugged meter")
 endif()
 file(READ ${WORK}/d.ulg kept HEX LIMIT 832)
 file(READ ${DATA}/sample.ulg sample HEX LIMIT 768)

@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -86,17 +87,12 @@ Folder WriteScenarios() {
 }
 
 // The stand-in library in this process; its bus reads SQ71_SIM once.
-const D2xxFunctions* StandIn(const std::string& scenario) {
-  static D2xxFunctions d2xx;
-  static bool loaded = false;
-  if (!loaded) {
-    // Through the C runtime: the library reads it with getenv, from the C
-    // runtime's own copy of the environment.
-    _putenv_s("SQ71_SIM", scenario.c_str());
-    const std::string library = BuildPaths().standin_dir + "\\Ftd2xx.dll";
-    loaded = LoadD2xxLibrary(library.c_str(), &d2xx) != nullptr;
-  }
-  return loaded ? &d2xx : nullptr;
+std::unique_ptr<D2xxDriver> StandIn(const std::string& scenario) {
+  // Through the C runtime: the library reads it with getenv, from the C
+  // runtime's own copy of the environment.
+  _putenv_s("SQ71_SIM", scenario.c_str());
+  const std::string library = BuildPaths().standin_dir + "\\Ftd2xx.dll";
+  return LoadD2xxLibrary(library.c_str());
 }
 
 // Opens device 0 as Read does; 16 leaves the chip's own timer alone.
@@ -109,7 +105,7 @@ bool Prepare(UsbDevice& device, int latency_ms) {
 }
 
 // 1. The 1024 exchanges back to back; negative on a failed exchange.
-double SimulatorSeconds(const D2xxFunctions& d2xx, int latency_ms) {
+double SimulatorSeconds(Driver& d2xx, int latency_ms) {
   UsbDevice device(d2xx);
   const Clock::time_point start = Clock::now();
   if (!Prepare(device, latency_ms)) return -1;
@@ -182,7 +178,7 @@ struct EngineFigures {
   std::size_t commands = 0;
 };
 
-EngineFigures RunEngine(const D2xxFunctions& d2xx) {
+EngineFigures RunEngine(Driver& d2xx) {
   EngineFigures figures;
   WNDCLASSA wc = {};
   wc.lpfnWndProc = BenchWindowProc;
@@ -342,7 +338,7 @@ int main(int argc, char** argv) {
 
   std::printf("full Read of %d records, simulated meter on the wire (wire floor %.2f s)\n",
               kRecordCount, floor_s);
-  const D2xxFunctions* d2xx = StandIn(folder.settable);
+  const std::unique_ptr<D2xxDriver> d2xx = StandIn(folder.settable);
   if (d2xx == nullptr) return 1;
   // "bench_read RUNS engine": only the engine under a Win32 timer.
   const bool engine_only = argc > 2 && std::string(argv[2]) == "engine";

@@ -212,16 +212,17 @@ void FakeFt232r::Submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
 // with the status bytes alone once the latency timer has run out, as the
 // chip does.
 bool FakeFt232r::Ready(const Urb& urb) const {
-  if (!urb.bulk_in || !to_host_.empty() || empty_packet_first_) return true;
-  return std::chrono::steady_clock::now() - urb.submitted >=
-         std::chrono::milliseconds(seen_.latency_ms);
+  const auto now = std::chrono::steady_clock::now();
+  if (!urb.bulk_in || empty_packet_first_ || (!to_host_.empty() && now >= reply_at_)) return true;
+  return now - urb.submitted >= std::chrono::milliseconds(seen_.latency_ms);
 }
 
 void FakeFt232r::FillBulkIn(Urb& urb) {
   auto* u = reinterpret_cast<usbdevfs_urb*>(urb.data->data);
   auto* out = static_cast<uint8_t*>(u->buffer);
   int length = 0;
-  if (empty_packet_first_ && u->buffer_length >= kStatusBytes) {
+  const bool held = std::chrono::steady_clock::now() < reply_at_;
+  if ((empty_packet_first_ || held) && u->buffer_length >= kStatusBytes) {
     empty_packet_first_ = false;
     out[length++] = kModemStatus;
     out[length++] = kLineStatus;
@@ -346,6 +347,8 @@ void FakeFt232r::FromHost(const uint8_t* bytes, int count) {
       unplugged_ = true;
       return;
     }
+    // A delay fault holds the reply back that long.
+    reply_at_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(reply.delay_ms);
     to_host_.insert(to_host_.end(), reply.bytes.begin(), reply.bytes.end());
     if (!reply.bytes.empty()) empty_packet_first_ = true;
   }

@@ -86,6 +86,7 @@ class FakeFt232r {
   // the status bytes alone, as when the latency timer runs out before the
   // reply's first byte: a reader must ask again.
   bool empty_packet_first_ = false;
+  std::chrono::steady_clock::time_point reply_at_{};  // no byte goes out before
   int unplug_at_ = 0;
   bool unplugged_ = false;
 };

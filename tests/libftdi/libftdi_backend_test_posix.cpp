@@ -3,18 +3,24 @@
 // umockdev-wrapper, which points libusb's view of /sys and /dev at the
 // testbed.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <umockdev.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "cli/sq71_cli.h"
 #include "fake_ft232r_posix.h"
 #include "log/log_files.h"
 #include "protocol/device_listing.h"
 #include "protocol/log_erase.h"
 #include "protocol/transfer_engine.h"
+#include "tests/support/sq71_fixture.h"
 #include "tests/unit/protocol/recording_ui.h"
 #include "ui/message_catalogue.h"
 #include "usb/libftdi_backend_posix.h"
@@ -38,8 +44,9 @@ class LibftdiBackendTest : public ::testing::Test {
     testbed_ = umockdev_testbed_new();
     ASSERT_TRUE(umockdev_in_mock_environment()) << "run this test under umockdev-wrapper";
     std::string error;
-    ASSERT_TRUE(MakeLibftdiBackend(&backend_, &error)) << error;
-    ASSERT_EQ("libftdi", backend_.name);
+    driver_ = MakeLibftdiDriver(&error);
+    ASSERT_NE(nullptr, driver_) << error;
+    ASSERT_EQ("libftdi", driver_->name());
   }
 
   void TearDown() override {
@@ -54,7 +61,7 @@ class LibftdiBackendTest : public ::testing::Test {
     fake_ = std::make_unique<test::FakeFt232r>(std::move(meter));
     std::string error;
     ASSERT_TRUE(fake_->Plug(testbed_, 2, &error)) << error;
-    device_ = std::make_unique<UsbDevice>(backend_.functions);
+    device_ = std::make_unique<UsbDevice>(*driver_);
   }
 
   // Read as the program does it: one exchange a tick until the engine stops.
@@ -67,7 +74,7 @@ class LibftdiBackendTest : public ::testing::Test {
   }
 
   UMockdevTestbed* testbed_ = nullptr;
-  Backend backend_;
+  std::unique_ptr<LibftdiDriver> driver_;
   std::unique_ptr<test::FakeFt232r> fake_;
   std::unique_ptr<UsbDevice> device_;
   TransferState state_;
@@ -79,17 +86,16 @@ class LibftdiBackendTest : public ::testing::Test {
 TEST_F(LibftdiBackendTest, CountsOpensConfiguresAndGivesTheChipBack) {
   Plug(SampleMeter());
   uint32_t count = 0;
-  ASSERT_EQ(FT_OK, backend_.functions.ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY));
+  ASSERT_EQ(FT_OK, driver_->CountDevices(&count));
   EXPECT_EQ(1u, count);
-  ASSERT_NE(nullptr, backend_.where);
-  EXPECT_EQ("CD710001", backend_.where(0));
-  EXPECT_EQ("", backend_.where(1));
+  EXPECT_EQ("CD710001", driver_->Where(0));
+  EXPECT_EQ("", driver_->Where(1));
   FT_HANDLE none = nullptr;
-  EXPECT_EQ(FT_DEVICE_NOT_FOUND, backend_.functions.Open(1, &none));
+  EXPECT_EQ(FT_DEVICE_NOT_FOUND, driver_->Open(1, &none));
   EXPECT_EQ(nullptr, none);
 
   ASSERT_EQ(FT_OK, device_->Configure(0, 115200, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE));
-  ASSERT_EQ(FT_OK, backend_.functions.SetLatencyTimer(device_->handle(), 2));
+  ASSERT_EQ(FT_OK, driver_->SetLatencyTimer(device_->handle(), 2));
   test::FakeFt232r::Seen seen = fake_->seen();
   EXPECT_NEAR(115200, seen.baud, 115200 / 33);
   EXPECT_EQ(0x0008, seen.line);
@@ -120,7 +126,7 @@ TEST_F(LibftdiBackendTest, IdentityCheckAndListingReadTheChipsEeprom) {
   EXPECT_GE(fake_->seen().eeprom_word_reads, 64);
   device_->Close();
   std::vector<std::string> names;
-  EXPECT_EQ(1, ListDevices(backend_.functions, [&](const char* name) { names.push_back(name); }));
+  EXPECT_EQ(1, ListDevices(*driver_, [&](int, const char* name) { names.push_back(name); }));
   EXPECT_EQ(std::vector<std::string>{"SQ-71 Meter"}, names);
 }
 
@@ -132,7 +138,7 @@ TEST_F(LibftdiBackendTest, MismatchedEepromIsRefused) {
   Download();
   EXPECT_EQ(std::vector<int>{kMsgDeviceRecycling}, ui_.MessageNumbers());
   EXPECT_EQ(0, fake_->exchanges());
-  EXPECT_EQ(0, ListDevices(backend_.functions, [](const char*) {}));
+  EXPECT_EQ(0, ListDevices(*driver_, [](int, const char*) {}));
 }
 
 TEST_F(LibftdiBackendTest, DownloadsTheSampleLogByteForByte) {
@@ -152,6 +158,24 @@ TEST_F(LibftdiBackendTest, ErasesTheMeterLog) {
   EXPECT_EQ(std::vector<int>{kMsgLogErased}, ui_.MessageNumbers());
   EXPECT_EQ(1, fake_->erases());
   EXPECT_EQ(kEndMarker, RecordAt(fake_->meter_log(), 0)[0]);
+}
+
+// Ctrl-C while the meter erases: the exchange ends, the device is closed and
+// the chip goes back to the kernel's serial driver.
+TEST_F(LibftdiBackendTest, CtrlCDuringEraseClosesTheDeviceAndGivesTheChipBack) {
+  sim::MeterConfig meter = SampleMeter();
+  meter.faults.push_back({sim::FaultWhen::kErase, 0, sim::FaultAction::kDelay, 1000});
+  Plug(meter);
+  std::thread interrupt([this] {
+    while (fake_->exchanges() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    kill(getpid(), SIGINT);
+  });
+  const test::Sq71Outcome run =
+      test::RunSq71Command({"erase", "--yes", "--backend", "libftdi", "-q"});
+  interrupt.join();
+  EXPECT_EQ(kExitInterrupted, run.status) << run.err;
+  EXPECT_NE(std::string::npos, run.err.find(": interrupted; the meter had erased its log\n"));
+  EXPECT_TRUE(fake_->seen().kernel_driver_reattached);
 }
 
 // A reply cut short mid-download: the read gives what came once its time-out
@@ -180,7 +204,7 @@ TEST_F(LibftdiBackendTest, UnplugMidDownloadIsAnIoErrorAndAHandshakeError) {
   fake_->UnplugAtExchange(301);
   Download();
   EXPECT_EQ(std::vector<int>{kMsgHandshake}, ui_.MessageNumbers());
-  EXPECT_EQ(LibftdiError::kGone, LibftdiLastError().kind) << LibftdiLastError().text;
+  EXPECT_EQ(DriverFailure::kGone, driver_->last_failure()) << driver_->last_error();
   EXPECT_EQ(1, RecordAt(image_, 299)[1]);
   EXPECT_EQ(kEndMarker, RecordAt(image_, 300)[rec::kStatus]);
   EXPECT_FALSE(device_->is_open());

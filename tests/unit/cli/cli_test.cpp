@@ -3,7 +3,6 @@
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
-#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -11,6 +10,7 @@
 #include "cli/sq71_cli.h"
 #include "log/decoder.h"
 #include "log/log_files.h"
+#include "tests/support/sq71_fixture.h"
 
 namespace sq71 {
 namespace {
@@ -20,66 +20,31 @@ namespace fs = std::filesystem;
 const std::string kDataDir = SQ71_TEST_DATA_DIR;
 const std::string kSample = kDataDir + "/sample.ulg";
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
+using test::ReadFile;
+using test::WriteFile;
 
-void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
+test::Sq71Outcome Sq71(const std::vector<std::string>& args) { return test::RunSq71Command(args); }
 
-struct Outcome {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-Outcome Sq71(std::initializer_list<std::string> args) {
-  std::vector<const char*> argv{"sq71"};
-  for (const std::string& arg : args) argv.push_back(arg.c_str());
-  std::ostringstream out, err;
-  const int status = RunSq71(static_cast<int>(argv.size()), argv.data(), out, err);
-  return {status, out.str(), err.str()};
-}
-
-class CliTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::random_device random;
-    dir_ = fs::temp_directory_path() / ("sq71-cli-" + std::to_string(random()));
-    fs::create_directories(dir_);
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-  std::string PathOf(const std::string& name) const { return (dir_ / name).string(); }
-
-  fs::path dir_;
-};
+using CliTest = test::TempDirTest;
 
 // The golden files were checked by hand against the raw records of sample.ulg.
 TEST_F(CliTest, ViewPrintsTheGoldenRows) {
-  const Outcome run = Sq71({"view", kSample});
+  const test::Sq71Outcome run = Sq71({"view", kSample});
   EXPECT_EQ(kExitOk, run.status);
   EXPECT_EQ("", run.err);
-  EXPECT_EQ(ReadAll(kDataDir + "/sample.view.txt"), run.out);
+  EXPECT_EQ(ReadFile(kDataDir + "/sample.view.txt"), run.out);
 }
 
 TEST_F(CliTest, ExportWritesTheGoldenCsvToAFileAndToStdout) {
-  const std::string golden = ReadAll(kDataDir + "/sample.csv");
+  const std::string golden = ReadFile(kDataDir + "/sample.csv");
   ASSERT_FALSE(golden.empty());
   const std::string path = PathOf("sample.csv");
-  WriteBytes(path, "old");
-  Outcome run = Sq71({"export", kSample, path});
+  WriteFile(path, "old");
+  test::Sq71Outcome run = Sq71({"export", kSample, path});
   EXPECT_EQ(kExitOk, run.status);
   EXPECT_EQ("", run.err);
   EXPECT_EQ("", run.out);
-  EXPECT_EQ(golden, ReadAll(path));
+  EXPECT_EQ(golden, ReadFile(path));
 
   run = Sq71({"export", kSample, "-"});
   EXPECT_EQ(kExitOk, run.status);
@@ -94,12 +59,12 @@ TEST_F(CliTest, GuiExportMatchesTheGoldenCsv) {
   const std::string path = PathOf("gui.csv");
   ASSERT_EQ(0,
             ExportCsv(path.c_str(), image, EntryCount(image, nullptr), &decoder, nullptr, false));
-  EXPECT_EQ(ReadAll(kDataDir + "/sample.csv"), ReadAll(path));
+  EXPECT_EQ(ReadFile(kDataDir + "/sample.csv"), ReadFile(path));
 }
 
 TEST_F(CliTest, HelpInEveryForm) {
   for (const auto& args : {std::initializer_list<std::string>{"--help"}, {"-h"}, {"help"}}) {
-    const Outcome run = Sq71(args);
+    const test::Sq71Outcome run = Sq71(args);
     EXPECT_EQ(kExitOk, run.status);
     EXPECT_EQ(0u, run.out.find("Usage: sq71 COMMAND"));
     EXPECT_NE(std::string::npos, run.out.find("\n  view LOG.ulg "));
@@ -109,17 +74,17 @@ TEST_F(CliTest, HelpInEveryForm) {
   for (const auto& args : {std::initializer_list<std::string>{"help", "view"},
                            {"view", "--help"},
                            {"view", "x.ulg", "-h"}}) {
-    const Outcome run = Sq71(args);
+    const test::Sq71Outcome run = Sq71(args);
     EXPECT_EQ(kExitOk, run.status);
     EXPECT_EQ(0u, run.out.find("Usage: sq71 view LOG.ulg\n"));
   }
   for (const auto& args :
        {std::initializer_list<std::string>{"help", "export"}, {"export", "--help"}}) {
-    const Outcome run = Sq71(args);
+    const test::Sq71Outcome run = Sq71(args);
     EXPECT_EQ(kExitOk, run.status);
     EXPECT_EQ(0u, run.out.find("Usage: sq71 export LOG.ulg OUT.csv\n"));
   }
-  const Outcome version = Sq71({"--version"});
+  const test::Sq71Outcome version = Sq71({"--version"});
   EXPECT_EQ(kExitOk, version.status);
   EXPECT_EQ(0u, version.out.find("sq71 "));
 }
@@ -157,16 +122,17 @@ TEST_F(CliTest, UsageErrorsExitWithTwo) {
 TEST_F(CliTest, UnreadableLogsExitWithOneAndSayWhy) {
   const std::string missing = PathOf("x.ulg");
   for (const char* command : {"view", "export"}) {
-    const Outcome run = command == std::string("view") ? Sq71({command, missing})
-                                                       : Sq71({command, missing, PathOf("o.csv")});
+    const test::Sq71Outcome run = command == std::string("view")
+                                      ? Sq71({command, missing})
+                                      : Sq71({command, missing, PathOf("o.csv")});
     EXPECT_EQ(kExitFailure, run.status) << command;
     EXPECT_EQ("sq71: cannot open '" + missing + "': No such file or directory\n", run.err);
     EXPECT_EQ("", run.out);
   }
   for (std::size_t size : {std::size_t{0}, std::size_t{65535}, std::size_t{65537}}) {
     const std::string path = PathOf("sized.ulg");
-    WriteBytes(path, std::string(size, '\0'));
-    const Outcome run = Sq71({"view", path});
+    WriteFile(path, std::string(size, '\0'));
+    const test::Sq71Outcome run = Sq71({"view", path});
     EXPECT_EQ(kExitFailure, run.status) << size;
     EXPECT_EQ(
         "sq71: '" + path + "' is " + std::to_string(size) + " bytes, a log file is 65536 bytes\n",
@@ -176,14 +142,14 @@ TEST_F(CliTest, UnreadableLogsExitWithOneAndSayWhy) {
 #ifndef _WIN32
   // A device is not read at all: /dev/zero would never end.
   for (const char* device : {"/dev/zero", "/dev/null"}) {
-    const Outcome run = Sq71({"view", device});
+    const test::Sq71Outcome run = Sq71({"view", device});
     EXPECT_EQ(kExitFailure, run.status) << device;
     EXPECT_EQ(std::string("sq71: '") + device + "' is not a regular file\n", run.err);
   }
 #endif
   EXPECT_FALSE(fs::exists(PathOf("o.csv")));
   // After "--" a leading dash is a file name.
-  const Outcome dashed = Sq71({"view", "--", "-q"});
+  const test::Sq71Outcome dashed = Sq71({"view", "--", "-q"});
   EXPECT_EQ(kExitFailure, dashed.status);
   EXPECT_EQ("sq71: cannot open '-q': No such file or directory\n", dashed.err);
 }
@@ -192,9 +158,9 @@ TEST_F(CliTest, LogWithoutEntriesIsRefused) {
   std::string bytes(kLogImageSize, '\0');
   bytes[0] = '\xFF';
   const std::string path = PathOf("empty.ulg");
-  WriteBytes(path, bytes);
+  WriteFile(path, bytes);
   const std::string csv = PathOf("empty.csv");
-  for (const Outcome& run :
+  for (const test::Sq71Outcome& run :
        {Sq71({"view", path}), Sq71({"export", path, csv}), Sq71({"export", path, "-"})}) {
     EXPECT_EQ(kExitFailure, run.status);
     EXPECT_EQ("sq71: '" + path + "': No logging data present\n", run.err);
@@ -205,7 +171,7 @@ TEST_F(CliTest, LogWithoutEntriesIsRefused) {
 
 TEST_F(CliTest, UnwritableOutputExitsWithOneAndKeepsTheOldFile) {
   const std::string in_missing_folder = PathOf("none/out.csv");
-  Outcome run = Sq71({"export", kSample, in_missing_folder});
+  test::Sq71Outcome run = Sq71({"export", kSample, in_missing_folder});
   EXPECT_EQ(kExitFailure, run.status);
   EXPECT_EQ("sq71: cannot write '" + in_missing_folder + "': No such file or directory\n", run.err);
 
@@ -224,14 +190,14 @@ TEST_F(CliTest, UnwritableOutputExitsWithOneAndKeepsTheOldFile) {
 
 TEST_F(CliTest, ExportOntoItsOwnLogIsRefused) {
   const std::string log = PathOf("log.ulg");
-  const std::string original = ReadAll(kSample);
-  WriteBytes(log, original);
+  const std::string original = ReadFile(kSample);
+  WriteFile(log, original);
   // The same file by its own name and by another spelling of it.
   for (const std::string& target : {log, (dir_ / "." / "log.ulg").string()}) {
-    const Outcome run = Sq71({"export", log, target});
+    const test::Sq71Outcome run = Sq71({"export", log, target});
     EXPECT_EQ(kExitFailure, run.status) << target;
     EXPECT_EQ("sq71: '" + target + "' is the log file itself; not overwritten\n", run.err);
-    EXPECT_EQ(original, ReadAll(log));
+    EXPECT_EQ(original, ReadFile(log));
   }
   EXPECT_EQ(kExitOk, Sq71({"export", log, PathOf("log.csv")}).status);
 }
@@ -240,7 +206,7 @@ TEST_F(CliTest, ExportOntoItsOwnLogIsRefused) {
 // terminal, and a long name is cut short.
 TEST_F(CliTest, NamesInMessagesAreEscapedOnOneLine) {
   const std::string forged = PathOf("a\nsq71: ok\x1b[2J\x7f.ulg");
-  const Outcome run = Sq71({"export", forged, PathOf("o.csv")});
+  const test::Sq71Outcome run = Sq71({"export", forged, PathOf("o.csv")});
   EXPECT_EQ(kExitFailure, run.status);
   // Windows refuses such a name itself, with a reason of its own.
   EXPECT_EQ(0u,
@@ -248,7 +214,7 @@ TEST_F(CliTest, NamesInMessagesAreEscapedOnOneLine) {
   EXPECT_EQ(1, std::count(run.err.begin(), run.err.end(), '\n')) << run.err;
   std::string long_name;
   for (int i = 0; i < 150; ++i) long_name += "d/";
-  const Outcome cut = Sq71({"view", long_name});
+  const test::Sq71Outcome cut = Sq71({"view", long_name});
   EXPECT_EQ("sq71: cannot open '" + long_name.substr(0, 200) + "...': No such file or directory\n",
             cut.err);
 }
@@ -262,12 +228,12 @@ TEST_F(CliTest, ViewStopsWhereTheGuiListStops) {
   RecordAt(image, 3)[rec::kIdMinor] = 3;
   const std::string path = PathOf("repeat.ulg");
   ASSERT_TRUE(WriteUlgFile(path.c_str(), image).ok());
-  const Outcome view = Sq71({"view", path});
+  const test::Sq71Outcome view = Sq71({"view", path});
   EXPECT_EQ(kExitOk, view.status);
   ASSERT_EQ(2, std::count(view.out.begin(), view.out.end(), '\n'));
   EXPECT_EQ(0u, view.out.find("00000-001\t"));
   EXPECT_NE(std::string::npos, view.out.find("\n00000-002\t"));
-  const Outcome csv = Sq71({"export", path, "-"});
+  const test::Sq71Outcome csv = Sq71({"export", path, "-"});
   EXPECT_EQ(3, std::count(csv.out.begin(), csv.out.end(), '\n'));
 }
 

@@ -4,14 +4,13 @@
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
-#include <random>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/sq71_cli.h"
-#include "sim/sim_driver.h"
+#include "tests/support/sq71_fixture.h"
 
 namespace sq71 {
 namespace {
@@ -20,87 +19,62 @@ namespace fs = std::filesystem;
 
 const std::string kDataDir = SQ71_TEST_DATA_DIR;
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
+using test::ReadFile;
 
-struct Outcome {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-class MeterCommandsTest : public ::testing::Test {
+class MeterCommandsTest : public test::TempDirTest {
  protected:
-  void SetUp() override {
-    std::random_device random;
-    dir_ = fs::temp_directory_path() / ("sq71-meter-" + std::to_string(random()));
-    fs::create_directories(dir_);
+  // How many lines of the scenario's trace file start with `prefix`.
+  int TraceCount(const std::string& prefix) {
+    std::istringstream lines(ReadFile(PathOf("trace.txt")));
+    int count = 0;
+    for (std::string line; std::getline(lines, line);) count += line.rfind(prefix, 0) == 0;
+    return count;
   }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-  std::string PathOf(const std::string& name) const { return (dir_ / name).string(); }
-
   // A scenario file of instant meters whose ignored reply bytes differ from
   // the simulator's own.
   std::string Scenario(const std::string& devices) {
     const std::string path = PathOf("scenario.txt");
-    std::ofstream(path) << "timing = instant\n" << devices;
+    std::ofstream(path) << "timing = instant\ntrace = trace.txt\n" << devices;
     return path;
   }
 
-  Outcome Sq71(std::initializer_list<std::string> args, const std::string& input = "",
-               bool terminal = false) {
-    std::vector<const char*> argv{"sq71"};
-    for (const std::string& arg : args) argv.push_back(arg.c_str());
-    std::ostringstream out, err;
-    std::istringstream in(input);
-    Console console;
-    console.in = &in;
-    console.in_terminal = terminal;
-    const int status = RunSq71(static_cast<int>(argv.size()), argv.data(), out, err, console);
-    return {status, out.str(), err.str()};
+  test::Sq71Outcome Sq71(const std::vector<std::string>& args, const std::string& input = "",
+                         bool terminal = false) {
+    return test::RunSq71Command(args, input, terminal);
   }
-
-  fs::path dir_;
 };
 
 TEST_F(MeterCommandsTest, EraseAsksOnATerminalAndErasesOnlyOnYes) {
   const std::string scenario = Scenario("[device]\nopen_bytes = 0x3C\n");
-  Outcome run = Sq71({"erase", "--sim", scenario}, "n\n", true);
+  test::Sq71Outcome run = Sq71({"erase", "--sim", scenario}, "n\n", true);
   EXPECT_EQ(kExitFailure, run.status);
   EXPECT_EQ(
       "Please confirm that you wish to erase the meter log data? [y/N] "
       "sq71: erase: not confirmed; the meter's log is left as it was\n",
       run.err);
-  ASSERT_NE(nullptr, sim::MeterAt(0));
-  EXPECT_EQ(0, sim::MeterAt(0)->exchanges());
+  EXPECT_EQ(std::string::npos, ReadFile(PathOf("trace.txt")).find("METER 0"))
+      << "a request went out";
 
   run = Sq71({"erase", "--sim", scenario}, "y\n", true);
   EXPECT_EQ(kExitOk, run.status) << run.err;
   EXPECT_EQ("device 0 (sim, CD710001): Meter log data erased\n", run.out);
-  EXPECT_EQ(1, sim::MeterAt(0)->erases());
+  EXPECT_NE(std::string::npos, ReadFile(PathOf("trace.txt")).find("METER 0 LE: reply 1 bytes"));
 }
 
 TEST_F(MeterCommandsTest, ReadWithoutANameNeverReplacesAnEarlierLog) {
   const std::string scenario = Scenario("[device]\nopen_bytes = 0x3C\n");
   const fs::path before = fs::current_path();
   fs::current_path(dir_);
-  const Outcome first = Sq71({"read", "--sim", scenario, "-q"});
-  const Outcome second = Sq71({"read", "--sim", scenario, "-q"});
+  const test::Sq71Outcome first = Sq71({"read", "--sim", scenario, "-q"});
+  const test::Sq71Outcome second = Sq71({"read", "--sim", scenario, "-q"});
   fs::current_path(before);
   const std::regex name("sq71-[0-9]{8}-[0-9]{6}(-[0-9]+)?\\.ulg\n");
   ASSERT_TRUE(std::regex_match(first.out, name)) << first.out;
   ASSERT_TRUE(std::regex_match(second.out, name)) << second.out;
   EXPECT_NE(first.out, second.out);
-  const std::string sample = ReadAll(kDataDir + "/sample.ulg");
-  EXPECT_EQ(sample, ReadAll(PathOf(first.out.substr(0, first.out.size() - 1))));
-  EXPECT_EQ(sample, ReadAll(PathOf(second.out.substr(0, second.out.size() - 1))));
+  const std::string sample = ReadFile(kDataDir + "/sample.ulg");
+  EXPECT_EQ(sample, ReadFile(PathOf(first.out.substr(0, first.out.size() - 1))));
+  EXPECT_EQ(sample, ReadFile(PathOf(second.out.substr(0, second.out.size() - 1))));
   EXPECT_EQ("", first.err + second.err);
 }
 
@@ -116,14 +90,66 @@ TEST_F(MeterCommandsTest, FailuresNameTheDeviceTheRecordAndTheMessage) {
       {"open = refuse\n",
        "sq71: read: device 0 (sim, CD710001): USB Port Error (the device cannot be opened, "
        "status 3)\n"},
+      {"refuse = baud_rate\n",
+       "sq71: read: device 0 (sim, CD710001): USB Port Error (invalid baud rate, status 7)\n"},
   };
   for (const auto& c : cases) {
     const std::string scenario = Scenario(std::string("[device]\nopen_bytes = 0x3C\n") + c.device);
-    const Outcome run = Sq71({"read", "--sim", scenario, "-o", PathOf("x.ulg")});
+    const test::Sq71Outcome run = Sq71({"read", "--sim", scenario, "-o", PathOf("x.ulg")});
     EXPECT_EQ(kExitFailure, run.status) << c.device;
     EXPECT_EQ(c.err, run.err);
     EXPECT_FALSE(fs::exists(PathOf("x.ulg"))) << c.device;
   }
+}
+
+TEST_F(MeterCommandsTest, GlitchesThatPassAreRiddenOutUnlessRetriesAreOff) {
+  // Noise after record 2's reply; a bad checksum at 5 and silence at 8, once.
+  const std::string scenario = Scenario(
+      "[device]\nopen_bytes = 0x3C\nfault = record 2 stray 3\n"
+      "fault = record 5 bad_checksum once\nfault = record 8 no_reply once\n");
+  const std::string log = PathOf("a.ulg");
+  test::Sq71Outcome run = Sq71({"read", "--sim", scenario, "-o", log});
+  EXPECT_EQ(kExitOk, run.status) << run.err;
+  EXPECT_EQ(ReadFile(kDataDir + "/sample.ulg"), ReadFile(log));
+  EXPECT_NE(std::string::npos, run.err.find("records/s, 2 retries)")) << run.err;
+  // Both directions at the start, after the noise and after each failure.
+  EXPECT_EQ(8, TraceCount("FT_Purge"));
+
+  // Without retries the noise is still purged, and the first failure ends it.
+  run = Sq71({"read", "--sim", scenario, "-o", log, "--retries", "0"});
+  EXPECT_EQ(kExitFailure, run.status);
+  EXPECT_EQ("sq71: read: device 0 (sim, CD710001): record 5: Checksum error; nothing written\n",
+            run.err);
+}
+
+TEST_F(MeterCommandsTest, ResumeGoesOnFromAPartialLogOnlyWhenItsLastRecordIsUnchanged) {
+  const std::string scenario = Scenario("[device]\nopen_bytes = 0x3C\nfault = record 7 no_reply\n");
+  const std::string partial = PathOf("p.ulg");
+  test::Sq71Outcome run = Sq71({"read", "--sim", scenario, "-o", partial, "--keep-partial", "-q"});
+  EXPECT_EQ(kExitFailure, run.status);
+  EXPECT_EQ(
+      "sq71: read: device 0 (sim, CD710001): record 7: Error - Handshake not received; 7 records "
+      "kept\n",
+      run.err);
+  EXPECT_EQ(3, TraceCount("METER 0 LR 7:")) << "asked once and retried twice";
+  const std::string kept = ReadFile(partial);
+
+  // A meter whose log has changed since: nothing is written.
+  run = Sq71({"read", "--sim", Scenario("[device]\nlog = empty\n"), "--resume", partial, "-q"});
+  EXPECT_EQ(kExitFailure, run.status);
+  EXPECT_EQ(
+      "sq71: read: device 0 (sim, CD710001): record 6 is not as '" + partial +
+          "' holds it: the meter's log has changed; nothing written; read the whole log again "
+          "without --resume\n",
+      run.err);
+  EXPECT_EQ(kept, ReadFile(partial));
+
+  // The meter as it was, the glitch gone: the whole log, from record 6 on.
+  run = Sq71({"read", "--sim", Scenario("[device]\nopen_bytes = 0x3C\n"), "--resume", partial});
+  EXPECT_EQ(kExitOk, run.status) << run.err;
+  EXPECT_EQ(ReadFile(kDataDir + "/sample.ulg"), ReadFile(partial));
+  EXPECT_EQ(0, TraceCount("METER 0 LR 5:"));
+  EXPECT_EQ(1, TraceCount("METER 0 LR 6:"));
 }
 
 TEST_F(MeterCommandsTest, DevicesWithAnIndexListsThatDeviceOnly) {
@@ -131,7 +157,7 @@ TEST_F(MeterCommandsTest, DevicesWithAnIndexListsThatDeviceOnly) {
       "[device]\nopen_bytes = 0x3C\n"
       "[device]\nname = Second\nserial_number = CD710002\n"
       "[device]\nname = Third\nserial_number = CD710003\nopen_bytes = 0x3C\n");
-  Outcome run = Sq71({"devices", "--sim", scenario, "-d", "2"});
+  test::Sq71Outcome run = Sq71({"devices", "--sim", scenario, "-d", "2"});
   EXPECT_EQ(kExitOk, run.status);
   EXPECT_EQ("2\tThird\tCD710003\n1 meter found\n", run.out);
   run = Sq71({"devices", "--sim", scenario, "-d", "3"});
@@ -152,7 +178,7 @@ TEST_F(MeterCommandsTest, WrongUsageExitsWithTwoBeforeAnythingIsSent) {
       {"devices", "--keep-partial"},
   };
   for (const auto& args : cases) {
-    const Outcome run = Sq71(args);
+    const test::Sq71Outcome run = Sq71(args);
     const std::string command = *args.begin();
     EXPECT_EQ(kExitUsage, run.status) << run.err;
     EXPECT_EQ(0u, run.err.find("sq71: " + command + ": ")) << run.err;
@@ -165,7 +191,7 @@ TEST_F(MeterCommandsTest, WrongUsageExitsWithTwoBeforeAnythingIsSent) {
 }
 
 TEST_F(MeterCommandsTest, HelpShowsTheMeterCommandsAndTheirOptions) {
-  Outcome run = Sq71({"--help"});
+  test::Sq71Outcome run = Sq71({"--help"});
   for (const char* line :
        {"\n  read [OPTIONS] ", "\n  erase [OPTIONS] ", "\n  devices [OPTIONS] "}) {
     EXPECT_NE(std::string::npos, run.out.find(line)) << line;
@@ -178,7 +204,7 @@ TEST_F(MeterCommandsTest, HelpShowsTheMeterCommandsAndTheirOptions) {
 
 #if !defined(_WIN32) && !defined(SQ71_HAVE_LIBFTDI)
 TEST_F(MeterCommandsTest, ABackendLeftOutOfTheBuildIsReportedAsSuch) {
-  const Outcome run = Sq71({"devices", "--backend", "libftdi"});
+  const test::Sq71Outcome run = Sq71({"devices", "--backend", "libftdi"});
   EXPECT_EQ(kExitFailure, run.status);
   EXPECT_EQ(
       "sq71: devices: the libftdi backend is not built in (libftdi1 was not found when sq71 was "

@@ -7,7 +7,6 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -18,30 +17,19 @@
 #include "log/log_image.h"
 #include "sim/pty_meter_posix.h"
 #include "sim/sample_log.h"
+#include "tests/support/sq71_fixture.h"
 
 namespace sq71 {
 namespace {
 
 namespace fs = std::filesystem;
 
-class TtyPortTest : public ::testing::Test {
+class TtyPortTest : public test::TempDirTest {
  protected:
-  void SetUp() override {
-    std::random_device random;
-    dir_ = fs::temp_directory_path() / ("sq71-tty-" + std::to_string(random()));
-    fs::create_directories(dir_);
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
   int Sq71(const std::vector<std::string>& args, std::string* err) {
-    std::vector<const char*> argv{"sq71"};
-    for (const std::string& arg : args) argv.push_back(arg.c_str());
-    std::ostringstream out, errors;
-    const int status = RunSq71(static_cast<int>(argv.size()), argv.data(), out, errors);
-    *err = errors.str();
-    return status;
+    const test::Sq71Outcome run = test::RunSq71Command(args);
+    *err = run.err;
+    return run.status;
   }
   static sim::MeterConfig Meter() {
     sim::MeterConfig config;
@@ -49,8 +37,6 @@ class TtyPortTest : public ::testing::Test {
     config.identify_reply_open = 0x7E;
     return config;
   }
-
-  fs::path dir_;
 };
 
 TEST_F(TtyPortTest, ReadsTheLogWithAWarningThatTheIdentityWasNotFullyChecked) {
@@ -76,7 +62,7 @@ TEST_F(TtyPortTest, APortThatWillNotOpenGivesOneLineWithoutTheWarning) {
   EXPECT_EQ(1, std::count(err.begin(), err.end(), '\n')) << err;
 }
 
-TEST_F(TtyPortTest, CtrlCKeepsWhatCameAndAsksNothingMore) {
+TEST_F(TtyPortTest, CtrlCKeepsWhatCameAndResumeCompletesIt) {
   sim::MeterConfig config = Meter();
   // Slow from record 3 on: the interrupt always comes mid-download.
   for (int record = 3; record < 36; ++record) {
@@ -107,6 +93,13 @@ TEST_F(TtyPortTest, CtrlCKeepsWhatCameAndAsksNothingMore) {
   const LogImage sample = sim::MakeSampleLog();
   EXPECT_TRUE(std::equal(image.begin(), image.begin() + kept * kRecordSize, sample.begin()));
   EXPECT_EQ(kEndMarker, RecordAt(image, kept)[rec::kStatus]);
+
+  // Resumed on a meter without the delays: the whole log.
+  sim::PtyMeter again(Meter());
+  ASSERT_TRUE(again.ok()) << again.error();
+  EXPECT_EQ(kExitOk, Sq71({"read", "-q", "--port", again.port(), "--resume", log}, &err)) << err;
+  ASSERT_TRUE(ReadUlgFile(log.c_str(), &image).ok());
+  EXPECT_TRUE(image == sample);
 }
 
 }  // namespace

@@ -18,6 +18,7 @@ using sim::FaultAction;
 using sim::FaultWhen;
 using test::AttachMeters;
 using test::MakeFault;
+using test::TestBus;
 using test::TraceStarting;
 
 // 02 00 01 49 and the two's complement of 00 ^ 01 ^ 49 = 48, which is B8.
@@ -36,8 +37,8 @@ struct Listing {
 
 Listing List() {
   Listing listing;
-  listing.count = ListDevices(sim::SimD2xxFunctions(),
-                              [&](const char* name) { listing.names.push_back(name); });
+  listing.count =
+      ListDevices(TestBus(), [&](int, const char* name) { listing.names.push_back(name); });
   return listing;
 }
 
@@ -90,8 +91,8 @@ TEST(DeviceListing, EveryDeviceIsClosedAgainAfterwards) {
   // The driver refuses a device that is still held; all three open again.
   for (int i = 0; i < 3; ++i) {
     FT_HANDLE handle = nullptr;
-    EXPECT_EQ(FT_OK, sim::SimOpen(i, &handle)) << "device " << i << " left open";
-    sim::SimClose(handle);
+    EXPECT_EQ(FT_OK, TestBus().Open(i, &handle)) << "device " << i << " left open";
+    TestBus().Close(handle);
   }
 }
 
@@ -162,7 +163,7 @@ TEST(DeviceListing, SharedDeviceHeldOpenElsewhereIsNotTouched) {
   // The program's own device object keeps device 1 open (as Erase Log leaves
   // it); the listing cannot open that one and leaves its handle working.
   AttachMeters({Named("Free"), Named("Held")});
-  UsbDevice shared(sim::SimD2xxFunctions());
+  UsbDevice shared(TestBus());
   ASSERT_EQ(FT_OK, shared.Configure(1, 115200, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE));
   const Listing listing = List();
   EXPECT_EQ(std::vector<std::string>{"Free"}, listing.names);

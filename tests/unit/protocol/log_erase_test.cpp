@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "protocol/device_listing.h"
 #include "tests/unit/protocol/recording_ui.h"
 #include "tests/unit/protocol/sim_bus.h"
 #include "ui/message_catalogue.h"
-#include "protocol/device_listing.h"
 
 namespace sq71 {
 namespace {
@@ -20,6 +20,7 @@ using sim::FaultAction;
 using sim::FaultWhen;
 using test::AttachMeters;
 using test::MakeFault;
+using test::TestBus;
 using test::TraceStarting;
 
 // The erase request, worked out by hand: "LE" is 4C 45, and
@@ -34,10 +35,10 @@ sim::MeterConfig MeterWith(std::vector<sim::Fault> faults) {
 
 class LogEraseTest : public ::testing::Test {
  protected:
-  int Erases() const { return sim::MeterAt(0)->erases(); }
+  int Erases() const { return TestBus().MeterAt(0)->erases(); }
 
   test::RecordingUi ui_;
-  UsbDevice device_{sim::SimD2xxFunctions()};
+  UsbDevice device_{TestBus()};
 };
 
 TEST_F(LogEraseTest, NoOrCancelSendsNothingAndOpensNothing) {
@@ -50,7 +51,7 @@ TEST_F(LogEraseTest, NoOrCancelSendsNothingAndOpensNothing) {
 
     EXPECT_EQ(std::vector<int>{kMsgConfirmErase}, ui_.questions);
     EXPECT_TRUE(ui_.boxes.empty());
-    EXPECT_TRUE(sim::TraceLines().empty()) << "the driver was called";
+    EXPECT_TRUE(TestBus().TraceLines().empty()) << "the driver was called";
     EXPECT_FALSE(device_.is_open());
     EXPECT_EQ(0, Erases());
   }
@@ -66,7 +67,7 @@ TEST_F(LogEraseTest, YesSendsTheEraseRequestAndReportsTheAck) {
   EXPECT_EQ(MessageStyle::kInformation, ui_.boxes[0].style);
   EXPECT_EQ(std::vector<std::string>{kEraseWrite}, TraceStarting("WRITE"));
   EXPECT_EQ(1, Erases());
-  EXPECT_TRUE(sim::MeterAt(0)->log()[0] == kEndMarker) << "the meter's log is empty now";
+  EXPECT_TRUE(TestBus().MeterAt(0)->log()[0] == kEndMarker) << "the meter's log is empty now";
 }
 
 TEST_F(LogEraseTest, ExchangeRunsOnDeviceZeroWithSevenSecondTimeoutsAndThenCloses) {
@@ -94,7 +95,7 @@ TEST_F(LogEraseTest, ExchangeRunsOnDeviceZeroWithSevenSecondTimeoutsAndThenClose
 TEST_F(LogEraseTest, LatencyTimerIsSetRightAfterConfigure) {
   AttachMeters({sim::MeterConfig()});
   EraseMeterLog(&device_, ui_);
-  const std::vector<std::string> lines = sim::TraceLines();
+  const std::vector<std::string> lines = TestBus().TraceLines();
   const auto set = std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
     return line.rfind("FT_SetLatencyTimer", 0) == 0;
   });
@@ -165,8 +166,7 @@ TEST_F(LogEraseTest, DeviceListingFindsTheMeterAfterAnErase) {
     AttachMeters({meter});
     EraseMeterLog(&device_, ui_);
     std::vector<std::string> names;
-    EXPECT_EQ(
-        1, ListDevices(sim::SimD2xxFunctions(), [&](const char* name) { names.push_back(name); }));
+    EXPECT_EQ(1, ListDevices(TestBus(), [&](int, const char* name) { names.push_back(name); }));
     EXPECT_EQ(std::vector<std::string>{"Roof"}, names);
   }
 }
@@ -203,10 +203,10 @@ TEST_F(EraseDuringDownloadTest, YesStopsTheDownloadKeepingItsRecordsThenErases) 
 
   // A tick already queued reads nothing from the erased meter.
   const LogImage before = image_;
-  const int exchanges = sim::MeterAt(0)->exchanges();
+  const int exchanges = TestBus().MeterAt(0)->exchanges();
   engine_.TransferTick(&device_);
   EXPECT_EQ(before, image_);
-  EXPECT_EQ(exchanges, sim::MeterAt(0)->exchanges());
+  EXPECT_EQ(exchanges, TestBus().MeterAt(0)->exchanges());
 }
 
 TEST_F(EraseDuringDownloadTest, NoLeavesTheDownloadRunning) {
@@ -224,7 +224,7 @@ TEST_F(LogEraseTest, WithoutADeviceObjectSaysSo) {
   AttachMeters({sim::MeterConfig()});
   EraseMeterLog(nullptr, ui_);
   EXPECT_EQ(std::vector<int>{kMsgNoMemory}, ui_.MessageNumbers());
-  EXPECT_TRUE(sim::TraceLines().empty());
+  EXPECT_TRUE(TestBus().TraceLines().empty());
 }
 
 }  // namespace

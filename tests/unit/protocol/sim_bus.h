@@ -13,15 +13,21 @@
 
 namespace sq71::test {
 
+// The simulated bus these tests talk to.
+inline sim::SimDriver& TestBus() {
+  static sim::SimDriver bus;
+  return bus;
+}
+
 // Attaches these meters (index 0 first), answering at once, with a fresh
 // in-memory trace.
 inline void AttachMeters(std::vector<sim::MeterConfig> meters) {
   sim::Scenario scenario;
   scenario.timing = sim::Timing::kInstant;
   scenario.devices = std::move(meters);
-  sim::ConfigureBus(scenario);
-  sim::SetMemoryTrace(true);
-  sim::ClearTrace();
+  TestBus().Configure(scenario);
+  TestBus().SetMemoryTrace(true);
+  TestBus().ClearTrace();
 }
 
 // A log of `entries` real records (each byte tells its record and place, and
@@ -58,7 +64,7 @@ inline sim::Fault MakeFault(sim::FaultWhen when, int key, sim::FaultAction actio
 // Trace lines starting with `prefix`.
 inline std::vector<std::string> TraceStarting(const std::string& prefix) {
   std::vector<std::string> found;
-  for (const std::string& line : sim::TraceLines()) {
+  for (const std::string& line : TestBus().TraceLines()) {
     if (line.compare(0, prefix.size(), prefix) == 0) found.push_back(line);
   }
   return found;

@@ -23,6 +23,7 @@ using test::LogWithEntries;
 using test::MakeFault;
 using test::MeterWithLog;
 using test::ReadRequestLine;
+using test::TestBus;
 using test::TraceStarting;
 
 bool RecordEquals(const LogImage& a, const LogImage& b, int n) {
@@ -66,7 +67,7 @@ class TransferEngineTest : public ::testing::Test {
     RunTicks();
   }
 
-  int Exchanges() const { return sim::MeterAt(0)->exchanges(); }
+  int Exchanges() const { return TestBus().MeterAt(0)->exchanges(); }
 
   // The engine stopped for good: timer off, reading flag down, device closed.
   void ExpectStopped() {
@@ -79,7 +80,7 @@ class TransferEngineTest : public ::testing::Test {
   TransferState state_;
   LogImage image_{};
   test::RecordingUi ui_;
-  UsbDevice device_{sim::SimD2xxFunctions()};
+  UsbDevice device_{TestBus()};
   TransferEngine engine_;
 };
 
@@ -120,12 +121,14 @@ TEST_F(TransferEngineTest, StartOpensDeviceZeroAt115200AndArmsTheTimer) {
 }
 
 TEST_F(TransferEngineTest, ReadThatCannotOpenTheDeviceKeepsTheEarlierLogAndView) {
-  // Refused by the device, and no device at all.
-  for (bool attached : {true, false}) {
-    SCOPED_TRACE(attached ? "device refuses" : "no device");
+  // Refused by the device, no device at all, and a baud rate the driver
+  // refuses after a good open.
+  for (const char* refused : {"open", "", "baud_rate"}) {
+    SCOPED_TRACE(refused);
     sim::MeterConfig meter;
-    meter.refuse_open = true;
-    AttachMeters(attached ? std::vector<sim::MeterConfig>{meter} : std::vector<sim::MeterConfig>{});
+    meter.refuse_open = refused == std::string("open");
+    if (refused == std::string("baud_rate")) meter.refused_setting = refused;
+    AttachMeters(*refused ? std::vector<sim::MeterConfig>{meter} : std::vector<sim::MeterConfig>{});
     const LogImage earlier = LogWithEntries(5);
     image_ = earlier;
     ui_ = test::RecordingUi(&state_);
@@ -139,6 +142,10 @@ TEST_F(TransferEngineTest, ReadThatCannotOpenTheDeviceKeepsTheEarlierLogAndView)
     EXPECT_EQ(0, ui_.Count("view off"));
     ExpectStopped();
     EXPECT_TRUE(TraceStarting("WRITE").empty());
+    if (refused == std::string("baud_rate")) {
+      EXPECT_EQ(0u, TraceStarting("FT_").back().find("FT_Close")) << "left open";
+      EXPECT_EQ(FT_INVALID_BAUD_RATE, device_.last_status());
+    }
   }
 }
 
@@ -170,7 +177,7 @@ TEST_F(TransferEngineTest, ReadWithoutADeviceObjectSaysSoAndKeepsTheLog) {
   EXPECT_EQ(earlier, image_);
   EXPECT_FALSE(ui_.timer_running);
   EXPECT_EQ(0, state_.reading);
-  EXPECT_TRUE(sim::TraceLines().empty()) << "the driver is not called";
+  EXPECT_TRUE(TestBus().TraceLines().empty()) << "the driver is not called";
 }
 
 // --- Whole downloads ---------------------------------------------------------
@@ -396,7 +403,7 @@ TEST_F(TransferEngineTest, TicksFromInsideATicksBoxAreTurnedAway) {
 TEST_F(TransferEngineTest, LatencyTimerGoesTo2MsRightAfterConfigureWhenTheDriverHasIt) {
   Attach(LogWithEntries(2));
   engine_.StartTransfer(&device_);
-  const std::vector<std::string> lines = sim::TraceLines();
+  const std::vector<std::string> lines = TestBus().TraceLines();
   const auto flow = std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
     return line.rfind("FT_SetFlowControl", 0) == 0;
   });
@@ -406,16 +413,19 @@ TEST_F(TransferEngineTest, LatencyTimerGoesTo2MsRightAfterConfigureWhenTheDriver
   EXPECT_NE(std::string::npos, flow[1].find(" 2 -> 0"));
 
   // A driver without the call downloads as before.
-  D2xxFunctions old_driver = sim::SimD2xxFunctions();
-  old_driver.SetLatencyTimer = nullptr;
+  struct WithoutLatencyTimer : sim::SimDriver {
+    FT_STATUS SetLatencyTimer(FT_HANDLE, uint8_t) override { return FT_NOT_SUPPORTED; }
+  } old_driver;
   UsbDevice device(old_driver);
   const LogImage log = LogWithEntries(5);
-  Attach(log);
+  sim::Scenario scenario;
+  scenario.timing = sim::Timing::kInstant;
+  scenario.devices = {MeterWithLog(log)};
+  old_driver.Configure(scenario);
   engine_.StartTransfer(&device);
   for (int ticks = 0; ui_.timer_running && ticks < 100; ++ticks) engine_.TransferTick(&device);
   EXPECT_EQ(std::vector<int>{kMsgTransferComplete}, ui_.MessageNumbers());
   EXPECT_EQ(log, image_);
-  EXPECT_TRUE(TraceStarting("FT_SetLatencyTimer").empty());
 }
 
 TEST_F(TransferEngineTest, TickGoesOnWhileNoInputWaitsWithinItsSlice) {
@@ -445,7 +455,7 @@ TEST_F(TransferEngineTest, ReadAgainMidTransferRestartsAtRecordZeroWithAClearedI
   engine_.StartTransfer(&device_);
   for (int tick = 0; tick < 10; ++tick) engine_.TransferTick(&device_);
   ASSERT_FALSE(RecordIsZero(image_, 9));
-  sim::ClearTrace();
+  TestBus().ClearTrace();
 
   engine_.StartTransfer(&device_);
   EXPECT_EQ(LogImage{}, image_);
@@ -455,7 +465,7 @@ TEST_F(TransferEngineTest, ReadAgainMidTransferRestartsAtRecordZeroWithAClearedI
   EXPECT_TRUE(ui_.timer_running);
   // The device held by the download was closed before being opened again
   // (the driver refuses a second handle on one device).
-  const std::vector<std::string> lines = sim::TraceLines();
+  const std::vector<std::string> lines = TestBus().TraceLines();
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(0u, lines[0].find("FT_Close"));
 

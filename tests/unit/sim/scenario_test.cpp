@@ -60,6 +60,8 @@ TEST(Scenario, FullFile) {
       "fault = record 9 short_reply\n"
       "fault = record 11 late 250\n"
       "fault = exchange 12 unplug\n"
+      "fault = record 300 checksum once\n"
+      "fault = record 4 stray 3\n"
       "[device]\n"
       "log = link_custom.ulg\n";
   Scenario s;
@@ -88,7 +90,7 @@ TEST(Scenario, FullFile) {
   EXPECT_EQ("A1B2C3", a.eeprom.serial_number);
   EXPECT_TRUE(a.refuse_open);
   EXPECT_TRUE(a.eeprom_read_fails);
-  ASSERT_EQ(9u, a.faults.size());
+  ASSERT_EQ(11u, a.faults.size());
   const char* described[] = {"record 5 no_reply",
                              "exchange 3 bad_checksum",
                              "record 3 record_number 5",
@@ -97,8 +99,10 @@ TEST(Scenario, FullFile) {
                              "identify short_reply 4",
                              "record 9 short_reply",
                              "record 11 late 250",
-                             "exchange 12 unplug"};
-  for (int i = 0; i < 9; ++i) EXPECT_EQ(described[i], DescribeFault(a.faults[i]));
+                             "exchange 12 unplug",
+                             "record 300 bad_checksum once",
+                             "record 4 stray 3"};
+  for (int i = 0; i < 11; ++i) EXPECT_EQ(described[i], DescribeFault(a.faults[i]));
   EXPECT_EQ(FaultAction::kShortReply, a.faults[6].action);
   EXPECT_EQ(-1, a.faults[6].value);
 
@@ -184,7 +188,7 @@ TEST(Scenario, EachErrorNamesItsLine) {
       {"[device]\nfault = record 5\n", "line 2: fault: missing action after '5'"},
       {"[device]\nfault = erase explode\n",
        "line 2: fault: unknown action 'explode' (no_reply, short_reply, nak, bad_checksum, "
-       "record_number, delay, late, unplug)"},
+       "record_number, delay, late, unplug, stray)"},
       {"[device]\nfault = record 3 record_number\n",
        "line 2: fault: record_number needs a number from 0 to 65535"},
       {"[device]\nfault = record 3 delay soon\n",

@@ -27,8 +27,8 @@ double MsSince(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-bool HasLine(const std::string& line) {
-  const std::vector<std::string> lines = TraceLines();
+bool HasLine(SimDriver& bus, const std::string& line) {
+  const std::vector<std::string> lines = bus.TraceLines();
   return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
@@ -78,11 +78,12 @@ class SimDriverTest : public ::testing::Test {
   }
   void TearDown() override { device_.Close(); }
 
-  UsbDevice device_{SimD2xxFunctions()};
+  SimDriver bus_;
+  UsbDevice device_{bus_};
 };
 
 TEST_F(SimDriverTest, ScriptedSessionIdentifyReadEraseReadAgain) {
-  ConfigureBus(Bus(Timing::kInstant, {Meter()}));
+  bus_.Configure(Bus(Timing::kInstant, {Meter()}));
   Connect(200);
 
   uint8_t identify[kIdentifyRequestSize];
@@ -119,23 +120,23 @@ TEST_F(SimDriverTest, ScriptedSessionIdentifyReadEraseReadAgain) {
   device_.Write(erase, kEraseRequestSize);
   device_.Read(&ack, 1);
   EXPECT_TRUE(TestEraseReply(device_.last_status(), device_.bytes_read(), ack));
-  EXPECT_TRUE(HasLine("WRITE 02 00 02 4C 45 F5"));
-  EXPECT_TRUE(HasLine("METER 0 LE: reply 1 bytes"));
-  EXPECT_TRUE(HasLine("READ 1 06"));
+  EXPECT_TRUE(HasLine(bus_, "WRITE 02 00 02 4C 45 F5"));
+  EXPECT_TRUE(HasLine(bus_, "METER 0 LE: reply 1 bytes"));
+  EXPECT_TRUE(HasLine(bus_, "READ 1 06"));
 
   device_.SetTimeouts(1000, 1000);
   Exchange after = ReadRecord(device_, 0);
   ASSERT_EQ(ReadReplyVerdict::kGood, after.verdict);
   EXPECT_EQ(kEndMarker, after.reply[7]);
-  EXPECT_EQ(1 + (kSampleEntryCount + 1) + 1 + 1, MeterAt(0)->exchanges());
+  EXPECT_EQ(1 + (kSampleEntryCount + 1) + 1 + 1, bus_.MeterAt(0)->exchanges());
 }
 
 TEST_F(SimDriverTest, TraceShowsCallsAndFrames) {
-  ConfigureBus(Bus(Timing::kInstant, {Meter()}));
+  bus_.Configure(Bus(Timing::kInstant, {Meter()}));
   Connect();
-  ClearTrace();
+  bus_.ClearTrace();
   ReadRecord(device_, 5);
-  const std::vector<std::string> lines = TraceLines();
+  const std::vector<std::string> lines = bus_.TraceLines();
   ASSERT_EQ(7u, lines.size());
   EXPECT_EQ("FT_Purge handle=" + std::to_string(reinterpret_cast<uintptr_t>(device_.handle())) +
                 " mask=1 -> 0",
@@ -149,7 +150,7 @@ TEST_F(SimDriverTest, TraceShowsCallsAndFrames) {
 }
 
 TEST_F(SimDriverTest, EachFaultProducesWhatItNames) {
-  ConfigureBus(
+  bus_.Configure(
       Bus(Timing::kInstant, {Meter({{FaultWhen::kRecord, 1, FaultAction::kNoReply, -1},
                                     {FaultWhen::kRecord, 2, FaultAction::kShortReply, -1},
                                     {FaultWhen::kRecord, 3, FaultAction::kNak, -1},
@@ -177,12 +178,13 @@ TEST_F(SimDriverTest, EachFaultProducesWhatItNames) {
   Exchange next = ReadRecord(device_, 7);
   EXPECT_EQ(ReadReplyVerdict::kGood, next.verdict);
   EXPECT_EQ(7, next.number);
-  EXPECT_TRUE(HasLine("METER 0 LR 1: no reply [fault record 1 no_reply]"));
+  EXPECT_TRUE(HasLine(bus_, "METER 0 LR 1: no reply [fault record 1 no_reply]"));
 }
 
 TEST_F(SimDriverTest, DelayInInstantModeWaitsOnlyAsAsked) {
-  ConfigureBus(Bus(Timing::kInstant, {Meter({{FaultWhen::kRecord, 2, FaultAction::kDelay, 30},
-                                             {FaultWhen::kRecord, 3, FaultAction::kDelay, 150}})}));
+  bus_.Configure(
+      Bus(Timing::kInstant, {Meter({{FaultWhen::kRecord, 2, FaultAction::kDelay, 30},
+                                    {FaultWhen::kRecord, 3, FaultAction::kDelay, 150}})}));
   Connect();
   auto start = Clock::now();
   Exchange late = ReadRecord(device_, 2);
@@ -202,7 +204,7 @@ TEST_F(SimDriverTest, DelayInInstantModeWaitsOnlyAsAsked) {
 }
 
 TEST_F(SimDriverTest, ReceivePurgeDropsAWaitingReply) {
-  ConfigureBus(Bus(Timing::kInstant, {Meter()}));
+  bus_.Configure(Bus(Timing::kInstant, {Meter()}));
   Connect();
   uint8_t request[kReadRequestSize];
   BuildReadRequest(0, request);
@@ -214,11 +216,12 @@ TEST_F(SimDriverTest, ReceivePurgeDropsAWaitingReply) {
 }
 
 TEST_F(SimDriverTest, UnconfiguredLineGetsNoReply) {
-  ConfigureBus(Bus(Timing::kInstant, {Meter()}));
+  bus_.Configure(Bus(Timing::kInstant, {Meter()}));
   ASSERT_EQ(FT_OK, device_.Open(0));  // still at the chip's 9600 baud
   device_.SetTimeouts(20, 20);
   EXPECT_EQ(0u, ReadRecord(device_, 0).count);
-  EXPECT_TRUE(HasLine("METER 0 line at 9600 baud, bits 8 stop 0 parity 0: bytes not understood"));
+  EXPECT_TRUE(
+      HasLine(bus_, "METER 0 line at 9600 baud, bits 8 stop 0 parity 0: bytes not understood"));
   device_.SetBaudRate(115200);
   device_.SetDataCharacteristics(FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_EVEN);
   EXPECT_EQ(0u, ReadRecord(device_, 0).count);
@@ -231,13 +234,12 @@ TEST_F(SimDriverTest, DeviceFaultsAndHandles) {
   refused.refuse_open = true;
   MeterConfig no_eeprom = Meter();
   no_eeprom.eeprom_read_fails = true;
-  ConfigureBus(Bus(Timing::kInstant, {refused, no_eeprom, Meter()}));
-  const D2xxFunctions& d2xx = SimD2xxFunctions();
+  bus_.Configure(Bus(Timing::kInstant, {refused, no_eeprom, Meter()}));
 
   uint32_t count = 99;
-  EXPECT_EQ(FT_OK, d2xx.ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY));
+  EXPECT_EQ(FT_OK, bus_.ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY));
   EXPECT_EQ(3u, count);
-  EXPECT_NE(FT_OK, d2xx.ListDevices(&count, nullptr, FT_LIST_ALL));
+  EXPECT_NE(FT_OK, bus_.ListDevices(&count, nullptr, FT_LIST_ALL));
 
   EXPECT_EQ(FT_DEVICE_NOT_OPENED, device_.Configure(0, 115200, 8, 0, 0));
   EXPECT_FALSE(device_.is_open());
@@ -246,7 +248,7 @@ TEST_F(SimDriverTest, DeviceFaultsAndHandles) {
   ASSERT_EQ(FT_OK, device_.Configure(1, 115200, 8, 0, 0));
   EXPECT_EQ(FT_EEPROM_READ_FAILED, device_.CheckEepromIdentity());
   // One handle per device at a time.
-  UsbDevice second(d2xx);
+  UsbDevice second(bus_);
   EXPECT_EQ(FT_DEVICE_NOT_OPENED, second.Open(1));
   const FT_HANDLE old = device_.handle();
   device_.Close();
@@ -255,21 +257,21 @@ TEST_F(SimDriverTest, DeviceFaultsAndHandles) {
 
   uint8_t buffer[8] = {};
   uint32_t n = 0;
-  EXPECT_EQ(FT_INVALID_HANDLE, d2xx.Read(old, buffer, 8, &n));
-  EXPECT_EQ(FT_INVALID_HANDLE, d2xx.Write(old, buffer, 8, &n));
-  EXPECT_EQ(FT_INVALID_HANDLE, d2xx.Close(old));
-  EXPECT_EQ(FT_INVALID_HANDLE, d2xx.Purge(nullptr, FT_PURGE_RX));
+  EXPECT_EQ(FT_INVALID_HANDLE, bus_.Read(old, buffer, 8, &n));
+  EXPECT_EQ(FT_INVALID_HANDLE, bus_.Write(old, buffer, 8, &n));
+  EXPECT_EQ(FT_INVALID_HANDLE, bus_.Close(old));
+  EXPECT_EQ(FT_INVALID_HANDLE, bus_.Purge(nullptr, FT_PURGE_RX));
   EXPECT_EQ(FT_INVALID_HANDLE,
-            d2xx.SetTimeouts(reinterpret_cast<FT_HANDLE>(uintptr_t{12345}), 1, 1));
+            bus_.SetTimeouts(reinterpret_cast<FT_HANDLE>(uintptr_t{12345}), 1, 1));
   FT_PROGRAM_DATA data{};
-  EXPECT_EQ(FT_INVALID_HANDLE, d2xx.EE_Read(old, &data));
+  EXPECT_EQ(FT_INVALID_HANDLE, bus_.EE_Read(old, &data));
   EXPECT_EQ(FT_OK, second.Close());
 }
 
 TEST_F(SimDriverTest, UnpluggedDeviceFailsEveryCallAndLeavesTheList) {
   MeterConfig second = Meter();
   second.name = "Second";
-  ConfigureBus(
+  bus_.Configure(
       Bus(Timing::kInstant, {Meter({{FaultWhen::kRecord, 3, FaultAction::kUnplug, -1}}), second}));
   Connect();
   EXPECT_EQ(ReadReplyVerdict::kGood, ReadRecord(device_, 2).verdict);
@@ -279,11 +281,11 @@ TEST_F(SimDriverTest, UnpluggedDeviceFailsEveryCallAndLeavesTheList) {
   EXPECT_EQ(FT_IO_ERROR, device_.PurgeReceive());
   FT_PROGRAM_DATA data{};
   data.Signature2 = 0xFFFFFFFF;
-  EXPECT_EQ(FT_IO_ERROR, SimD2xxFunctions().EE_Read(device_.handle(), &data));
+  EXPECT_EQ(FT_IO_ERROR, bus_.EE_Read(device_.handle(), &data));
   EXPECT_EQ(FT_IO_ERROR, device_.Close());
 
   uint32_t count = 0;
-  SimD2xxFunctions().ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY);
+  bus_.ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY);
   EXPECT_EQ(1u, count);
   // Index 0 is now the meter that is still there.
   Connect();
@@ -298,8 +300,8 @@ TEST_F(SimDriverTest, UnpluggedDeviceFailsEveryCallAndLeavesTheList) {
 }
 
 TEST_F(SimDriverTest, LateReplyWaitsForTheNextReadUnlessPurged) {
-  ConfigureBus(Bus(Timing::kInstant, {Meter({{FaultWhen::kRecord, 1, FaultAction::kLate, 10},
-                                             {FaultWhen::kRecord, 2, FaultAction::kLate, 10}})}));
+  bus_.Configure(Bus(Timing::kInstant, {Meter({{FaultWhen::kRecord, 1, FaultAction::kLate, 10},
+                                               {FaultWhen::kRecord, 2, FaultAction::kLate, 10}})}));
   Connect(40);
   EXPECT_EQ(0u, ReadRecord(device_, 1).count);  // gave up at 40 ms; the reply comes at 50
   uint8_t reply[kReadReplySize] = {};
@@ -321,9 +323,9 @@ TEST_F(SimDriverTest, SeveralMetersAnswerWithTheirOwnNames) {
   a.name = "Zulu";
   MeterConfig b = Meter();
   b.name = "Alpha";
-  ConfigureBus(Bus(Timing::kInstant, {a, b}));
+  bus_.Configure(Bus(Timing::kInstant, {a, b}));
   for (int i = 0; i < 2; ++i) {
-    UsbDevice device(SimD2xxFunctions());
+    UsbDevice device(bus_);
     ASSERT_EQ(FT_OK, device.Configure(i, 115200, 8, 0, 0));
     device.SetTimeouts(200, 1000);
     uint8_t request[kIdentifyRequestSize];
@@ -341,28 +343,28 @@ TEST_F(SimDriverTest, SeveralMetersAnswerWithTheirOwnNames) {
 TEST_F(SimDriverTest, LatencyTimerPerOpenHandle) {
   Scenario s = Bus(Timing::kWire, {Meter()});
   s.latency_ms = 9;
-  ConfigureBus(s);
+  bus_.Configure(s);
   ASSERT_EQ(FT_OK, device_.Open(0));
   uint8_t ms = 0;
-  EXPECT_EQ(FT_OK, SimGetLatencyTimer(device_.handle(), &ms));
+  EXPECT_EQ(FT_OK, bus_.GetLatencyTimer(device_.handle(), &ms));
   EXPECT_EQ(9, ms);
-  EXPECT_EQ(FT_INVALID_PARAMETER, SimSetLatencyTimer(device_.handle(), 1));
-  EXPECT_EQ(FT_OK, SimSetLatencyTimer(device_.handle(), 2));
-  EXPECT_EQ(FT_OK, SimGetLatencyTimer(device_.handle(), &ms));
+  EXPECT_EQ(FT_INVALID_PARAMETER, bus_.SetLatencyTimer(device_.handle(), 1));
+  EXPECT_EQ(FT_OK, bus_.SetLatencyTimer(device_.handle(), 2));
+  EXPECT_EQ(FT_OK, bus_.GetLatencyTimer(device_.handle(), &ms));
   EXPECT_EQ(2, ms);
   device_.Close();
-  EXPECT_EQ(FT_INVALID_HANDLE, SimGetLatencyTimer(device_.handle(), &ms));
+  EXPECT_EQ(FT_INVALID_HANDLE, bus_.GetLatencyTimer(device_.handle(), &ms));
   ASSERT_EQ(FT_OK, device_.Open(0));
-  EXPECT_EQ(FT_OK, SimGetLatencyTimer(device_.handle(), &ms));
+  EXPECT_EQ(FT_OK, bus_.GetLatencyTimer(device_.handle(), &ms));
   EXPECT_EQ(9, ms);  // back to the default on a new open
   device_.Close();
 
   // A driver that keeps the timer to itself.
   s.latency_settable = false;
-  ConfigureBus(s);
+  bus_.Configure(s);
   ASSERT_EQ(FT_OK, device_.Open(0));
-  EXPECT_EQ(FT_NOT_SUPPORTED, SimSetLatencyTimer(device_.handle(), 2));
-  EXPECT_EQ(FT_OK, SimGetLatencyTimer(device_.handle(), &ms));
+  EXPECT_EQ(FT_NOT_SUPPORTED, bus_.SetLatencyTimer(device_.handle(), 2));
+  EXPECT_EQ(FT_OK, bus_.GetLatencyTimer(device_.handle(), &ms));
   EXPECT_EQ(9, ms);
 }
 
@@ -370,7 +372,7 @@ TEST_F(SimDriverTest, LatencyTimerPerOpenHandle) {
 TEST_F(SimDriverTest, WireExchangeTakesAtLeastItsWireTime) {
   Scenario s = Bus(Timing::kWire, {Meter()});
   s.latency_ms = 2;
-  ConfigureBus(s);
+  bus_.Configure(s);
   Connect();
   auto start = Clock::now();
   Exchange x = ReadRecord(device_, 0);
@@ -380,7 +382,7 @@ TEST_F(SimDriverTest, WireExchangeTakesAtLeastItsWireTime) {
 
   // With the default timer the last 10 bytes wait for it: 8 + 63 bytes on the
   // wire, 0.5 ms in the meter and 16 ms in the chip.
-  ASSERT_EQ(FT_OK, SimSetLatencyTimer(device_.handle(), 16));
+  ASSERT_EQ(FT_OK, bus_.SetLatencyTimer(device_.handle(), 16));
   start = Clock::now();
   x = ReadRecord(device_, 1);
   EXPECT_EQ(ReadReplyVerdict::kGood, x.verdict);
@@ -388,8 +390,8 @@ TEST_F(SimDriverTest, WireExchangeTakesAtLeastItsWireTime) {
 }
 
 TEST_F(SimDriverTest, WireReadWithoutReplyReturnsAfterItsTimeout) {
-  ConfigureBus(Bus(Timing::kWire, {Meter({{FaultWhen::kRecord, 4, FaultAction::kNoReply, -1},
-                                          {FaultWhen::kIdentify, 0, FaultAction::kDelay, 40}})}));
+  bus_.Configure(Bus(Timing::kWire, {Meter({{FaultWhen::kRecord, 4, FaultAction::kNoReply, -1},
+                                            {FaultWhen::kIdentify, 0, FaultAction::kDelay, 40}})}));
   Connect(50);
   auto start = Clock::now();
   Exchange x = ReadRecord(device_, 4);
@@ -414,7 +416,7 @@ TEST_F(SimDriverTest, TraceFileIsWrittenLineByLine) {
   const std::string path = ::testing::TempDir() + "link_trace_test.txt";
   Scenario s = Bus(Timing::kInstant, {Meter()});
   s.trace_path = path;
-  ConfigureBus(s);
+  bus_.Configure(s);
   Connect();
   ReadRecord(device_, 0);
   // Read while the bus still holds the file open.
@@ -426,7 +428,7 @@ TEST_F(SimDriverTest, TraceFileIsWrittenLineByLine) {
   EXPECT_EQ(0u, text.find("BUS timing=instant latency_ms=16 devices=1\n"));
   EXPECT_NE(std::string::npos, text.find("\nWRITE 02 00 04 4C 52 00 00 E6\n"));
   EXPECT_NE(std::string::npos, text.find("\nREAD 72 06 00 44 4C 52 00 00 "));
-  ConfigureBus(Bus(Timing::kInstant, {}));  // closes the file
+  bus_.Configure(Bus(Timing::kInstant, {}));  // closes the file
   std::remove(path.c_str());
 }
 
@@ -453,11 +455,11 @@ TEST_F(SimDriverTest, ConfiguredFromTheEnvironment) {
 
   SetSimEnv(bad);
   std::string error;
-  EXPECT_FALSE(ConfigureBusFromEnvironment(&error));
+  EXPECT_FALSE(bus_.ConfigureFromEnvironment(&error));
   EXPECT_EQ(bad + ": line 2: unknown key 'wobble'", error);
-  EXPECT_EQ(0, MeterCount());  // serves no devices
-  EXPECT_TRUE(HasLine("ERROR " + error));
-  ConfigureBus(Bus(Timing::kInstant, {}));
+  EXPECT_EQ(0, bus_.MeterCount());  // serves no devices
+  EXPECT_TRUE(HasLine(bus_, "ERROR " + error));
+  bus_.Configure(Bus(Timing::kInstant, {}));
   f = std::fopen(trace.c_str(), "rb");
   ASSERT_NE(nullptr, f);
   char text[256] = {};
@@ -466,10 +468,10 @@ TEST_F(SimDriverTest, ConfiguredFromTheEnvironment) {
   EXPECT_NE(nullptr, std::strstr(text, "ERROR ")) << text;
 
   SetSimEnv("");
-  EXPECT_TRUE(ConfigureBusFromEnvironment(&error));
-  EXPECT_EQ(1, MeterCount());
-  EXPECT_TRUE(HasLine("BUS timing=wire latency_ms=16 devices=1"));
-  EXPECT_EQ(MakeSampleLog(), MeterAt(0)->log());
+  EXPECT_TRUE(bus_.ConfigureFromEnvironment(&error));
+  EXPECT_EQ(1, bus_.MeterCount());
+  EXPECT_TRUE(HasLine(bus_, "BUS timing=wire latency_ms=16 devices=1"));
+  EXPECT_EQ(MakeSampleLog(), bus_.MeterAt(0)->log());
   std::remove(bad.c_str());
   std::remove(trace.c_str());
 }

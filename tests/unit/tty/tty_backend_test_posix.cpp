@@ -14,15 +14,16 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "protocol/device_listing.h"
 #include "protocol/frame.h"
 #include "protocol/log_erase.h"
 #include "protocol/transfer_engine.h"
 #include "sim/pty_meter_posix.h"
 #include "tests/unit/protocol/recording_ui.h"
 #include "ui/message_catalogue.h"
-#include "protocol/device_listing.h"
 #include "usb/tty_backend_posix.h"
 #include "usb/usb_device.h"
 
@@ -40,22 +41,24 @@ sim::MeterConfig OddMeter(const std::string& name = "SQ-71 Meter") {
   return meter;
 }
 
-Backend Tty(const std::vector<std::string>& ports) {
-  Backend backend;
+std::unique_ptr<TtyDriver> Tty(const std::vector<std::string>& ports) {
   std::string error;
-  EXPECT_TRUE(MakeTtyBackend(ports, &backend, &error)) << error;
-  return backend;
+  std::unique_ptr<TtyDriver> driver = MakeTtyDriver(ports, &error);
+  EXPECT_NE(nullptr, driver) << error;
+  return driver;
 }
 
-// Every read's status, so a test can see what the engine saw.
-FT_ReadFn g_real_read = nullptr;
-std::vector<FT_STATUS> g_read_statuses;
-FT_STATUS FT_API RecordingRead(FT_HANDLE handle, void* buffer, uint32_t wanted,
-                               uint32_t* returned) {
-  const FT_STATUS status = g_real_read(handle, buffer, wanted, returned);
-  g_read_statuses.push_back(status);
-  return status;
-}
+// Keeps every read's status, so a test can see what the engine saw.
+class RecordingTty : public TtyDriver {
+ public:
+  using TtyDriver::TtyDriver;
+  FT_STATUS Read(FT_HANDLE handle, void* buffer, uint32_t wanted, uint32_t* returned) override {
+    const FT_STATUS status = TtyDriver::Read(handle, buffer, wanted, returned);
+    read_statuses.push_back(status);
+    return status;
+  }
+  std::vector<FT_STATUS> read_statuses;
+};
 
 LogImage SampleUlg() {
   std::ifstream file(std::string(SQ71_TEST_DATA_DIR) + "/sample.ulg", std::ios::binary);
@@ -73,11 +76,8 @@ class TtyDownload : public ::testing::Test {
   // A download of the meter's log through the tty backend, ticked as the
   // window's timer would until the engine stops it.
   void Download(PtyMeter& meter) {
-    backend_ = Tty({meter.port()});
-    g_real_read = backend_.functions.Read;
-    g_read_statuses.clear();
-    backend_.functions.Read = RecordingRead;
-    UsbDevice device(backend_.functions);
+    driver_ = std::make_unique<RecordingTty>(std::vector<std::string>{meter.port()});
+    UsbDevice device(*driver_);
     engine_.StartTransfer(&device);
     for (int ticks = 0; ui_.timer_running && ticks < 3000; ++ticks) engine_.TransferTick(&device);
     EXPECT_FALSE(device.is_open());
@@ -88,7 +88,7 @@ class TtyDownload : public ::testing::Test {
            0;
   }
 
-  Backend backend_;
+  std::unique_ptr<RecordingTty> driver_;
   TransferState state_;
   LogImage image_{};
   test::RecordingUi ui_;
@@ -126,20 +126,20 @@ TEST_F(TtyDownload, UnpluggedMeterIsAnIoErrorAndNoHandshake) {
   meter.UnplugAtExchange(10);
   Download(meter);
   EXPECT_EQ(std::vector<int>{kMsgHandshake}, ui_.MessageNumbers());
-  ASSERT_EQ(10u, g_read_statuses.size());
-  EXPECT_EQ(FT_OK, g_read_statuses[8]);
-  EXPECT_EQ(FT_IO_ERROR, g_read_statuses[9]);
+  ASSERT_EQ(10u, driver_->read_statuses.size());
+  EXPECT_EQ(FT_OK, driver_->read_statuses[8]);
+  EXPECT_EQ(FT_IO_ERROR, driver_->read_statuses[9]);
   EXPECT_TRUE(SameRecords(sim::MeterConfig().log, 9));
   // The port has gone with the device.
-  UsbDevice device(backend_.functions);
+  UsbDevice device(*driver_);
   EXPECT_NE(FT_OK, device.Open(0));
 }
 
 TEST(TtyBackend, EraseReachesTheMeter) {
   PtyMeter meter(OddMeter());
   ASSERT_TRUE(meter.ok()) << meter.error();
-  const Backend backend = Tty({meter.port()});
-  UsbDevice device(backend.functions);
+  const std::unique_ptr<TtyDriver> driver = Tty({meter.port()});
+  UsbDevice device(*driver);
   test::RecordingUi ui;
   EraseMeterLog(&device, ui);
   device.Close();
@@ -157,46 +157,46 @@ TEST(TtyBackend, CountsListsAndTellsWhyAnOpenFailed) {
   ASSERT_GE(file, 0);
   close(file);
   const std::string missing = "/nonexistent/ttyUSB9";
-  const Backend backend = Tty({first.port(), missing, second.port(), file_template});
+  const std::unique_ptr<TtyDriver> tty = Tty({first.port(), missing, second.port(), file_template});
 
   uint32_t count = 0;
-  EXPECT_EQ(FT_OK, backend.functions.ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY));
+  EXPECT_EQ(FT_OK, tty->CountDevices(&count));
   EXPECT_EQ(4u, count);
-  EXPECT_EQ(second.port(), backend.where(2));
-  EXPECT_TRUE(backend.partial_identity);
+  EXPECT_EQ(second.port(), tty->Where(2));
+  EXPECT_TRUE(tty->partial_identity());
 
   std::vector<std::string> names;
-  EXPECT_EQ(2, ListDevices(backend.functions, [&](const char* name) { names.push_back(name); }));
+  EXPECT_EQ(2, ListDevices(*tty, [&](int, const char* name) { names.push_back(name); }));
   EXPECT_EQ((std::vector<std::string>{"Meter B", "Meter A"}), names);
 
   FT_HANDLE handle = nullptr;
-  EXPECT_EQ(FT_DEVICE_NOT_FOUND, backend.functions.Open(1, &handle));
-  EXPECT_EQ(ENOENT, TtyLastOpenFailure().error_number);
-  EXPECT_EQ(missing, TtyLastOpenFailure().port);
-  EXPECT_EQ(FT_DEVICE_NOT_OPENED, backend.functions.Open(3, &handle));
-  EXPECT_EQ(ENOTTY, TtyLastOpenFailure().error_number);
-  EXPECT_EQ(std::string(file_template) + ": not a serial port", TtyLastOpenFailure().text);
-  EXPECT_EQ(FT_DEVICE_NOT_FOUND, backend.functions.Open(4, &handle));
+  EXPECT_EQ(FT_DEVICE_NOT_FOUND, tty->Open(1, &handle));
+  EXPECT_EQ(ENOENT, tty->last_open_failure().error_number);
+  EXPECT_EQ(missing, tty->last_open_failure().port);
+  EXPECT_EQ(FT_DEVICE_NOT_OPENED, tty->Open(3, &handle));
+  EXPECT_EQ(ENOTTY, tty->last_open_failure().error_number);
+  EXPECT_EQ(std::string(file_template) + ": not a serial port", tty->last_error());
+  EXPECT_EQ(FT_DEVICE_NOT_FOUND, tty->Open(4, &handle));
   unlink(file_template);
 
   std::string error;
-  Backend none;
-  EXPECT_FALSE(MakeTtyBackend({}, &none, &error));
+  EXPECT_EQ(nullptr, MakeTtyDriver({}, &error));
   EXPECT_FALSE(error.empty());
 }
 
 TEST(TtyBackend, SecondOpenOfAPortIsRefusedUntilTheFirstCloses) {
   PtyMeter meter(OddMeter());
   ASSERT_TRUE(meter.ok()) << meter.error();
-  const Backend backend = Tty({meter.port()});
-  UsbDevice holder(backend.functions);
-  UsbDevice other(backend.functions);
+  const std::unique_ptr<TtyDriver> tty = Tty({meter.port()});
+  UsbDevice holder(*tty);
+  UsbDevice other(*tty);
   ASSERT_EQ(FT_OK, holder.Open(0));
   EXPECT_EQ(FT_DEVICE_NOT_OPENED, other.Open(0));
-  EXPECT_EQ(EBUSY, TtyLastOpenFailure().error_number);
+  EXPECT_EQ(EBUSY, tty->last_open_failure().error_number);
+  EXPECT_EQ(DriverFailure::kBusy, tty->last_failure());
   holder.Close();
   EXPECT_EQ(FT_OK, other.Open(0));
-  EXPECT_EQ(0, TtyLastOpenFailure().error_number);
+  EXPECT_EQ(0, tty->last_open_failure().error_number);
   other.Close();
 }
 
@@ -218,8 +218,8 @@ std::string Identify(UsbDevice& device, uint32_t* bytes_read = nullptr) {
 TEST(TtyBackend, ReadEndsAtItsTimeOutWithWhatCame) {
   PtyMeter meter(OddMeter("SQ-71 Meter"));
   ASSERT_TRUE(meter.ok()) << meter.error();
-  const Backend backend = Tty({meter.port()});
-  UsbDevice device(backend.functions);
+  const std::unique_ptr<TtyDriver> tty = Tty({meter.port()});
+  UsbDevice device(*tty);
   ASSERT_EQ(FT_OK, device.Configure(0, 115200, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE));
   const auto start = std::chrono::steady_clock::now();
   uint32_t got = 0;
@@ -233,11 +233,31 @@ TEST(TtyBackend, ReadEndsAtItsTimeOutWithWhatCame) {
   device.Close();
 }
 
+TEST(TtyBackend, QueueStatusCountsTheBytesWaitingUntilAPurge) {
+  PtyMeter meter(OddMeter("SQ-71 Meter"));
+  ASSERT_TRUE(meter.ok()) << meter.error();
+  const std::unique_ptr<TtyDriver> tty = Tty({meter.port()});
+  UsbDevice device(*tty);
+  ASSERT_EQ(FT_OK, device.Configure(0, 115200, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE));
+  uint8_t request[kIdentifyRequestSize];
+  BuildIdentifyRequest(request);
+  device.Write(request, kIdentifyRequestSize);
+  uint32_t queued = 0;
+  for (int tries = 0; tries < 1000 && device.GetQueueStatus(&queued) == FT_OK && queued < 16;
+       ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  EXPECT_EQ(16u, queued) << "the whole identify reply, unread";
+  device.PurgeReceive();
+  device.GetQueueStatus(&queued);
+  EXPECT_EQ(0u, queued);
+}
+
 TEST(TtyBackend, LineSettingsReachThePortAndUnusableOnesAreRefused) {
   PtyMeter meter(OddMeter("SQ-71 Meter"));
   ASSERT_TRUE(meter.ok()) << meter.error();
-  const Backend backend = Tty({meter.port()});
-  UsbDevice device(backend.functions);
+  const std::unique_ptr<TtyDriver> tty = Tty({meter.port()});
+  UsbDevice device(*tty);
   // Opened but not yet set to the meter's speed: nothing understood.
   ASSERT_EQ(FT_OK, device.Open(0));
   EXPECT_EQ("", Identify(device));
@@ -263,7 +283,7 @@ TEST(TtyBackend, LineSettingsReachThePortAndUnusableOnesAreRefused) {
 // interface under the USB device, as ftdi_sio lays it out.
 class FakeSysfs {
  public:
-  explicit FakeSysfs(const std::string& port) {
+  FakeSysfs(const std::string& port, TtyDriver& driver) : tty_(driver) {
     char root_template[] = "/tmp/sq71-sysfs-XXXXXX";
     root_ = mkdtemp(root_template);
     usb_ = root_ / "devices/usb1/1-2";
@@ -273,10 +293,10 @@ class FakeSysfs {
     fs::create_directories(tty);
     fs::create_directory_symlink(serial_, tty / "device");
     std::ofstream(serial_ / "latency_timer") << "16\n";
-    SetTtySysfsRoot(root_.string());
+    tty_.set_sysfs_root(root_.string());
   }
   ~FakeSysfs() {
-    SetTtySysfsRoot("/sys");
+    tty_.set_sysfs_root("/sys");
     fs::remove_all(root_);
   }
   void Device(const char* attribute, const char* value) const {
@@ -288,6 +308,7 @@ class FakeSysfs {
   }
 
  private:
+  TtyDriver& tty_;
   fs::path root_;
   fs::path usb_;
   fs::path serial_;
@@ -296,7 +317,8 @@ class FakeSysfs {
 TEST(TtyBackend, IdentityIsWhatSysfsTellsAndTheReadStillFails) {
   PtyMeter meter(OddMeter());
   ASSERT_TRUE(meter.ok()) << meter.error();
-  FakeSysfs sysfs(meter.port());
+  const std::unique_ptr<TtyDriver> tty = Tty({meter.port()});
+  FakeSysfs sysfs(meter.port(), *tty);
   sysfs.Device("product", "SQ-71 Meter");
   sysfs.Device("manufacturer", "Corvale Data");
   sysfs.Device("serial", "CD7100420000000000");  // longer than the record holds
@@ -304,8 +326,7 @@ TEST(TtyBackend, IdentityIsWhatSysfsTellsAndTheReadStillFails) {
   sysfs.Device("idProduct", "6015");
   sysfs.Device("bMaxPower", "100mA");
   sysfs.Device("bmAttributes", "c0");
-  const Backend backend = Tty({meter.port()});
-  UsbDevice device(backend.functions);
+  UsbDevice device(*tty);
   ASSERT_EQ(FT_OK, device.Configure(0, 115200, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE));
 
   EXPECT_EQ(FT_EEPROM_READ_FAILED, device.CheckEepromIdentity());
@@ -317,7 +338,7 @@ TEST(TtyBackend, IdentityIsWhatSysfsTellsAndTheReadStillFails) {
   EXPECT_EQ(100, device.eeprom().MaxPower);
   EXPECT_EQ(1, device.eeprom().SelfPowered);
 
-  EXPECT_EQ(FT_OK, backend.functions.SetLatencyTimer(device.handle(), 2));
+  EXPECT_EQ(FT_OK, tty->SetLatencyTimer(device.handle(), 2));
   EXPECT_EQ("2\n", sysfs.Latency());
   device.Close();
 }

@@ -20,13 +20,14 @@ class EepromIdentityTest : public ::testing::Test {
     scenario.timing = sim::Timing::kInstant;
     scenario.devices.emplace_back();
     shape(scenario.devices.back().eeprom);
-    sim::ConfigureBus(scenario);
+    bus_.Configure(scenario);
     ASSERT_EQ(FT_OK, device_.Open(0));
   }
 
   void TearDown() override { device_.Close(); }
 
-  UsbDevice device_{sim::SimD2xxFunctions()};
+  sim::SimDriver bus_;
+  UsbDevice device_{bus_};
 };
 
 TEST_F(EepromIdentityTest, ExpectedIdentityPasses) {
@@ -145,7 +146,7 @@ TEST_F(EepromIdentityTest, ChipIsNeverWrittenSoTheDifferenceStays) {
   Attach([](sim::EepromFields& e) { e.cbus4 = 0; });
   device_.CheckEepromIdentity();
   EXPECT_TRUE(device_.identity_changed());
-  EXPECT_EQ(0, sim::MeterAt(0)->config().eeprom.cbus4);
+  EXPECT_EQ(0, bus_.MeterAt(0)->config().eeprom.cbus4);
   device_.CheckEepromIdentity();
   EXPECT_TRUE(device_.identity_changed());
 }
@@ -156,7 +157,7 @@ TEST_F(EepromIdentityTest, FlagFollowsOnlySuccessfulReads) {
   ASSERT_TRUE(device_.identity_changed());
 
   // A failed read after a difference leaves the flag raised.
-  sim::MeterAt(0)->config().eeprom_read_fails = true;
+  bus_.MeterAt(0)->config().eeprom_read_fails = true;
   EXPECT_EQ(FT_EEPROM_READ_FAILED, device_.CheckEepromIdentity());
   EXPECT_EQ(FT_EEPROM_READ_FAILED, device_.last_status());
   EXPECT_TRUE(device_.identity_changed());
@@ -164,8 +165,8 @@ TEST_F(EepromIdentityTest, FlagFollowsOnlySuccessfulReads) {
   // The flag survives Close; a good read of a matching chip lowers it.
   device_.Close();
   EXPECT_TRUE(device_.identity_changed());
-  sim::MeterAt(0)->config().eeprom_read_fails = false;
-  sim::MeterAt(0)->config().eeprom.pnp = 0;
+  bus_.MeterAt(0)->config().eeprom_read_fails = false;
+  bus_.MeterAt(0)->config().eeprom.pnp = 0;
   ASSERT_EQ(FT_OK, device_.Open(0));
   EXPECT_EQ(FT_OK, device_.CheckEepromIdentity());
   EXPECT_FALSE(device_.identity_changed());
@@ -175,7 +176,7 @@ TEST_F(EepromIdentityTest, NothingOfAnEarlierReadIsTakenForThisOne) {
   Attach([](sim::EepromFields& e) { e.serial_number = "LONGSERIAL12345"; });
   device_.CheckEepromIdentity();
   EXPECT_STREQ("LONGSERIAL12345", device_.serial_number());
-  sim::MeterAt(0)->config().eeprom.serial_number = "AB";
+  bus_.MeterAt(0)->config().eeprom.serial_number = "AB";
   device_.CheckEepromIdentity();
   EXPECT_STREQ("AB", device_.serial_number());
 }

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "usb/d2xx_driver.h"
+
 namespace sq71 {
 namespace {
 
@@ -114,7 +116,8 @@ const D2xxFunctions& FakeTable() {
 class UsbDeviceTest : public ::testing::Test {
  protected:
   void SetUp() override { g = Recorder(); }
-  UsbDevice device_{FakeTable()};
+  D2xxDriver fake_{FakeTable(), nullptr, nullptr};
+  UsbDevice device_{fake_};
 };
 
 using Calls = std::vector<std::string>;
@@ -182,15 +185,16 @@ TEST_F(UsbDeviceTest, ConfigureCallsInOrderWithItsArguments) {
   EXPECT_EQ(0, device_.parity());
 }
 
-TEST_F(UsbDeviceTest, ConfigureReturnsTheFlowControlStatusIgnoringTheOthers) {
+TEST_F(UsbDeviceTest, ConfigureMakesEverySettingAndReturnsTheFirstFailure) {
   g.baud_status = FT_INVALID_BAUD_RATE;
-  g.flow_status = FT_OK;
-  EXPECT_EQ(FT_OK, device_.Configure(0, 115200, 8, 0, 0));
+  g.flow_status = FT_IO_ERROR;
+  EXPECT_EQ(FT_INVALID_BAUD_RATE, device_.Configure(0, 115200, 8, 0, 0));
   EXPECT_EQ(5u, g.calls.size());            // went on past the failing baud rate
   EXPECT_EQ(115200u, device_.baud_rate());  // recorded whatever the status
+  EXPECT_EQ(FT_INVALID_BAUD_RATE, device_.last_status());
 
   SetUp();
-  UsbDevice other(FakeTable());
+  UsbDevice other(fake_);
   g.flow_status = FT_IO_ERROR;
   EXPECT_EQ(FT_IO_ERROR, other.Configure(0, 115200, 8, 0, 0));
   EXPECT_EQ(FT_IO_ERROR, other.last_status());
@@ -216,6 +220,7 @@ TEST_F(UsbDeviceTest, FailedDtrLeavesTheDeviceOpenForTheNextClose) {
   EXPECT_EQ(FT_OK, device_.Close());
   EXPECT_EQ((Calls{"Close"}), g.calls);
   EXPECT_FALSE(device_.is_open());
+  EXPECT_EQ(FT_IO_ERROR, device_.last_status()) << "the close hid the failure";
 }
 
 TEST_F(UsbDeviceTest, CloseAlwaysReturnsToClosed) {

@@ -1,7 +1,7 @@
 #include <dlfcn.h>
 
-#include "usb/d2xx_backend.h"
 #include "usb/d2xx_binding.h"
+#include "usb/d2xx_driver.h"
 
 namespace sq71 {
 namespace {
@@ -16,23 +16,26 @@ constexpr const char* kD2xxSharedLibraryName = "libftd2xx.so";
 
 void* LookupSymbol(void* module, const char* name) { return dlsym(module, name); }
 
+void Unload(void* module) { dlclose(module); }
+
 }  // namespace
 
-bool LoadD2xxDriver(D2xxFunctions* functions, std::string* error) {
+std::unique_ptr<D2xxDriver> LoadD2xxDriver(std::string* error) {
   // RTLD_LOCAL: the driver's own symbols must not stand in for anyone else's.
   void* module = dlopen(kD2xxSharedLibraryName, RTLD_NOW | RTLD_LOCAL);
   if (module == nullptr) {
     const char* reason = dlerror();
     *error = reason != nullptr ? reason : kD2xxSharedLibraryName;
-    return false;
+    return nullptr;
   }
+  D2xxFunctions functions;
   const char* missing = nullptr;
-  if (!BindD2xxFunctions(LookupSymbol, module, functions, &missing)) {
+  if (!BindD2xxFunctions(LookupSymbol, module, &functions, &missing)) {
     dlclose(module);
     *error = std::string(kD2xxSharedLibraryName) + " has no " + missing;
-    return false;
+    return nullptr;
   }
-  return true;
+  return std::make_unique<D2xxDriver>(functions, module, Unload);
 }
 
 }  // namespace sq71
