@@ -1,6 +1,7 @@
 // Entry point of the Windows program: start-up, the message loop, shut-down.
 #include <windows.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -18,6 +19,7 @@
 #include "ui/message_catalogue.h"
 #include "ui/wide_text_win32.h"
 #include "usb/d2xx_loader_win32.h"
+#include "usb/tracing_driver.h"
 #include "usb/usb_device.h"
 
 namespace {
@@ -88,6 +90,18 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show_c
     return 0;
   }
   g_driver = driver.get();
+  // SQ71_TRACE=FILE records every driver call, for a meter that misbehaves
+  // in the field. A trace that cannot be created leaves the program as it is.
+  std::unique_ptr<TraceFile> trace_file;
+  std::unique_ptr<TracingDriver> tracer;
+  if (const char* path = std::getenv("SQ71_TRACE"); path != nullptr && *path != '\0') {
+    std::string error;
+    trace_file = TraceFile::Create(path, &error);
+    if (trace_file != nullptr) {
+      tracer = std::make_unique<TracingDriver>(*driver, *trace_file);
+      g_driver = tracer.get();
+    }
+  }
 
   // 9. The shared device object over the driver. Should it not be created,
   // Read and Erase Log say so when chosen; everything else works.

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "cli/platform.h"
+#include "sim/replay_driver.h"
 #include "sim/scenario.h"
 #include "sim/sim_driver.h"
 #include "ui/message_quote.h"
@@ -25,6 +26,7 @@ namespace {
 std::unique_ptr<Driver> MakeSim(const std::string& scenario_path, std::string* error) {
   sim::Scenario scenario;
   if (!sim::LoadScenarioFile(scenario_path, &scenario, error)) return nullptr;
+  if (scenario.replay != nullptr) return sim::MakeReplayDriver(scenario, error);
   auto driver = std::make_unique<sim::SimDriver>();
   // A command's whole session would otherwise be kept in memory.
   driver->SetMemoryTrace(false);

@@ -14,8 +14,9 @@ struct DeviceChoice {
   std::string backend = "auto";  // auto | d2xx | libftdi | tty
   int index = 0;                 // -d: among the devices the backend counts
   bool index_given = false;
-  std::string port;  // --port: a serial port, for the tty backend
-  std::string sim;   // --sim: a scenario file for the simulated meter
+  std::string port;   // --port: a serial port, for the tty backend
+  std::string sim;    // --sim: a scenario file for the simulated meter
+  std::string trace;  // --trace: the file every driver call is recorded in
 };
 
 // The driver of the backend the choice names. Null on failure, with one line

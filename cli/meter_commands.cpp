@@ -13,6 +13,7 @@
 
 #include "cli/backend_select.h"
 #include "cli/command_parser.h"
+#include "cli/doctor.h"
 #include "cli/platform.h"
 #include "cli/terminal_ui.h"
 #include "log/decoder.h"
@@ -52,6 +53,7 @@ void AddDeviceOptions(CLI::App& app, DeviceChoice* choice, bool* quiet) {
   sim->excludes(port);
   sim->excludes(backend);
   index->excludes(port);
+  app.add_option("--trace", choice->trace);
   app.add_flag("-q,--quiet", *quiet);
 }
 
@@ -80,6 +82,8 @@ std::unique_ptr<Driver> ChooseDriver(const char* command, const DeviceChoice& ch
                                      std::ostream& err) {
   std::string error;
   std::unique_ptr<Driver> driver = SelectDriver(choice, &error);
+  // Traced as it is, before any view narrows it to the device chosen.
+  driver = TraceInto(choice.trace, std::move(driver), &error);
   if (driver == nullptr) err << "sq71: " << command << ": " << error << "\n";
   return driver;
 }
@@ -500,6 +504,25 @@ int RunDevicesCommand(const Args& args, CommandIo& io) {
     return kExitInterrupted;
   }
   return kExitOk;
+}
+
+int RunDoctorCommand(const Args& args, CommandIo& io) {
+  CLI::App app;
+  DeviceChoice choice;
+  bool quiet = false;
+  AddDeviceOptions(app, &choice, &quiet);
+  int status = kExitOk;
+  if (!Parse(app, args, "doctor", &choice, io.err, &status)) return status;
+  std::unique_ptr<TraceFile> trace;
+  if (!choice.trace.empty()) {
+    std::string error;
+    trace = TraceFile::Create(choice.trace, &error);
+    if (trace == nullptr) {
+      io.err << "sq71: doctor: " << error << "\n";
+      return kExitFailure;
+    }
+  }
+  return RunDoctor(choice, trace.get(), io.out);
 }
 
 }  // namespace sq71

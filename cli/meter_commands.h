@@ -17,6 +17,7 @@ namespace sq71 {
 int RunReadCommand(const std::vector<std::string>& args, CommandIo& io);
 int RunEraseCommand(const std::vector<std::string>& args, CommandIo& io);
 int RunDevicesCommand(const std::vector<std::string>& args, CommandIo& io);
+int RunDoctorCommand(const std::vector<std::string>& args, CommandIo& io);
 
 }  // namespace sq71
 

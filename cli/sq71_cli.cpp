@@ -198,6 +198,16 @@ const Command kCommands[] = {
      "then the count. No meter is not an error.\n"
      "DEVICE_OPTIONS",
      0, 0, nullptr, RunDevicesCommand},
+    {"doctor", "[DEVICE]", "say why no meter answers, and what to do",
+     "Looks through every backend built in (with DEVICE options, the ones named):\n"
+     "the FTDI chips on USB that libftdi sees (ids, place, description, serial\n"
+     "number, kernel driver), the serial ports, and whether FTDI's own library\n"
+     "loads and its version. Each device is tried as a meter; for each that does\n"
+     "not answer it says why (not the meter's chip or description, permission\n"
+     "denied, busy, held by the kernel's ftdi_sio, no answer). The last line says\n"
+     "what to do next. Exit status 0 when a meter answered, 1 when none did.\n"
+     "DEVICE_OPTIONS",
+     0, 0, nullptr, RunDoctorCommand},
 };
 
 // The options every meter command takes, in its help.
@@ -208,6 +218,7 @@ constexpr char kDeviceOptions[] =
     "  --port PATH            a serial port (/dev/ttyUSB0, /dev/cu.usbserial-XXXX)\n"
     "  --backend NAME         auto (default), d2xx, libftdi or tty\n"
     "  --sim SCENARIO         the simulated meter of a scenario file\n"
+    "  --trace FILE           record every driver call in FILE (\"-\": standard error)\n"
     "  -q, --quiet            no progress, only errors\n";
 
 const Command* Find(const std::string& name) {

@@ -1,31 +1,19 @@
 // Stand-in for FTDI's Ftd2xx.dll, serving the simulated meters to the Windows
 // program under the driver's own export names. The bus is
 // configured on the first call from the scenario file named by SQ71_SIM (one
-// meter with the sample log when unset); a scenario error leaves no devices
-// attached and is reported on stderr and in the trace file.
+// meter with the sample log when unset), or the trace it replays; a scenario
+// error leaves no devices attached and is reported on stderr and in the trace
+// file.
 #include <windows.h>
 
-#include <string>
-
-#include "sim/sim_driver.h"
+#include "sim/standin_driver.h"
 #include "usb/d2xx.h"
 
 #define SQ71_EXPORT extern "C" __declspec(dllexport)
 
 namespace {
 
-// C exports have nowhere else to keep their driver: the one bus of the
-// process that loaded the library, made on first use.
-sq71::sim::SimDriver& Bus() {
-  static sq71::sim::SimDriver* const bus = [] {
-    auto* driver = new sq71::sim::SimDriver();
-    driver->SetMemoryTrace(false);
-    std::string error;
-    driver->ConfigureFromEnvironment(&error);
-    return driver;
-  }();
-  return *bus;
-}
+sq71::Driver& Bus() { return sq71::sim::StandinDriver(); }
 
 }  // namespace
 
@@ -61,7 +49,7 @@ SQ71_EXPORT FT_STATUS FT_API FT_SetTimeouts(FT_HANDLE handle, uint32_t read_ms, 
   return Bus().SetTimeouts(handle, read_ms, write_ms);
 }
 SQ71_EXPORT FT_STATUS FT_API FT_ListDevices(void* arg1, void* arg2, uint32_t flags) {
-  return Bus().ListDevices(arg1, arg2, flags);
+  return sq71::sim::StandinListDevices(arg1, arg2, flags);
 }
 SQ71_EXPORT FT_STATUS FT_API FT_EE_Read(FT_HANDLE handle, FT_PROGRAM_DATA* data) {
   return Bus().EE_Read(handle, data);
@@ -70,7 +58,13 @@ SQ71_EXPORT FT_STATUS FT_API FT_SetLatencyTimer(FT_HANDLE handle, uint8_t ms) {
   return Bus().SetLatencyTimer(handle, ms);
 }
 SQ71_EXPORT FT_STATUS FT_API FT_GetLatencyTimer(FT_HANDLE handle, uint8_t* ms) {
-  return Bus().GetLatencyTimer(handle, ms);
+  return sq71::sim::StandinGetLatencyTimer(handle, ms);
+}
+// The stand-in's own version, 0.1.0: no driver FTDI ever shipped.
+SQ71_EXPORT FT_STATUS FT_API FT_GetLibraryVersion(uint32_t* version) {
+  if (version == nullptr) return FT_INVALID_PARAMETER;
+  *version = 0x00000100;
+  return FT_OK;
 }
 SQ71_EXPORT FT_STATUS FT_API FT_GetQueueStatus(FT_HANDLE handle, uint32_t* rx_bytes) {
   return Bus().GetQueueStatus(handle, rx_bytes);

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <sstream>
 
 #include "log/regular_file.h"
@@ -114,6 +115,13 @@ class Parser {
     } else if (key == "trace") {
       if (value.empty()) return Fail("trace needs a file name");
       scenario_->trace_path = Resolve(base_dir_, value);
+    } else if (key == "replay") {
+      if (value.empty()) return Fail("replay needs a trace file");
+      auto calls = std::make_shared<std::vector<TracedCall>>();
+      std::string error;
+      scenario_->replay_path = Resolve(base_dir_, value);
+      if (!LoadTraceFile(scenario_->replay_path, calls.get(), &error)) return Fail(error);
+      scenario_->replay = std::move(calls);
     } else if (IsDeviceKey(key)) {
       return Fail("'" + key + "' belongs in a [device] section");
     } else {
@@ -200,7 +208,7 @@ class Parser {
     } else if (key == "fault") {
       return FaultLine(value, d);
     } else if (key == "timing" || key == "latency_ms" || key == "latency_timer" ||
-               key == "erase_ms" || key == "trace") {
+               key == "erase_ms" || key == "trace" || key == "replay") {
       return Fail("'" + key + "' must come before the first [device] section");
     } else {
       return Fail("unknown key '" + key + "'");

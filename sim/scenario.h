@@ -7,6 +7,7 @@
 //   latency_timer = settable # settable | fixed (FT_SetLatencyTimer refused)
 //   erase_ms = 1500          # how long the meter takes to erase (wire mode)
 //   trace = trace.txt        # relative paths are taken from the file's folder
+//   replay = session.txt     # answer from a recorded trace (the devices are not used)
 //
 //   [device]                 # one section per attached device, index 0 first
 //   name = SQ-71 Meter
@@ -19,10 +20,12 @@
 #ifndef SQ71_SIM_SCENARIO_H
 #define SQ71_SIM_SCENARIO_H
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "sim/simulated_meter.h"
+#include "sim/trace_reader.h"
 
 namespace sq71::sim {
 
@@ -37,6 +40,9 @@ struct Scenario {
   bool latency_settable = true;
   int erase_ms = 1500;
   std::string trace_path;  // empty: no trace file
+  // The trace the meter answers from (replay_driver.h); null: the devices do.
+  std::string replay_path;
+  std::shared_ptr<const std::vector<TracedCall>> replay;
   std::vector<MeterConfig> devices;
 };
 

@@ -269,6 +269,8 @@ typedef FT_STATUS(FT_API* FT_EE_ReadFn)(FT_HANDLE handle, FT_PROGRAM_DATA* data)
 typedef FT_STATUS(FT_API* FT_SetLatencyTimerFn)(FT_HANDLE handle, uint8_t ms);
 typedef FT_STATUS(FT_API* FT_GetLatencyTimerFn)(FT_HANDLE handle, uint8_t* ms);
 typedef FT_STATUS(FT_API* FT_GetQueueStatusFn)(FT_HANDLE handle, uint32_t* rx_bytes);
+// The library's version, 0x00MMmmbb (3.2.16: 0x00030216).
+typedef FT_STATUS(FT_API* FT_GetLibraryVersionFn)(uint32_t* version);
 
 namespace sq71 {
 
@@ -293,6 +295,8 @@ struct D2xxFunctions {
   FT_SetLatencyTimerFn SetLatencyTimer = nullptr;
   // Optional likewise: the bytes waiting in the driver's receive queue.
   FT_GetQueueStatusFn GetQueueStatus = nullptr;
+  // Optional too; only asked by the doctor.
+  FT_GetLibraryVersionFn GetLibraryVersion = nullptr;
 };
 
 }  // namespace sq71

@@ -38,6 +38,7 @@ bool BindD2xxFunctions(ExportLookup lookup, void* context, D2xxFunctions* functi
   // Optional: a driver without it still serves, with the chip's own timer.
   Bind(lookup, context, "FT_SetLatencyTimer", &bound.SetLatencyTimer, nullptr);
   Bind(lookup, context, "FT_GetQueueStatus", &bound.GetQueueStatus, nullptr);
+  Bind(lookup, context, "FT_GetLibraryVersion", &bound.GetLibraryVersion, nullptr);
   *functions = ok ? bound : D2xxFunctions{};
   return ok;
 }

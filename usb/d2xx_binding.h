@@ -13,8 +13,9 @@ using ExportLookup = void* (*)(void* context, const char* name);
 // Fills functions with every driver function through lookup. Returns false,
 // and leaves every entry null, when any one is missing: a half-bound table
 // would fail later, in the middle of a command; *missing (when given) then
-// names the first one. FT_SetLatencyTimer and FT_GetQueueStatus are the
-// exceptions: optional, their slots stay null when the library lacks them.
+// names the first one. FT_SetLatencyTimer, FT_GetQueueStatus and
+// FT_GetLibraryVersion are the exceptions: optional, their slots stay null
+// when the library lacks them.
 bool BindD2xxFunctions(ExportLookup lookup, void* context, D2xxFunctions* functions,
                        const char** missing = nullptr);
 

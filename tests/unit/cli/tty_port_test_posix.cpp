@@ -17,6 +17,7 @@
 #include "log/log_image.h"
 #include "sim/pty_meter_posix.h"
 #include "sim/sample_log.h"
+#include "sim/trace_reader.h"
 #include "tests/support/sq71_fixture.h"
 
 namespace sq71 {
@@ -100,6 +101,57 @@ TEST_F(TtyPortTest, CtrlCKeepsWhatCameAndResumeCompletesIt) {
   EXPECT_EQ(kExitOk, Sq71({"read", "-q", "--port", again.port(), "--resume", log}, &err)) << err;
   ASSERT_TRUE(ReadUlgFile(log.c_str(), &image).ok());
   EXPECT_TRUE(image == sample);
+}
+
+TEST_F(TtyPortTest, TraceHoldsEveryRequestAndReplyThatPassed) {
+  sim::PtyMeter meter(Meter());
+  ASSERT_TRUE(meter.ok()) << meter.error();
+  const std::string trace = (dir_ / "trace.txt").string();
+  std::string err;
+  ASSERT_EQ(kExitOk, Sq71({"read", "-q", "--port", meter.port(), "-o", (dir_ / "c.ulg").string(),
+                           "--trace", trace},
+                          &err))
+      << err;
+  std::vector<sim::TracedCall> calls;
+  ASSERT_TRUE(sim::LoadTraceFile(trace, &calls, &err)) << err;
+  // Each request as the meter took it, and the reply it sent: the record
+  // behind the bytes this meter puts where the program does not look.
+  std::vector<std::string> requests;
+  const LogImage sample = sim::MakeSampleLog();
+  for (std::size_t i = 0; i < calls.size(); ++i) {
+    if (calls[i].name != "FT_Write") continue;
+    const std::vector<uint8_t>& w = calls[i].bytes;
+    ASSERT_EQ(8u, w.size());
+    const int record = w[5] * 256 + w[6];
+    requests.push_back("LR " + std::to_string(record));
+    ASSERT_LT(i + 1, calls.size());
+    const std::vector<uint8_t>& r = calls[i + 1].bytes;
+    ASSERT_EQ("FT_Read", calls[i + 1].name);
+    ASSERT_EQ(72u, r.size()) << "line " << calls[i + 1].line;
+    EXPECT_EQ(0x7E, r[1]);
+    EXPECT_TRUE(std::equal(r.begin() + 7, r.begin() + 71, RecordAt(sample, record)));
+  }
+  EXPECT_EQ(meter.Requests(), requests);
+}
+
+TEST_F(TtyPortTest, DoctorTellsAMeterFromAPortThatDoesNotAnswer) {
+  sim::MeterConfig silent = Meter();
+  silent.faults.push_back({sim::FaultWhen::kIdentify, 0, sim::FaultAction::kNoReply, -1});
+  sim::PtyMeter meter(Meter());
+  sim::PtyMeter other(silent);
+  ASSERT_TRUE(meter.ok() && other.ok());
+  test::Sq71Outcome run = test::RunSq71Command({"doctor", "--port", meter.port()});
+  EXPECT_EQ(kExitOk, run.status) << run.err;
+  EXPECT_EQ("tty, serial ports (/dev/ttyUSB*):\n  " + meter.port() +
+                ": a meter, answers as \"SQ-71 Meter\"\n1 meter answers. Next: sq71 read --port " +
+                meter.port() + " downloads its log\n",
+            run.out);
+  run = test::RunSq71Command({"doctor", "--port", other.port()});
+  EXPECT_EQ(kExitFailure, run.status) << run.err;
+  EXPECT_NE(std::string::npos, run.out.find(other.port() + ": opens, but gives no answer"))
+      << run.out;
+  EXPECT_NE(std::string::npos, run.out.find("0 meters answer. Next: switch the meter on"))
+      << run.out;
 }
 
 }  // namespace
