@@ -5,10 +5,11 @@
 #include <cstdio>
 
 #include "app/app_state_win32.h"
+#include "app/dpi_win32.h"
 #include "app/message_box_win32.h"
-#include "ui/message_catalogue.h"
 #include "resources/resource_ids.h"
 #include "sq71_version.h"
+#include "ui/message_catalogue.h"
 
 namespace sq71 {
 namespace {
@@ -35,8 +36,19 @@ void OnPaint(HWND dialog) {
     RECT client;
     GetClientRect(dialog, &client);
     // Centred across the client area; C++ division truncates toward zero.
-    const int x = (client.right - info.bmWidth) / 2;
-    BitBlt(dc, x, kAboutPictureTop, info.bmWidth, info.bmHeight, memory, 0, 0, SRCCOPY);
+    // Drawn at the window's scale; at 96 DPI pixel for pixel.
+    const UINT dpi = WindowDpi(dialog);
+    const int width = Scaled(info.bmWidth, dpi);
+    const int height = Scaled(info.bmHeight, dpi);
+    const int x = (client.right - width) / 2;
+    const int top = Scaled(kAboutPictureTop, dpi);
+    if (dpi == kDesignDpi) {
+      BitBlt(dc, x, top, width, height, memory, 0, 0, SRCCOPY);
+    } else {
+      SetStretchBltMode(dc, HALFTONE);
+      SetBrushOrgEx(dc, 0, 0, nullptr);
+      StretchBlt(dc, x, top, width, height, memory, 0, 0, info.bmWidth, info.bmHeight, SRCCOPY);
+    }
     SelectObject(memory, kept);
     DeleteDC(memory);
     DeleteObject(bitmap);

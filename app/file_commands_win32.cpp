@@ -6,17 +6,18 @@
 
 #include "app/about_box_win32.h"
 #include "app/app_state_win32.h"
+#include "app/log_entries_view_win32.h"
 #include "app/main_window_ui_win32.h"
 #include "app/message_box_win32.h"
 #include "app/meter_commands_win32.h"
 #include "chooser/chooser_dialog_win32.h"
-#include "log/log_entries_view_win32.h"
 #include "log/log_files.h"
 #include "log/log_image.h"
 #include "report/report_file.h"
 #include "settings/settings_store_win32.h"
 #include "sq71_version.h"
 #include "ui/message_catalogue.h"
+#include "ui/wide_text_win32.h"
 
 namespace sq71 {
 
@@ -38,19 +39,23 @@ void RememberLogName(const char* path) { lstrcpynA(g_log_name, FileNameOf(path),
 
 void RunLoadCommand(HWND main) {
   // Open mode leaves the default extension as it was.
-  if (!RunFileChooser(g_instance, main, MainUi(), kLogLoadDir, 0, ".ulg;", nullptr)) return;
+  if (!RunFileChooser(g_instance, main, MainUi(), kLoadLogForm)) return;
+  LoadLogFile(g_chooser.chosen_file);
+}
+
+void LoadLogFile(const char* path) {
   // A download that is running would go on writing meter records into the
   // loaded log, so a load that succeeds ends it. A successful load shows no
   // box, so no timer tick can run between the two calls; a failed load leaves
   // both the image and the download alone.
-  if (LoadUlg(g_chooser.chosen_file, &g_log_image, &MainUi(), &MainUi(), g_quiet != 0) == 0) {
+  if (LoadUlg(path, &g_log_image, &MainUi(), &MainUi(), g_quiet != 0) == 0) {
     StopTransferForLoad();
-    RememberLogName(g_chooser.chosen_file);
+    RememberLogName(path);
   }
 }
 
 void RunSaveCommand(HWND main) {
-  if (!RunFileChooser(g_instance, main, MainUi(), kLogSaveDir, 1, ".ulg;", ".ulg")) return;
+  if (!RunFileChooser(g_instance, main, MainUi(), kSaveLogForm)) return;
   if (SaveUlg(g_chooser.chosen_file, g_log_image, &MainUi(), g_quiet != 0) == 0) {
     RememberLogName(g_chooser.chosen_file);
   }
@@ -63,7 +68,7 @@ void RunExportCommand(HWND main) {
     ShowMessageBox(kMsgNoLogData, MessageStyle::kError);
     return;
   }
-  if (!RunFileChooser(g_instance, main, MainUi(), kExportDir, 1, ".csv;", ".csv")) return;
+  if (!RunFileChooser(g_instance, main, MainUi(), kExportCsvForm)) return;
   ExportCsv(g_chooser.chosen_file, g_log_image, count, &g_decoder, &MainUi(), g_quiet != 0);
 }
 
@@ -74,7 +79,7 @@ void RunExportReportCommand(HWND main) {
     ShowMessageBox(kMsgNoLogData, MessageStyle::kError);
     return;
   }
-  if (!RunFileChooser(g_instance, main, MainUi(), kReportDir, 1, ".html;", ".html")) return;
+  if (!RunFileChooser(g_instance, main, MainUi(), kExportReportForm)) return;
   const std::string path = g_chooser.chosen_file;
   ReportInfo info;
   info.log_name = g_log_name[0] != '\0' ? g_log_name : "(downloaded from the meter)";
@@ -84,10 +89,7 @@ void RunExportReportCommand(HWND main) {
       0) {
     return;
   }
-  wchar_t wide[MAX_PATH * 4];
-  if (MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH * 4) > 0) {
-    ShellExecuteW(main, L"open", wide, nullptr, nullptr, SW_SHOWNORMAL);
-  }
+  ShellExecuteW(main, L"open", WidePath(path.c_str()).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 void RunViewCommand(HWND main) {

@@ -23,6 +23,10 @@ void RunAboutCommand(HWND main);  // 104
 // when no download runs.
 void StopTransferForLoad();
 
+// Loads path (UTF-8) as File > Load loads the file chosen: same messages,
+// quiet mode honoured. For a file named on the command line.
+void LoadLogFile(const char* path);
+
 }  // namespace sq71
 
 #endif

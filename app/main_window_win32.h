@@ -14,9 +14,13 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
 // a download where it stands.
 void StopTransferTimer(HWND window);
 
-// Draws the progress bar of transfer into dc (client coordinates) with stock
-// pens and brushes only.
-void PaintProgressBar(HDC dc, const TransferState& transfer);
+// Draws the progress bar of transfer into dc (client coordinates) at dpi
+// with stock pens and brushes only.
+void PaintProgressBar(HDC dc, const TransferState& transfer, UINT dpi = 96);
+
+// Gives window the client area of the design at dpi, the menu bar on one
+// line or more as it comes out.
+void FitMainWindow(HWND window, UINT dpi);
 
 }  // namespace sq71
 

@@ -9,12 +9,25 @@
 namespace sq71 {
 namespace {
 
-// No owner window: the task-modal style disables every window of the thread
-// anyway, and a box must still come up before the main window exists.
+// Owned by the window the user is working in (the chooser, the view or the
+// main window), so the box comes up over it and, once dismissed, gives the
+// keyboard back to it: the next keystroke reaches what had it before.
 int ShowBox(int number, UINT style) {
   char text[kMessageBufferSize];
   LoadMessageText(number, text, static_cast<int>(sizeof text));
-  return MessageBoxA(nullptr, text, g_caption, style);
+  HWND owner = GetActiveWindow();
+  if (owner == nullptr && g_main_window != nullptr && IsWindowVisible(g_main_window)) {
+    owner = g_main_window;
+  }
+  HWND focus = GetFocus();
+  const int answer = MessageBoxA(owner, text, g_caption, style);
+  if (owner != nullptr && IsWindow(owner)) {
+    SetActiveWindow(owner);
+    if (focus != nullptr && IsWindow(focus) && (focus == owner || IsChild(owner, focus))) {
+      SetFocus(focus);
+    }
+  }
+  return answer;
 }
 
 }  // namespace

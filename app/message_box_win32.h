@@ -1,5 +1,5 @@
 // Catalogue messages on Windows: texts from the string table, shown in
-// task-modal boxes titled with the window caption.
+// boxes titled with the window caption, owned by the active window.
 #ifndef SQ71_APP_MESSAGE_BOX_WIN32_H
 #define SQ71_APP_MESSAGE_BOX_WIN32_H
 

@@ -1,8 +1,8 @@
 #include "app/meter_commands_win32.h"
 
 #include "app/app_state_win32.h"
+#include "app/device_list_dialog_win32.h"
 #include "app/main_window_ui_win32.h"
-#include "protocol/device_list_dialog_win32.h"
 #include "protocol/log_erase.h"
 
 namespace sq71 {

@@ -9,19 +9,20 @@
 
 #include "app/app_state_win32.h"
 #include "app/command_line.h"
+#include "app/dpi_win32.h"
+#include "app/file_commands_win32.h"
 #include "app/main_window_win32.h"
 #include "app/message_box_win32.h"
+#include "app/progress_bar.h"
 #include "resources/resource_ids.h"
 #include "resources/strings.h"
 #include "ui/message_catalogue.h"
+#include "ui/wide_text_win32.h"
 #include "usb/d2xx_loader_win32.h"
 #include "usb/tracing_driver.h"
 #include "usb/usb_device.h"
 
 namespace {
-
-constexpr int kWindowWidth = 230;
-constexpr int kWindowHeight = 90;
 
 void RegisterMainClass(HINSTANCE instance) {
   WNDCLASSEXA window_class = {};
@@ -52,6 +53,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show_c
   std::strcpy(g_caption, TXT_CAPTION_DEFAULT);
   g_instance = instance;
 
+  // Libraries come from the program's folder and System32 only, and the
+  // windows are drawn at the monitor's scale.
+  RestrictLibrarySearch();
+  BecomeDpiAware();
+
   // 3. Quiet mode.
   g_quiet = ScanQuietFlag(command_line);
 
@@ -65,9 +71,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show_c
   // 6. Main window: WS_SYSMENU alone gives a fixed-size window with a title
   // bar and close box but no minimise, maximise or sizing frame.
   g_transfer.reading = 0;
+  // Its size is set for its scale once it exists and has a monitor.
   g_main_window = CreateWindowExA(0, g_class_name, g_caption, WS_SYSMENU, CW_USEDEFAULT, 0,
-                                  kWindowWidth, kWindowHeight, nullptr, nullptr, instance, nullptr);
+                                  kClientWidth, kClientHeight, nullptr, nullptr, instance, nullptr);
   if (g_main_window == nullptr) return 0;
+  FitMainWindow(g_main_window, WindowDpi(g_main_window));
   ShowWindow(g_main_window, show_command);
   UpdateWindow(g_main_window);
 
@@ -98,6 +106,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show_c
   // 9. The shared device object over the driver. Should it not be created,
   // Read and Erase Log say so when chosen; everything else works.
   g_device = new (std::nothrow) UsbDevice(*g_driver);
+
+  // A log named on the command line (a double click in Explorer) is loaded
+  // as File > Load loads it.
+  const std::string file = FileArgument(ArgumentsOf(Utf8FromWide(GetCommandLineW())));
+  if (!file.empty()) LoadLogFile(file.c_str());
 
   // 10. Message loop.
   MSG msg = {};

@@ -11,6 +11,7 @@
 #include "settings/settings_store_win32.h"
 #include "ui/message_catalogue.h"
 #include "ui/message_text_win32.h"
+#include "ui/wide_text_win32.h"
 
 namespace sq71 {
 
@@ -37,14 +38,25 @@ void CopyText(char* target, std::size_t size, const char* text) {
   target[length] = '\0';
 }
 
+// Names cross into the dialog's controls and the file functions as UTF-16;
+// the chooser's buffers and decisions keep them as UTF-8.
+void SetItemText(HWND dialog, int id, const std::string& text) {
+  SetDlgItemTextW(dialog, id, WideFromUtf8(text).c_str());
+}
+
 // Full path of a name relative to the current directory, which after a
 // listing is the listed folder. False when it cannot be formed or does not
 // fit a path buffer.
 bool FullPathOf(const char* name, std::string* full_path) {
-  char buffer[kChooserPathSize];
-  DWORD length = GetFullPathNameA(name, sizeof(buffer), buffer, nullptr);
-  if (length == 0 || length >= sizeof(buffer)) return false;
-  full_path->assign(buffer, length);
+  const std::wstring wide = WideFromUtf8(name);
+  const DWORD size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (size == 0) return false;
+  std::wstring buffer(size, L'\0');
+  const DWORD length = GetFullPathNameW(wide.c_str(), size, buffer.data(), nullptr);
+  if (length == 0 || length >= size) return false;
+  std::string path = Utf8FromWide({buffer.data(), length});
+  if (path.size() >= static_cast<std::size_t>(kChooserPathSize)) return false;
+  *full_path = std::move(path);
   return true;
 }
 
@@ -56,12 +68,13 @@ void RememberListedFolder() {
   }
 }
 
-// DlgDirListA writes into its path argument, so it always gets a scratch
+// DlgDirListW writes into its path argument, so it always gets a scratch
 // copy. Makes the folder the current directory when it can be listed.
 bool ListFolder(HWND dialog, const std::string& path) {
-  std::vector<char> scratch(path.begin(), path.end());
-  scratch.resize(path.size() < MAX_PATH ? MAX_PATH + 1 : path.size() + 1, '\0');
-  return DlgDirListA(dialog, scratch.data(), IDC_CHOOSER_LIST, IDC_CHOOSER_PATH, kListingKinds) !=
+  const std::wstring wide = WideFromUtf8(path);
+  std::vector<wchar_t> scratch(wide.begin(), wide.end());
+  scratch.resize(wide.size() < MAX_PATH ? MAX_PATH + 1 : wide.size() + 1, L'\0');
+  return DlgDirListW(dialog, scratch.data(), IDC_CHOOSER_LIST, IDC_CHOOSER_PATH, kListingKinds) !=
          0;
 }
 
@@ -76,29 +89,31 @@ class ListBoxItems : public ListingItems {
   }
   std::string Text(int index) override { return ItemText(list_, index); }
   void Replace(int index, const std::string& text) override {
-    SendMessageA(list_, LB_DELETESTRING, index, 0);
-    SendMessageA(list_, LB_INSERTSTRING, index, reinterpret_cast<LPARAM>(text.c_str()));
+    SendMessageW(list_, LB_DELETESTRING, index, 0);
+    const std::wstring wide = WideFromUtf8(text);
+    SendMessageW(list_, LB_INSERTSTRING, index, reinterpret_cast<LPARAM>(wide.c_str()));
   }
-  void Remove(int index) override { SendMessageA(list_, LB_DELETESTRING, index, 0); }
+  void Remove(int index) override { SendMessageW(list_, LB_DELETESTRING, index, 0); }
   bool ShowAll() override {
     return SendDlgItemMessageA(dialog_, IDC_CHOOSER_SHOW_ALL, BM_GETCHECK, 0, 0) == BST_CHECKED;
   }
   bool LongName(const std::string& name, std::string* long_name) override {
-    char buffer[kChooserPathSize];
-    DWORD length = GetLongPathNameA(name.c_str(), buffer, sizeof(buffer));
-    if (length == 0 || length >= sizeof(buffer)) return false;
-    long_name->assign(buffer, length);
+    const std::wstring wide = WideFromUtf8(name);
+    wchar_t buffer[kChooserPathSize];
+    DWORD length = GetLongPathNameW(wide.c_str(), buffer, kChooserPathSize);
+    if (length == 0 || length >= static_cast<DWORD>(kChooserPathSize)) return false;
+    *long_name = Utf8FromWide({buffer, length});
     return true;
   }
 
   // Sized from LB_GETTEXTLEN, so no name can overrun the buffer.
   static std::string ItemText(HWND list, int index) {
-    LRESULT length = SendMessageA(list, LB_GETTEXTLEN, index, 0);
+    LRESULT length = SendMessageW(list, LB_GETTEXTLEN, index, 0);
     if (length == LB_ERR || length < 0) return std::string();
-    std::vector<char> buffer(static_cast<std::size_t>(length) + 1, '\0');
-    LRESULT got = SendMessageA(list, LB_GETTEXT, index, reinterpret_cast<LPARAM>(buffer.data()));
+    std::vector<wchar_t> buffer(static_cast<std::size_t>(length) + 1, L'\0');
+    LRESULT got = SendMessageW(list, LB_GETTEXT, index, reinterpret_cast<LPARAM>(buffer.data()));
     if (got == LB_ERR) return std::string();
-    return std::string(buffer.data());
+    return Utf8FromWide(buffer.data());
   }
 
  private:
@@ -112,7 +127,7 @@ class Win32ChooserFileSystem : public ChooserFileSystem {
     return FullPathOf(name.c_str(), full_path);
   }
   PathKind Kind(const std::string& path) override {
-    DWORD attributes = GetFileAttributesA(path.c_str());
+    DWORD attributes = GetFileAttributesW(WidePath(path.c_str()).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::kMissing;
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PathKind::kFolder : PathKind::kFile;
   }
@@ -144,15 +159,14 @@ void PlaceBeside(HWND dialog, HWND owner) {
 void OnInitDialog(HWND dialog, HWND owner) {
   PlaceBeside(dialog, owner);
   SetWindowTextA(dialog, MessageString(kMsgEnterFilename).c_str());
-  SetDlgItemTextA(dialog, IDC_CHOOSER_NAME, g_chooser.chosen_file);
+  SetItemText(dialog, IDC_CHOOSER_NAME, g_chooser.chosen_file);
   g_chooser.chosen_file[0] = '\0';
   SetDlgItemTextA(dialog, IDCANCEL, MessageString(kMsgCancel).c_str());
   if (!ListFolder(dialog, g_chooser.start_folder)) {
     // The folder has gone (removed, drive unplugged): start where we are.
-    char current[kChooserPathSize];
-    DWORD length = GetCurrentDirectoryA(sizeof(current), current);
-    if (length == 0 || length >= sizeof(current)) current[0] = '\0';
-    CopyText(g_chooser.start_folder, sizeof(g_chooser.start_folder), current);
+    std::string current;
+    if (!FullPathOf(".", &current)) current.clear();
+    CopyText(g_chooser.start_folder, sizeof(g_chooser.start_folder), current.c_str());
     ListFolder(dialog, g_chooser.start_folder);
   }
   Filter(dialog);
@@ -163,7 +177,7 @@ void EnterFolder(HWND dialog, const std::string& path) {
   ListFolder(dialog, path);
   Filter(dialog);
   g_chooser.chosen_file[0] = '\0';
-  SetDlgItemTextA(dialog, IDC_CHOOSER_NAME, "");
+  SetDlgItemTextW(dialog, IDC_CHOOSER_NAME, L"");
 }
 
 void Accept(HWND dialog, const std::string& path, const std::string& folder) {
@@ -174,7 +188,9 @@ void Accept(HWND dialog, const std::string& path, const std::string& folder) {
 
 void OnOk(HWND dialog) {
   RememberListedFolder();
-  GetDlgItemTextA(dialog, IDC_CHOOSER_NAME, g_chooser.chosen_file, kChooserPathSize);
+  wchar_t typed[kChooserPathSize];
+  GetDlgItemTextW(dialog, IDC_CHOOSER_NAME, typed, kChooserPathSize);
+  CopyText(g_chooser.chosen_file, sizeof(g_chooser.chosen_file), Utf8FromWide(typed).c_str());
   if (g_chooser.chosen_file[0] == '\0') return;
 
   Win32ChooserFileSystem fs;
@@ -213,15 +229,15 @@ void OnCancel(HWND dialog) {
 
 void OnSelectionChange(HWND dialog) {
   HWND list = GetDlgItem(dialog, IDC_CHOOSER_LIST);
-  LRESULT selected = SendMessageA(list, LB_GETCURSEL, 0, 0);
+  LRESULT selected = SendMessageW(list, LB_GETCURSEL, 0, 0);
   if (selected == LB_ERR) return;
   std::string text = ListBoxItems::ItemText(list, static_cast<int>(selected));
-  if (!IsBracketed(text)) SetDlgItemTextA(dialog, IDC_CHOOSER_NAME, text.c_str());
+  if (!IsBracketed(text)) SetItemText(dialog, IDC_CHOOSER_NAME, text);
 }
 
 void OnDoubleClick(HWND dialog) {
   HWND list = GetDlgItem(dialog, IDC_CHOOSER_LIST);
-  LRESULT selected = SendMessageA(list, LB_GETCURSEL, 0, 0);
+  LRESULT selected = SendMessageW(list, LB_GETCURSEL, 0, 0);
   if (selected == LB_ERR) return;
   DoubleClickDecision decision =
       DecideDoubleClick(ListBoxItems::ItemText(list, static_cast<int>(selected)));
@@ -275,7 +291,7 @@ INT_PTR CALLBACK ChooserDialogProc(HWND dialog, UINT message, WPARAM wparam, LPA
         return TRUE;
       }
       if (id == IDC_CHOOSER_SHOW_ALL && code == BN_CLICKED) {
-        PostMessageA(dialog, kRefreshMessage, 0, 0);
+        PostMessageW(dialog, kRefreshMessage, 0, 0);
         return TRUE;
       }
       return FALSE;
@@ -301,13 +317,18 @@ bool RunFileChooser(HINSTANCE instance, HWND owner, Messages& messages, const ch
   if (default_extension != nullptr) {
     CopyText(g_chooser.default_extension, sizeof(g_chooser.default_extension), default_extension);
   }
-  DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_CHOOSER), owner, ChooserDialogProc,
+  DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_CHOOSER), owner, ChooserDialogProc,
                   reinterpret_cast<LPARAM>(owner));
   // Also after Cancel: the next use starts where the user last looked.
   SettingsWrite(g_chooser.chooser_folder, value_name, &messages);
   g_instance = outer_instance;
   g_messages = outer_messages;
   return g_chooser.chosen_file[0] != '\0';
+}
+
+bool RunFileChooser(HINSTANCE instance, HWND owner, Messages& messages, const ChooserForm& form) {
+  return RunFileChooser(instance, owner, messages, form.value_name, form.save_mode,
+                        form.filter_list, form.default_extension);
 }
 
 }  // namespace sq71

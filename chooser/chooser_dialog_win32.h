@@ -7,11 +7,14 @@
 
 #include <cstdint>
 
+#include "settings/settings_store_win32.h"
 #include "ui/ui.h"
 
 namespace sq71 {
 
-constexpr int kChooserPathSize = 1024;
+// Paths are UTF-8 in these buffers; room for paths past the classic 260
+// characters, which Windows allows where long paths are enabled.
+constexpr int kChooserPathSize = 4096;
 constexpr int kChooserExtensionSize = 32;
 constexpr int kChooserFilterSize = 256;
 
@@ -49,6 +52,22 @@ INT_PTR CALLBACK ChooserDialogProc(HWND dialog, UINT message, WPARAM wparam, LPA
 // chosen; its full path is then in g_chooser.chosen_file.
 bool RunFileChooser(HINSTANCE instance, HWND owner, Messages& messages, const char* value_name,
                     int save_mode, const char* filter_list, const char* default_extension);
+
+// One kind of file the chooser is opened for: where its folder is
+// remembered, open or save, the endings listed, the ending a new name gets.
+struct ChooserForm {
+  const char* value_name;
+  int save_mode;
+  const char* filter_list;
+  const char* default_extension;  // null: left as it was (open mode)
+};
+
+inline constexpr ChooserForm kLoadLogForm = {kLogLoadDir, 0, ".ulg;", nullptr};
+inline constexpr ChooserForm kSaveLogForm = {kLogSaveDir, 1, ".ulg;", ".ulg"};
+inline constexpr ChooserForm kExportCsvForm = {kExportDir, 1, ".csv;", ".csv"};
+inline constexpr ChooserForm kExportReportForm = {kReportDir, 1, ".html;", ".html"};
+
+bool RunFileChooser(HINSTANCE instance, HWND owner, Messages& messages, const ChooserForm& form);
 
 }  // namespace sq71
 

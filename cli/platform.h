@@ -44,6 +44,12 @@ bool UsbDeviceDenied();
 // udev rule on Linux (for a serial port, or the dialout group); "" elsewhere.
 std::string PermissionHint(bool serial_port);
 
+// The program's arguments as UTF-8. On Windows they are taken from the wide
+// command line, so a file name outside the ANSI code page survives; the
+// library search is also limited there to the program's folder and System32
+// before any library is loaded.
+std::vector<std::string> StartArguments(int argc, char** argv);
+
 }  // namespace sq71
 
 #endif

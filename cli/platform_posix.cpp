@@ -108,4 +108,8 @@ std::string PermissionHint(bool serial_port) {
 #endif
 }
 
+std::vector<std::string> StartArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
+
 }  // namespace sq71

@@ -1,8 +1,12 @@
 #include <windows.h>
+// CommandLineToArgvW; it needs <windows.h> first.
+#include <shellapi.h>
 
 #include <atomic>
 
 #include "cli/platform.h"
+#include "ui/wide_text_win32.h"
+#include "usb/d2xx_loader_win32.h"
 
 namespace sq71 {
 namespace {
@@ -79,5 +83,19 @@ std::vector<std::string> SerialPorts() { return {}; }
 bool UsbDeviceDenied() { return false; }
 
 std::string PermissionHint(bool) { return "permission denied"; }
+
+std::vector<std::string> StartArguments(int argc, char** argv) {
+  RestrictLibrarySearch();
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr || count != argc) {
+    if (wide != nullptr) LocalFree(wide);
+    return std::vector<std::string>(argv, argv + argc);
+  }
+  std::vector<std::string> arguments;
+  for (int i = 0; i < count; ++i) arguments.push_back(Utf8FromWide(wide[i]));
+  LocalFree(wide);
+  return arguments;
+}
 
 }  // namespace sq71

@@ -1,5 +1,7 @@
 // sq71: the command-line tool for the SQ-71 Meter and its logs.
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "cli/platform.h"
 #include "cli/sq71_cli.h"
@@ -18,5 +20,10 @@ int main(int argc, char** argv) {
   console.in = &std::cin;
   console.in_terminal = sq71::StdinIsTerminal();
   console.err_terminal = sq71::StderrIsTerminal();
-  return sq71::RunSq71(argc, argv, std::cout, std::cerr, console);
+  std::vector<std::string> arguments = sq71::StartArguments(argc, argv);
+  std::vector<char*> pointers;
+  for (std::string& argument : arguments) pointers.push_back(argument.data());
+  pointers.push_back(nullptr);
+  return sq71::RunSq71(static_cast<int>(arguments.size()), pointers.data(), std::cout, std::cerr,
+                       console);
 }

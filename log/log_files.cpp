@@ -1,5 +1,7 @@
 #include "log/log_files.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>

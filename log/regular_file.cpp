@@ -11,6 +11,8 @@
 
 #ifdef _WIN32
 #include <io.h>
+
+#include "ui/wide_text_win32.h"
 #else
 #include <unistd.h>
 #endif
@@ -20,9 +22,12 @@ namespace {
 
 #ifdef _WIN32
 using Stat = struct _stat64;
-int OpenForReading(const char* path) { return _open(path, _O_RDONLY | _O_BINARY); }
+// Names are UTF-8: the wide calls keep those outside the ANSI code page.
+int OpenForReading(const char* path) {
+  return _wopen(WidePath(path).c_str(), _O_RDONLY | _O_BINARY);
+}
 int StatOf(int fd, Stat* info) { return _fstat64(fd, info); }
-int StatOfName(const char* path, Stat* info) { return _stat64(path, info); }
+int StatOfName(const char* path, Stat* info) { return _wstat64(WideFromUtf8(path).c_str(), info); }
 bool IsDirectory(const Stat& info) { return (info.st_mode & _S_IFMT) == _S_IFDIR; }
 bool IsRegular(const Stat& info) { return (info.st_mode & _S_IFMT) == _S_IFREG; }
 long ReadSome(int fd, char* buffer, std::size_t size) {

@@ -1,6 +1,6 @@
-// The Win32 side of ReplacingFile: CreateFileA with CREATE_NEW, ReplaceFileA
-// (or MoveFileExA for a new name), a file opened without sharing for the
-// in-place case.
+// The Win32 side of ReplacingFile: CreateFileW with CREATE_NEW, ReplaceFileW
+// (or MoveFileExW for a new name), a file opened without sharing for the
+// in-place case. Paths come in as UTF-8 and go to Windows as UTF-16.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -13,6 +13,7 @@
 #include <string>
 
 #include "log/replacing_file.h"
+#include "ui/wide_text_win32.h"
 
 namespace sq71 {
 namespace {
@@ -56,8 +57,9 @@ FileResult ReplacingFile::Open(const char* path) {
   // Opening for writing neither creates nor truncates, so this only asks
   // whether the target may be written (not read-only, not locked by another
   // program) and what it is.
-  HANDLE probe = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE probe =
+      CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   target_existed_ = probe != INVALID_HANDLE_VALUE;
   if (!target_existed_) {
     const DWORD error = GetLastError();
@@ -78,8 +80,8 @@ FileResult ReplacingFile::Open(const char* path) {
   if (!target_existed_ || error != EACCES) return Failure(FileStatus::kCannotCreate, error);
   // The folder takes no new file but the file itself may be written. No
   // sharing: a second writer is refused rather than interleaved.
-  HANDLE file =
-      CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     return Failure(FileStatus::kCannotCreate, ErrnoOf(GetLastError()));
   }
@@ -93,7 +95,7 @@ int ReplacingFile::CreateTemporary() {
   int error = EEXIST;
   for (int i = 0; i < kNameTries; ++i) {
     const std::string name = TemporaryName(target_, short_form);
-    HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    HANDLE file = CreateFileW(WidePath(name.c_str()).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
       handle_ = file;
@@ -153,23 +155,26 @@ FileResult ReplacingFile::Commit() {
     // systems whose ReplaceFile does not carry them (Wine).
     constexpr DWORD kCarried = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-    const DWORD attributes = GetFileAttributesA(target_.c_str());
+    const DWORD attributes = GetFileAttributesW(WidePath(target_.c_str()).c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & kCarried) != 0) {
-      SetFileAttributesA(temp_.c_str(), attributes & kCarried);
+      SetFileAttributesW(WidePath(temp_.c_str()).c_str(), attributes & kCarried);
     }
   }
   if (error == 0 && mode_ == Mode::kReplace) {
     // ReplaceFile keeps the old file's attributes and security and never
     // leaves the name empty. Another writer replacing the same file at this
     // moment holds it briefly: a few more tries ride that out.
+    const std::wstring target = WidePath(target_.c_str());
+    const std::wstring temp = WidePath(temp_.c_str());
     BOOL done = FALSE;
     DWORD last = ERROR_FILE_NOT_FOUND;
     for (int i = 0; i < 5 && !done; ++i) {
       if (i > 0) Sleep(20);
-      const bool exists = GetFileAttributesA(target_.c_str()) != INVALID_FILE_ATTRIBUTES;
-      done = exists ? ReplaceFileA(target_.c_str(), temp_.c_str(), nullptr,
+      const bool exists =
+          GetFileAttributesW(WidePath(target_.c_str()).c_str()) != INVALID_FILE_ATTRIBUTES;
+      done = exists ? ReplaceFileW(target.c_str(), temp.c_str(), nullptr,
                                    REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
-                    : MoveFileExA(temp_.c_str(), target_.c_str(),
+                    : MoveFileExW(temp.c_str(), target.c_str(),
                                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
       if (!done) last = GetLastError();
       if (!done && last != ERROR_SHARING_VIOLATION && last != ERROR_ACCESS_DENIED &&
@@ -190,7 +195,7 @@ FileResult ReplacingFile::Commit() {
 
 void ReplacingFile::Abandon() {
   Close();
-  if (!temp_.empty()) DeleteFileA(temp_.c_str());
+  if (!temp_.empty()) DeleteFileW(WidePath(temp_.c_str()).c_str());
   temp_.clear();
   buffer_.clear();
   mode_ = Mode::kClosed;

@@ -21,7 +21,9 @@ constexpr const char* kSettingsKey = "CorvaleData";
 // Size of the caller's buffer for a read, terminator included.
 constexpr std::size_t kSettingsBufferSize = 1024;
 
-// Fills a buffer of kSettingsBufferSize characters with the stored folder, or
+// Folders are UTF-8 text here and UTF-16 in the registry.
+
+// Fills a buffer of kSettingsBufferSize bytes with the stored folder, or
 // with the current directory when there is none to be had (no key, no value, a
 // value too long for the buffer). Never creates the key.
 void SettingsRead(char* buffer, const char* value_name);

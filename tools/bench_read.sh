@@ -24,7 +24,7 @@ cmake -S . -B "$native" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$native" -j"$(nproc)" --target bench_wire >/dev/null
 cmake -S . -B "$win" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
   -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$win" -j"$(nproc)" --target bench_read sq71log ftd2xx_standin >/dev/null
+cmake --build "$win" -j"$(nproc)" --target bench_read sq71log ftd2xx_standin standin_programs >/dev/null
 
 echo "== simulator alone, native (bench_wire)"
 wire_out=$("$native/sim/bench_wire" 1024 2 16)

@@ -161,6 +161,20 @@ check_installer() {
   grep -q "DisplayVersion.*REG_SZ.*$version$" <<<"$entry" || fail "uninstall entry without version"
   grep -qF "\"$win_dir\\Uninstall.exe\"" <<<"$entry" || fail "uninstall entry without uninstaller"
   echo "installed: programs, documents, uninstaller, shortcut, uninstall entry"
+  # .ulg opens in the program: its ProgID, icon and "open" verb.
+  [ "$(wine reg query 'HKCR\.ulg' /ve 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ *//p')" = \
+    SQ71Log.ulg ] || fail ".ulg is not registered to the program"
+  wine reg query 'HKCR\SQ71Log.ulg\DefaultIcon' /ve 2>/dev/null | tr -d '\r' |
+    grep -qF "$win_dir\sq71log.exe,0" || fail "the .ulg type has not the program's icon"
+  wine reg query 'HKCR\SQ71Log.ulg\shell\open\command' /ve 2>/dev/null | tr -d '\r' |
+    grep -qF "\"$win_dir\sq71log.exe\" \"%1\"" || fail "the .ulg type has no open verb"
+  echo "installed: .ulg opens in sq71log.exe"
+  for file in "$installer" "$dir/sq71log.exe" "$dir/sq71.exe"; do
+    for text in "the SQ-71 Meter - Log developers" "Copyright (c) 2026 the SQ-71 Meter - Log developers" "$version"; do
+      strings -n 3 -el "$file" | grep -qxF "$text" || fail "$(basename "$file"): no \"$text\" in its version resource"
+    done
+  done
+  echo "version resources: company, copyright and version in the installer and both programs"
 
   [ "$(wine "$win_dir\\sq71.exe" --version 2>/dev/null | tr -d '\r')" = "sq71 $version" ] ||
     fail "installed sq71.exe --version is wrong"
@@ -174,9 +188,11 @@ check_installer() {
   wait_for test ! -e "$dir" || fail "the uninstaller left $(ls "$dir")"
   wait_for not wine reg query "$key" || fail "the uninstaller left the uninstall entry"
   [ ! -e "$shortcut" ] || fail "the uninstaller left the shortcut"
+  ! wine reg query 'HKCR\SQ71Log.ulg' >/dev/null 2>&1 || fail "the uninstaller left the .ulg type"
+  ! wine reg query 'HKCR\.ulg' >/dev/null 2>&1 || fail "the uninstaller left .ulg registered"
   wineserver -k >/dev/null 2>&1 || true
   rm -rf "$WINEPREFIX" "$WINEPREFIX.lock"
-  echo "uninstalled: folder, shortcut and entry gone"
+  echo "uninstalled: folder, shortcut, entry and .ulg registration gone"
 }
 
 if [ "${1:-}" = --installer-check ]; then

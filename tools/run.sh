@@ -8,6 +8,8 @@
 #   tools/run.sh [ARGS...]       ARGS go to the program (display) or, as
 #                                steps, to sq71demo (no display)
 #   SQ71_BUILD=DIR tools/run.sh  use another build folder than build/win
+#   SQ71_DPI=N tools/run.sh      the display scale of the screenshot (Wine's
+#                                LogPixels; default 144, that is 150 %)
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 tools/setup.sh
@@ -19,17 +21,16 @@ else
   cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
     -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
-cmake --build "$build" -j"$(nproc)" --target sq71log ftd2xx_standin sq71demo
+cmake --build "$build" -j"$(nproc)" --target sq71log ftd2xx_standin standin_programs sq71demo
 build="$(cd "$build" && pwd)"
 
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all
 tools/wine-prefix.sh "$WINEPREFIX"
 
 if [ -n "${DISPLAY:-}" ]; then
-  # The program finds the stand-in Ftd2xx.dll through PATH; it is never
-  # copied next to the program.
-  export WINEPATH="$(winepath -w "$build/standin" 2>/dev/null)"
-  exec wine "$build/bin/sq71log.exe" "$@"
+  # The program loads its driver library only from its own folder or
+  # System32: the copy in the stand-in's folder runs.
+  exec wine "$build/standin/sq71log.exe" "$@"
 fi
 
 # What the demo does before the screenshot (see tests/e2e/demo_win32.cpp):
@@ -42,6 +43,16 @@ if [ ${#steps[@]} -eq 0 ]; then
   steps=(command=32779 "box=Transfer Complete!")
 fi
 
+# The screenshot is taken at a display scale of its own, in a prefix of its
+# own (a copy of the one above), so the tests' prefix stays at 96 DPI.
+dpi="${SQ71_DPI:-144}"
+base_prefix="$WINEPREFIX"
+export WINEPREFIX="$build/wineprefix-$dpi"
+if [ ! -f "$WINEPREFIX/.sq71-ready" ]; then
+  rm -rf "$WINEPREFIX"
+  cp -a "$base_prefix" "$WINEPREFIX"
+fi
+
 shot="$build/sq71log-screenshot.png"
 ready="$build/sq71demo.ready"
 log="$build/sq71demo.log"
@@ -50,7 +61,11 @@ rm -f "$ready" "$shot"
 # starts would have no display for the program's windows. Wine maps / to Z:.
 export demo="$build/e2e/sq71demo.exe" ready ready_win="Z:$ready" shot log
 # shellcheck disable=SC2016
+export dpi
 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+  wine reg add "HKCU\\Control Panel\\Desktop" /v LogPixels /t REG_DWORD /d "$dpi" /f \
+    >/dev/null 2>&1
+  wineserver -w
   wine "$demo" --hold "$ready_win" "$@" >"$log" 2>&1 &
   pid=$!
   # The demo creates the ready file once the program is on screen and every
@@ -70,4 +85,4 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   rm -f "$ready"
   wait "$pid"
 ' bash "${steps[@]}" || { echo "run: the demo failed (log: $log)" >&2; exit 1; }
-echo "run: screenshot saved to $shot"
+echo "run: screenshot at $dpi DPI saved to $shot"

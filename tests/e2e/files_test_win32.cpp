@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -98,22 +99,29 @@ std::string Lower(std::string text) {
     EXPECT_EQ(wanted_folder, Lower(actual));                         \
   } while (0)
 
-// Presses a key in a window of the program the way a person would: its
-// thread's input is joined to ours so the focus can be set, then the key
-// goes through the system's input queue.
-void PressKey(HWND target, WORD key) {
+// Presses a key (with a modifier such as VK_CONTROL held) the way a person
+// would: the key goes through the system's input queue. With a target, its
+// thread's input is joined to ours first so the focus can be put there;
+// without one, the key goes wherever the keyboard is.
+void PressKey(HWND target, WORD key, WORD modifier = 0) {
   const DWORD ours = GetCurrentThreadId();
-  const DWORD theirs = GetWindowThreadProcessId(target, nullptr);
-  AttachThreadInput(ours, theirs, TRUE);
-  SetForegroundWindow(GetAncestor(target, GA_ROOT));
-  SetFocus(target);
-  INPUT input[2] = {};
-  input[0].type = INPUT_KEYBOARD;
-  input[0].ki.wVk = key;
-  input[1] = input[0];
-  input[1].ki.dwFlags = KEYEVENTF_KEYUP;
-  SendInput(2, input, sizeof(INPUT));
-  AttachThreadInput(ours, theirs, FALSE);
+  const DWORD theirs = target != nullptr ? GetWindowThreadProcessId(target, nullptr) : 0;
+  if (target != nullptr) {
+    AttachThreadInput(ours, theirs, TRUE);
+    SetForegroundWindow(GetAncestor(target, GA_ROOT));
+    SetFocus(target);
+  }
+  std::vector<INPUT> input;
+  for (WORD vk : {modifier, key, key, modifier}) {
+    if (vk == 0) continue;
+    INPUT one = {};
+    one.type = INPUT_KEYBOARD;
+    one.ki.wVk = vk;
+    one.ki.dwFlags = input.size() >= (modifier != 0 ? 2u : 1u) ? KEYEVENTF_KEYUP : 0;
+    input.push_back(one);
+  }
+  SendInput(static_cast<UINT>(input.size()), input.data(), sizeof(INPUT));
+  if (target != nullptr) AttachThreadInput(ours, theirs, FALSE);
 }
 
 // The three ways a person ends a dialog besides its buttons.
@@ -724,6 +732,184 @@ TEST_F(LoadDuringDownload, EndsTheDownloadSoTheLoadedLogStaysAsLoaded) {
   PressKey(edit, VK_RETURN);
   ASSERT_TRUE(WaitForFile(dir_ + "\\after.ulg", 65536));
   EXPECT_TRUE(ReadFile(dir_ + "\\after.ulg") == other);
+}
+
+// --- Names outside the ANSI code page, long paths, the command line --------
+
+// Long paths are handed to the file functions in their "\\?\" form.
+std::wstring Literal(const std::wstring& path) { return L"\\\\?\\" + path; }
+
+std::string ReadWide(const std::wstring& path) {
+  std::ifstream in(std::filesystem::path(Literal(path)), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void EnterWideName(HWND chooser, const std::wstring& name) {
+  HWND edit = GetDlgItem(chooser, IDC_CHOOSER_NAME);
+  SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(name.c_str()));
+  PressKey(edit, VK_RETURN);
+}
+
+std::wstring WideControlText(HWND control) {
+  wchar_t text[2048] = {};
+  SendMessageW(control, WM_GETTEXT, 2048, reinterpret_cast<LPARAM>(text));
+  return text;
+}
+
+// A folder in Cyrillic, one in CJK characters, and one whose files' paths run
+// past 260 characters: each gets the sample log under a name of its own
+// script, picked from the chooser's listing (or typed, for the long path),
+// saved and exported again under such names.
+TEST_F(Files, NamesInAnyScriptAndLongPathsLoadSaveAndExport) {
+  const std::wstring scratch = Wide(dir_);
+  std::wstring long_folder = scratch;
+  for (int i = 0; i < 4; ++i) {
+    long_folder += L"\\длинная папка " + std::to_wstring(i) + std::wstring(60, L'x');
+    CreateDirectoryW(Literal(long_folder).c_str(), nullptr);
+  }
+  ASSERT_GT(long_folder.size() + 12, 260u);
+  const std::string sample = ReadFile(DataFile("sample.ulg"));
+  const std::string csv = ReadFile(DataFile("sample.csv"));
+  const struct {
+    std::wstring folder, name;
+  } cases[] = {{scratch + L"\\Мир", L"Мир"},
+               {scratch + L"\\日本語のログ", L"日本語"},
+               {long_folder, L"Мир日本"}};
+  for (const auto& c : cases) {
+    const bool listed = c.folder != long_folder;
+    CreateDirectoryW(Literal(c.folder).c_str(), nullptr);
+    const std::wstring log = c.folder + L"\\" + c.name + L".ulg";
+    ASSERT_TRUE(CopyFileW(Wide(DataFile("sample.ulg")).c_str(), Literal(log).c_str(), FALSE));
+
+    HWND chooser = OpenChooser(IDM_LOAD);
+    ASSERT_NE(nullptr, chooser);
+    if (listed) {
+      // Into the folder, then the file picked from the list: its name goes
+      // to the name box as it is.
+      EnterWideName(chooser, c.folder);
+      HWND list = GetDlgItem(chooser, IDC_CHOOSER_LIST);
+      LRESULT row = LB_ERR;
+      ASSERT_TRUE(WaitUntil([&] {
+        return (row = SendMessageW(list, LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                   reinterpret_cast<LPARAM>((c.name + L".ulg").c_str()))) != LB_ERR;
+      }));
+      SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(row), 0);
+      SendMessageW(chooser, WM_COMMAND, MAKEWPARAM(IDC_CHOOSER_LIST, LBN_SELCHANGE),
+                   reinterpret_cast<LPARAM>(list));
+      HWND name_box = GetDlgItem(chooser, IDC_CHOOSER_NAME);
+      EXPECT_EQ(c.name + L".ulg", WideControlText(name_box));
+      PressKey(name_box, VK_RETURN);
+    } else {
+      EnterWideName(chooser, log);
+    }
+    ASSERT_TRUE(Gone(chooser));
+    ASSERT_TRUE(Responsive(main_));
+    ASSERT_EQ(nullptr, program_.FindBox()) << BoxText(program_.FindBox());
+
+    chooser = OpenChooser(IDM_SAVE);
+    ASSERT_NE(nullptr, chooser);
+    EnterWideName(chooser, c.folder + L"\\копия " + c.name);
+    ASSERT_TRUE(
+        WaitUntil([&] { return ReadWide(c.folder + L"\\копия " + c.name + L".ulg") == sample; }));
+    ASSERT_TRUE(Gone(chooser));
+
+    PostCommand(main_, IDM_EXPORT);
+    chooser = program_.WaitWindow("#32770", kChooserCaption);
+    ASSERT_NE(nullptr, chooser);
+    EnterWideName(chooser, c.folder + L"\\" + c.name);
+    EXPECT_TRUE(WaitUntil([&] { return ReadWide(c.folder + L"\\" + c.name + L".csv") == csv; }));
+    ASSERT_TRUE(Gone(chooser));
+  }
+}
+
+// What Explorer starts for a double-clicked log: the path quoted, or not
+// quoted though it holds a space, anywhere around a "+Q".
+class OpenedFromExplorer : public ::testing::TestWithParam<const wchar_t*> {};
+
+TEST_P(OpenedFromExplorer, LoadsTheLogAndViewListsIt) {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring folder =
+      temp + std::wstring(L"sq71 мои логи ") + std::to_wstring(GetCurrentProcessId());
+  CreateDirectoryW(folder.c_str(), nullptr);
+  const std::wstring log = folder + L"\\Мир.ulg";
+  ASSERT_TRUE(CopyFileW(Wide(DataFile("sample.ulg")).c_str(), log.c_str(), FALSE));
+
+  Program opened;
+  LaunchOptions options;
+  options.wide_arguments = GetParam();
+  const size_t at = options.wide_arguments.find(L"%1");
+  options.wide_arguments.replace(at, 2, log);
+  ASSERT_TRUE(opened.Launch(options)) << opened.error();
+  HWND main = opened.WaitMainWindow();
+  ASSERT_NE(nullptr, main);
+  ASSERT_TRUE(Responsive(main));
+  EXPECT_EQ(nullptr, opened.FindBox()) << BoxText(opened.FindBox());
+  PostCommand(main, IDM_VIEW);
+  HWND view = opened.WaitWindow("#32770", kViewCaption);
+  ASSERT_NE(nullptr, view);
+  EXPECT_EQ(36u, ListRows(GetDlgItem(view, IDC_ENTRY_LIST)).size());
+  opened.Kill();
+  DeleteFileW(log.c_str());
+  RemoveDirectoryW(folder.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(CommandLines, OpenedFromExplorer,
+                         ::testing::Values(L"\"%1\"", L"%1", L"+Q \"%1\"", L"%1 +Q"));
+
+// --- The keyboard after a box, and the view's clipboard --------------------
+
+TEST_F(Files, BoxDismissedWithEnterLeavesTheKeyboardWithItsOwner) {
+  // A name that is not there: a box over the chooser.
+  HWND chooser = OpenChooser(IDM_LOAD);
+  ASSERT_NE(nullptr, chooser);
+  EnterName(chooser, "missing");
+  HWND box = program_.WaitBox();
+  ASSERT_NE(nullptr, box);
+  EXPECT_EQ(chooser, GetWindow(box, GW_OWNER));
+  PressKey(box, VK_RETURN);
+  ASSERT_TRUE(Gone(box));
+  ASSERT_TRUE(Responsive(chooser));
+  // The next key goes to the name box, which had the keyboard before.
+  PressKey(nullptr, 'Q');
+  HWND name_box = GetDlgItem(chooser, IDC_CHOOSER_NAME);
+  EXPECT_TRUE(
+      WaitUntil([&] { return Lower(ControlText(name_box)).find('q') != std::string::npos; }, 5000))
+      << ControlText(name_box);
+  PressButton(chooser, IDCANCEL);
+  ASSERT_TRUE(Gone(chooser));
+}
+
+TEST_F(Files, CtrlCInTheViewCopiesTheSelectedRows) {
+  Load(DataFile("sample.ulg"));
+  HWND view = OpenView();
+  ASSERT_NE(nullptr, view);
+  HWND list = GetDlgItem(view, IDC_ENTRY_LIST);
+  const std::vector<std::wstring> rows = WideListRows(list);
+  ASSERT_EQ(36u, rows.size());
+  auto clipboard = [] {
+    std::wstring text;
+    HANDLE data = OpenClipboard(nullptr) ? GetClipboardData(CF_UNICODETEXT) : nullptr;
+    if (data != nullptr) text = static_cast<const wchar_t*>(GlobalLock(data));
+    if (data != nullptr) GlobalUnlock(data);
+    CloseClipboard();
+    return text;
+  };
+
+  SendMessageW(list, LB_SETSEL, TRUE, 1);
+  SendMessageW(list, LB_SETSEL, TRUE, 4);
+  PressKey(list, 'C', VK_CONTROL);
+  const std::wstring two_rows = rows[1] + L"\r\n" + rows[4] + L"\r\n";
+  EXPECT_TRUE(WaitUntil([&] { return clipboard() == two_rows; }, 5000)) << clipboard().size();
+
+  PressKey(list, 'A', VK_CONTROL);
+  ASSERT_TRUE(WaitUntil([&] { return SendMessageW(list, LB_GETSELCOUNT, 0, 0) == 36; }, 5000));
+  PressKey(list, 'C', VK_CONTROL);
+  std::wstring all;
+  for (const std::wstring& row : rows) all += row + L"\r\n";
+  EXPECT_TRUE(WaitUntil([&] { return clipboard() == all; }, 5000)) << clipboard().size();
+  EndDialogAs(view, Ending::kCloseBox);
+  ASSERT_TRUE(Gone(view));
 }
 
 }  // namespace

@@ -158,8 +158,10 @@ uint64_t RemoteModuleBase(DWORD pid, const std::string& file_name) {
 }  // namespace
 
 const Paths& BuildPaths() {
-  static const Paths paths = {WindowsPath(SQ71_E2E_EXE), WindowsPath(SQ71_E2E_STANDIN_DIR),
-                              WindowsPath(SQ71_E2E_PROBE_DLL), WindowsPath(SQ71_TEST_DATA_DIR)};
+  static const Paths paths = {WindowsPath(SQ71_E2E_EXE),
+                              WindowsPath(SQ71_E2E_STANDIN_DIR) + "\\sq71log.exe",
+                              WindowsPath(SQ71_E2E_STANDIN_DIR), WindowsPath(SQ71_E2E_PROBE_DLL),
+                              WindowsPath(SQ71_TEST_DATA_DIR)};
   return paths;
 }
 
@@ -171,7 +173,8 @@ Program::~Program() {
 }
 
 bool Program::Launch(const LaunchOptions& options) {
-  const std::string exe = options.program.empty() ? BuildPaths().exe : WindowsPath(options.program);
+  std::string exe = options.with_driver ? BuildPaths().exe_with_driver : BuildPaths().exe;
+  if (!options.program.empty()) exe = WindowsPath(options.program);
   if (!FileExists(exe)) {
     error_ = "no program at " + exe;
     return false;
@@ -184,13 +187,16 @@ bool Program::Launch(const LaunchOptions& options) {
   }
   std::string command = "\"" + exe + "\"";
   if (!options.arguments.empty()) command += " " + options.arguments;
-  std::vector<char> command_buffer(command.begin(), command.end());
-  command_buffer.push_back('\0');
-  std::string environment = EnvironmentBlock(options);
-  STARTUPINFOA startup = {};
+  // Wide throughout, so arguments outside the ANSI code page arrive intact.
+  std::wstring wide_command = Wide(command);
+  if (!options.wide_arguments.empty()) wide_command += L" " + options.wide_arguments;
+  wide_command.push_back(L'\0');
+  std::wstring environment = Wide(EnvironmentBlock(options));
+  STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
-  if (!CreateProcessA(exe.c_str(), command_buffer.data(), nullptr, nullptr, FALSE, 0,
-                      environment.data(), scratch_.c_str(), &startup, &info_)) {
+  if (!CreateProcessW(Wide(exe).c_str(), wide_command.data(), nullptr, nullptr, FALSE,
+                      CREATE_UNICODE_ENVIRONMENT, environment.data(), Wide(scratch_).c_str(),
+                      &startup, &info_)) {
     error_ = "CreateProcess failed with error " + std::to_string(GetLastError());
     info_ = {};
     return false;
@@ -301,6 +307,14 @@ bool WaitUntil(const std::function<bool()>& condition, int timeout_ms) {
   }
 }
 
+std::wstring Wide(const std::string& text) {
+  std::wstring wide(text.size(), L'\0');
+  wide.resize(
+      static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                                              wide.data(), static_cast<int>(wide.size()))));
+  return wide;
+}
+
 std::string WindowText(HWND window) {
   char text[1024] = {};
   GetWindowTextA(window, text, sizeof text);
@@ -342,14 +356,22 @@ bool Responsive(HWND window, int timeout_ms) {
                              &result) != 0;
 }
 
-std::vector<std::string> ListRows(HWND list) {
-  std::vector<std::string> rows;
+std::vector<std::wstring> WideListRows(HWND list) {
+  std::vector<std::wstring> rows;
   const LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
   for (LRESULT i = 0; i < count; ++i) {
     const LRESULT length = SendMessageW(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
     std::wstring wide(static_cast<size_t>(length > 0 ? length : 0) + 1, L'\0');
     SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(wide.data()));
     wide.resize(wcslen(wide.c_str()));
+    rows.push_back(wide);
+  }
+  return rows;
+}
+
+std::vector<std::string> ListRows(HWND list) {
+  std::vector<std::string> rows;
+  for (const std::wstring& wide : WideListRows(list)) {
     std::string row(wide.size() * 2 + 1, '\0');
     const int n = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), static_cast<int>(wide.size()),
                                       row.data(), static_cast<int>(row.size()), nullptr, nullptr);

@@ -28,10 +28,11 @@ constexpr int kPatience = 30000;
 
 // Where the build put things (Windows paths).
 struct Paths {
-  std::string exe;          // sq71log.exe
-  std::string standin_dir;  // folder of the stand-in Ftd2xx.dll
-  std::string probe_dll;    // the probe DLL
-  std::string data_dir;     // test data
+  std::string exe;              // sq71log.exe, no driver library beside it
+  std::string exe_with_driver;  // its copy beside the stand-in Ftd2xx.dll
+  std::string standin_dir;      // folder of the stand-in Ftd2xx.dll
+  std::string probe_dll;        // the probe DLL
+  std::string data_dir;         // test data
 };
 // From the compile definitions SQ71_E2E_EXE, SQ71_E2E_STANDIN_DIR,
 // SQ71_E2E_PROBE_DLL and SQ71_TEST_DATA_DIR.
@@ -40,13 +41,15 @@ const Paths& BuildPaths();
 struct LaunchOptions {
   // The program to start; empty: the build's sq71log.exe.
   std::string program;
-  // The stand-in folder goes first on PATH; false takes every folder holding
-  // an Ftd2xx.dll off PATH, so the driver library cannot be found.
+  // The build's program beside the stand-in driver; false: the one without a
+  // driver beside it, with every folder holding an Ftd2xx.dll off PATH.
   bool with_driver = true;
   // Value of SQ71_SIM (the simulated meter's scenario); empty removes it.
   std::string scenario;
   // Command line after the program name.
   std::string arguments;
+  // The same in UTF-16, appended after arguments.
+  std::wstring wide_arguments;
   // More environment variables (name, value).
   std::vector<std::pair<std::string, std::string>> environment;
   // Current directory of the program; empty: a fresh scratch folder.
@@ -109,6 +112,9 @@ class Program {
 // Waits until condition() holds, polling every 10 ms; false after timeout.
 bool WaitUntil(const std::function<bool()>& condition, int timeout_ms = kPatience);
 
+// ANSI text (the driver's own strings) in UTF-16, embedded NULs kept.
+std::wstring Wide(const std::string& text);
+
 std::string WindowText(HWND window);
 std::string ClassName(HWND window);
 // Text of a message box (its static control 0xFFFF).
@@ -124,6 +130,7 @@ bool Responsive(HWND window, int timeout_ms = kPatience);
 // Rows of a list box, read as UTF-16 (the ANSI read is broken across
 // processes in Wine) and converted to the ANSI code page.
 std::vector<std::string> ListRows(HWND list);
+std::vector<std::wstring> WideListRows(HWND list);
 // Colour on screen at client coordinates (x, y) of window.
 COLORREF ClientPixel(HWND window, int x, int y);
 

@@ -243,6 +243,41 @@ TEST_F(MeterCommands, ReadOfTheSampleLogCompletesWithAFullBarAndEnablesView) {
   ExitNormally();
 }
 
+// --- Scale ---------------------------------------------------------------------
+
+// The display scale Wine gives the programs started after it is set.
+void SetLogPixels(DWORD dpi) {
+  RegSetKeyValueA(HKEY_CURRENT_USER, "Control Panel\\Desktop", "LogPixels", REG_DWORD, &dpi,
+                  sizeof dpi);
+}
+
+TEST_F(MeterCommands, At144DpiTheWindowAndBarScaleAndTheMenuStaysOnOneLine) {
+  SetLogPixels(144);
+  Start(folder_.WriteScenario("[device]\nlog = sample\n"));
+  SetLogPixels(96);
+  // 224 x 46 at 96 DPI, times 1.5.
+  RECT client;
+  ASSERT_TRUE(GetClientRect(main_, &client));
+  EXPECT_EQ(336, client.right);
+  EXPECT_EQ(69, client.bottom);
+  ProbeBlock block{};
+  ASSERT_TRUE(program_.Probe(main_, &block));
+  EXPECT_EQ(1, block.menu_bar_lines);
+
+  PostCommand(main_, IDM_READ);
+  HWND box = program_.WaitBox();
+  ASSERT_NE(nullptr, box);
+  // The full bar from x 15 to 322 and y 22 to 52, where at 96 DPI it ends at
+  // 215 and 35.
+  for (POINT p : {POINT{16, 37}, POINT{168, 37}, POINT{300, 37}, POINT{320, 50}}) {
+    EXPECT_TRUE(WaitUntil([&] { return ClientPixel(main_, p.x, p.y) == kBlack; }, 3000))
+        << p.x << "," << p.y;
+  }
+  EXPECT_EQ(kWhite, ClientPixel(main_, 325, 37));
+  Dismiss(box);
+  ExitNormally();
+}
+
 struct ReadFailure {
   const char* name;
   const char* device;  // the scenario's device section

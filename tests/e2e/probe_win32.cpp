@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <climits>
 #include <cstring>
 
 namespace sq71::e2e {
@@ -113,6 +114,15 @@ extern "C" __declspec(dllexport) DWORD WINAPI ProbeRun(void* parameter) {
   if (menu != nullptr) {
     block->menu_ok = 1;
     ReadMenu(menu, 0, block);
+    // Items on one line share their top edge.
+    LONG last_top = LONG_MIN;
+    for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+      RECT rect;
+      if (GetMenuItemRect(window, menu, static_cast<UINT>(i), &rect) && rect.top != last_top) {
+        ++block->menu_bar_lines;
+        last_top = rect.top;
+      }
+    }
   }
   ReadClass(window, block);
   ReadIconGroup(block);

@@ -68,6 +68,9 @@ struct ProbeBlock {
   // Out: the images of icon group 135 (width of each; they are square).
   int32_t icon_image_count;
   int32_t icon_image_sizes[8];
+
+  // Out: how many lines the menu bar of the window takes.
+  int32_t menu_bar_lines;
 };
 
 }  // namespace sq71::e2e

@@ -1,6 +1,7 @@
 // End to end: start-up, the main window, its menu and resources, the
 // commands that the shell answers itself, and shut-down.
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <cstring>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "resources/resource_ids.h"
 #include "tests/e2e/harness_win32.h"
 #include "ui/message_catalogue.h"
 
@@ -63,6 +65,50 @@ TEST_P(WithoutDriver, ShowsMessage8AsInformationThenEndsWithZero) {
 
 // Quiet mode silences only file boxes, never this one.
 INSTANTIATE_TEST_SUITE_P(CommandLines, WithoutDriver, ::testing::Values("", "+Q"));
+
+// --- Where the driver library comes from -------------------------------------
+
+// A folder of its own holding a copy of source named Ftd2xx.dll.
+std::string FolderWithLibrary(const std::string& source, const char* name) {
+  char temp[MAX_PATH] = {};
+  GetTempPathA(sizeof temp, temp);
+  const std::string dir = std::string(temp) + name + std::to_string(GetCurrentProcessId());
+  CreateDirectoryA(dir.c_str(), nullptr);
+  CopyFileA(source.c_str(), (dir + "\\Ftd2xx.dll").c_str(), FALSE);
+  return dir;
+}
+
+TEST(DriverLibrary, IsNeverTakenFromTheCurrentFolder) {
+  // A working driver in the current folder and none beside the program.
+  const std::string current =
+      FolderWithLibrary(BuildPaths().standin_dir + "\\Ftd2xx.dll", "sq71dll-copy-");
+  Program program;
+  LaunchOptions options;
+  options.with_driver = false;
+  options.working_dir = current;
+  ASSERT_TRUE(program.Launch(options)) << program.error();
+  HWND box = program.WaitBox();
+  ExpectMessageBox(box, kMsgNoDriver, BoxIcon::kInformation, {IDOK});
+  ASSERT_TRUE(PressButton(box, IDOK));
+  EXPECT_EQ(0, program.WaitExit());
+}
+
+TEST(DriverLibrary, IsTakenFromBesideTheProgramWhateverTheCurrentFolderHolds) {
+  // No library at all, only its name.
+  const std::string current =
+      FolderWithLibrary(BuildPaths().data_dir + "\\sample.csv", "sq71dll-bogus-");
+  Program program;
+  LaunchOptions options;
+  options.working_dir = current;
+  ASSERT_TRUE(program.Launch(options)) << program.error();
+  HWND main = program.WaitMainWindow();
+  ASSERT_NE(nullptr, main);
+  ASSERT_TRUE(Responsive(main));
+  // The library beside it was taken: the bogus one would be message 8.
+  EXPECT_EQ(nullptr, program.FindBox());
+  PostCommand(main, IDM_EXIT);
+  EXPECT_EQ(0, program.WaitExit());
+}
 
 // --- The main window, its menu and resources -------------------------------
 
@@ -217,10 +263,10 @@ TEST_F(MainWindow, ClassHasTheIconArrowWindowColourAndMenu) {
   EXPECT_EQ(static_cast<uint64_t>(COLOR_WINDOW + 1), probe_->background);
   EXPECT_EQ(211u, probe_->menu_name);
   EXPECT_TRUE(probe_->proc_in_program);
-  ASSERT_EQ(2, probe_->icon_image_count);
-  std::vector<int> sizes(probe_->icon_image_sizes, probe_->icon_image_sizes + 2);
+  ASSERT_EQ(8, probe_->icon_image_count);
+  std::vector<int> sizes(probe_->icon_image_sizes, probe_->icon_image_sizes + 8);
   std::sort(sizes.begin(), sizes.end());
-  EXPECT_EQ((std::vector<int>{16, 32}), sizes);
+  EXPECT_EQ((std::vector<int>{16, 20, 24, 32, 40, 48, 64, 256}), sizes);
 }
 
 // --- Commands --------------------------------------------------------------

@@ -1,7 +1,7 @@
 // The "USB Device List" dialog (template 158) that the Version command opens:
 // the attached meters by the name each reports, and how many answered.
-#ifndef SQ71_PROTOCOL_DEVICE_LIST_DIALOG_WIN32_H
-#define SQ71_PROTOCOL_DEVICE_LIST_DIALOG_WIN32_H
+#ifndef SQ71_APP_DEVICE_LIST_DIALOG_WIN32_H
+#define SQ71_APP_DEVICE_LIST_DIALOG_WIN32_H
 
 #include <windows.h>
 

@@ -1,7 +1,7 @@
 // The Log Entries view (dialog 208): every entry of the log image as one row
 // of a tab-aligned list, with a button that exports the same entries as CSV.
-#ifndef SQ71_LOG_LOG_ENTRIES_VIEW_WIN32_H
-#define SQ71_LOG_LOG_ENTRIES_VIEW_WIN32_H
+#ifndef SQ71_APP_LOG_ENTRIES_VIEW_WIN32_H
+#define SQ71_APP_LOG_ENTRIES_VIEW_WIN32_H
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "protocol/device_list_dialog_win32.h"
+#include "app/device_list_dialog_win32.h"
 
 #include <cstdio>
 
