@@ -80,8 +80,12 @@ usr/share/man/man1/sq71.1.gz"
   local depends names lib pkg
   depends=$(dpkg-deb -f "$deb" Depends)
   names=$(tr ',|' '\n' <<<"$depends" | awk '{print $1}')
+  # Only the host's own library folder counts: a 32-bit libc6-i386 also holds
+  # a libm.so.6, which the program never loads.
+  local multiarch
+  multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
   for lib in $(objdump -p build/native/cli/sq71 | awk '$1 == "NEEDED" {print $2}'); do
-    pkg=$(dpkg -S "*/$lib" 2>/dev/null | head -1 | sed 's/[:,].*//')
+    pkg=$(dpkg -S "*/$multiarch/$lib" 2>/dev/null | head -1 | sed 's/[:,].*//')
     [ -n "$pkg" ] || fail "no installed package holds $lib"
     grep -qxF "$pkg" <<<"$names" || fail "Depends ($depends) lacks $pkg, which holds $lib"
   done
