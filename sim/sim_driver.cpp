@@ -13,6 +13,7 @@
 #include "sim/ft232r_timing.h"
 #include "sim/precise_sleep.h"
 #include "ui/message_quote.h"
+#include "usb/tracing_driver.h"
 
 namespace sq71::sim {
 namespace {
@@ -84,18 +85,6 @@ void Trace(Bus& bus, const std::string& line) {
     std::fputc('\n', bus.trace_file);
     std::fflush(bus.trace_file);
   }
-}
-
-std::string Hex(const uint8_t* bytes, std::size_t count) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string text;
-  text.reserve(count * 3);
-  for (std::size_t i = 0; i < count; ++i) {
-    text += ' ';
-    text += kDigits[bytes[i] >> 4];
-    text += kDigits[bytes[i] & 15];
-  }
-  return text;
 }
 
 std::string HandleText(FT_HANDLE handle) {
@@ -332,7 +321,7 @@ FT_STATUS SimDriver::Write(FT_HANDLE handle, const void* buffer, uint32_t count,
   *written = count;
   Trace(bus, call + " -> 0 written=" + std::to_string(count));
   const uint8_t* bytes = static_cast<const uint8_t*>(buffer);
-  Trace(bus, "WRITE" + Hex(bytes, count));
+  Trace(bus, "WRITE" + TraceHex(bytes, count));
 
   Nanos request_end = 0;
   const Nanos at_chip = p->timing.Write(Now(bus), count, &request_end);
@@ -388,7 +377,7 @@ FT_STATUS SimDriver::Read(FT_HANDLE handle, void* buffer, uint32_t wanted, uint3
   const uint32_t got = static_cast<uint32_t>(p->timing.Take(std::max(wake, now), out, wanted));
   *returned = got;
   Trace(bus, call + " -> 0 read=" + std::to_string(got));
-  Trace(bus, "READ " + std::to_string(got) + Hex(out, got));
+  Trace(bus, "READ " + std::to_string(got) + TraceHex(out, got));
   return FT_OK;
 }
 
