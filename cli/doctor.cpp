@@ -211,6 +211,23 @@ void LookThroughTty(const DeviceChoice& choice, Report& report) {
 }
 #endif
 
+// Every device the driver counts (or the one chosen), tried in turn; `how`
+// is what the user adds to a command to reach the driver again.
+void TryEachDevice(std::unique_ptr<Driver> made, const DeviceChoice& choice, const std::string& how,
+                   Report& report) {
+  Traced driver = Wrap(std::move(made), report.trace);
+  uint32_t count = 0;
+  if (driver.get().CountDevices(&count) != FT_OK) count = 0;
+  if (count == 0) report.out << "  no devices\n";
+  for (int i = 0; i < static_cast<int>(count); ++i) {
+    if (!Wanted(choice, i)) continue;
+    const std::string where = driver.get().Where(i);
+    const Attempt attempt = TryDevice(driver.get(), i);
+    Tell(report, "device " + std::to_string(i) + (where.empty() ? "" : " " + where), attempt,
+         how + " -d " + std::to_string(i));
+  }
+}
+
 void LookThroughD2xx(const DeviceChoice& choice, Report& report) {
   std::string error;
   std::unique_ptr<D2xxDriver> made = LoadD2xxDriver(&error);
@@ -236,17 +253,7 @@ void LookThroughD2xx(const DeviceChoice& choice, Report& report) {
   } else {
     report.out << "loaded, version not told\n";
   }
-  Traced driver = Wrap(std::move(made), report.trace);
-  uint32_t count = 0;
-  if (driver.get().CountDevices(&count) != FT_OK) count = 0;
-  if (count == 0) report.out << "  no devices\n";
-  for (int i = 0; i < static_cast<int>(count); ++i) {
-    if (!Wanted(choice, i)) continue;
-    const std::string where = driver.get().Where(i);
-    const Attempt attempt = TryDevice(driver.get(), i);
-    Tell(report, "device " + std::to_string(i) + (where.empty() ? "" : " " + where), attempt,
-         "--backend d2xx -d " + std::to_string(i));
-  }
+  TryEachDevice(std::move(made), choice, "--backend d2xx", report);
 }
 
 void LookThroughSim(const DeviceChoice& choice, Report& report) {
@@ -257,17 +264,7 @@ void LookThroughSim(const DeviceChoice& choice, Report& report) {
     report.out << "  " << error << "\n";
     return;
   }
-  Traced driver = Wrap(std::move(made), report.trace);
-  uint32_t count = 0;
-  if (driver.get().CountDevices(&count) != FT_OK) count = 0;
-  if (count == 0) report.out << "  no devices\n";
-  for (int i = 0; i < static_cast<int>(count); ++i) {
-    if (!Wanted(choice, i)) continue;
-    const std::string where = driver.get().Where(i);
-    const Attempt attempt = TryDevice(driver.get(), i);
-    Tell(report, "device " + std::to_string(i) + (where.empty() ? "" : " " + where), attempt,
-         "--sim " + choice.sim + " -d " + std::to_string(i));
-  }
+  TryEachDevice(std::move(made), choice, "--sim " + choice.sim, report);
 }
 
 std::string NextStep(const Report& report) {

@@ -102,22 +102,21 @@ libusb_device* Nth(ftdi_device_list* list, int index) {
   return nullptr;
 }
 
-// libftdi folds every failure of libusb_open into one code; opening once
-// more through libusb tells a missing permission from other causes.
-DriverFailure ProbeOpen(libusb_device* dev) {
+}  // namespace
+
+DriverFailure LibusbOpenFailure(libusb_device* dev, std::string* text) {
   libusb_device_handle* probe = nullptr;
   const int result = libusb_open(dev, &probe);
   if (result == 0) {
     libusb_close(probe);
     return DriverFailure::kOther;
   }
+  if (text != nullptr) *text = libusb_strerror(static_cast<libusb_error>(result));
   if (result == LIBUSB_ERROR_ACCESS) return DriverFailure::kPermission;
   if (result == LIBUSB_ERROR_NO_DEVICE) return DriverFailure::kGone;
   if (result == LIBUSB_ERROR_BUSY) return DriverFailure::kBusy;
   return DriverFailure::kOther;
 }
-
-}  // namespace
 
 FT_STATUS LibftdiDriver::Open(int index, FT_HANDLE* handle) {
   if (handle == nullptr) return FT_INVALID_PARAMETER;
@@ -139,7 +138,7 @@ FT_STATUS LibftdiDriver::Open(int index, FT_HANDLE* handle) {
   if (result < 0) {
     const DriverFailure kind = result == kOpenPermission         ? DriverFailure::kPermission
                                : result == kOpenClaimFailed      ? DriverFailure::kBusy
-                               : result == kOpenLibusbOpenFailed ? ProbeOpen(dev)
+                               : result == kOpenLibusbOpenFailed ? LibusbOpenFailure(dev)
                                                                  : DriverFailure::kOther;
     std::string text = std::string("opening the device: ") + ftdi_get_error_string(ftdi);
     if (kind == DriverFailure::kPermission) text += " (permission denied)";

@@ -12,12 +12,19 @@
 #include "usb/driver.h"
 
 struct ftdi_context;
+struct libusb_device;
 
 namespace sq71 {
 
 // The chip the meter carries, as libusb sees it.
 constexpr int kLibftdiVendorId = 0x0403;
 constexpr int kLibftdiProductId = 0x6001;
+
+// Why libusb will not open a device, which libftdi folds into one code:
+// opening once more through libusb tells a missing permission, a busy device
+// and a vanished one apart. *text (when given) gets libusb's words, and is
+// left as it was when the device opens this time.
+DriverFailure LibusbOpenFailure(libusb_device* dev, std::string* text = nullptr);
 
 // The meter chips libusb finds, in libusb's order, as a driver. Handles
 // still open are closed (and their chips given back to the kernel's serial

@@ -34,22 +34,6 @@ std::string KernelDriver(const std::string& place) {
   return path.substr(path.find_last_of('/') + 1);
 }
 
-// libusb_open's own answer, which libftdi folds into one code.
-DriverFailure WhyNotOpened(libusb_device* dev, std::string* text) {
-  libusb_device_handle* probe = nullptr;
-  const int result = libusb_open(dev, &probe);
-  if (result == 0) {
-    libusb_close(probe);
-    *text = "its strings could not be read";
-    return DriverFailure::kOther;
-  }
-  *text = libusb_strerror(static_cast<libusb_error>(result));
-  if (result == LIBUSB_ERROR_ACCESS) return DriverFailure::kPermission;
-  if (result == LIBUSB_ERROR_BUSY) return DriverFailure::kBusy;
-  if (result == LIBUSB_ERROR_NO_DEVICE) return DriverFailure::kGone;
-  return DriverFailure::kOther;
-}
-
 }  // namespace
 
 std::string LibftdiVersion() {
@@ -92,7 +76,9 @@ bool ProbeFtdiChips(std::vector<FtdiChip>* chips, std::string* error) {
       chip.description = description;
       chip.serial = serial;
     } else if (result == kGetStringsOpenFailed) {
-      chip.failure = WhyNotOpened(at->dev, &chip.error);
+      // Kept when the device opens this time: only its strings failed.
+      chip.error = "its strings could not be read";
+      chip.failure = LibusbOpenFailure(at->dev, &chip.error);
     } else {
       chip.failure = DriverFailure::kOther;
       chip.error = ftdi_get_error_string(ftdi.get());
