@@ -23,9 +23,14 @@
 namespace sq71 {
 namespace {
 
+// The scenario file's meters, or with no file the demo meter.
 std::unique_ptr<Driver> MakeSim(const std::string& scenario_path, std::string* error) {
   sim::Scenario scenario;
-  if (!sim::LoadScenarioFile(scenario_path, &scenario, error)) return nullptr;
+  if (scenario_path.empty()) {
+    scenario = sim::DefaultScenario();
+  } else if (!sim::LoadScenarioFile(scenario_path, &scenario, error)) {
+    return nullptr;
+  }
   if (scenario.replay != nullptr) return sim::MakeReplayDriver(scenario, error);
   auto driver = std::make_unique<sim::SimDriver>();
   // A command's whole session would otherwise be kept in memory.
@@ -34,9 +39,11 @@ std::unique_ptr<Driver> MakeSim(const std::string& scenario_path, std::string* e
   return driver;
 }
 
-std::unique_ptr<Driver> MakeD2xx(std::string* error) { return LoadD2xxDriver(error); }
+std::unique_ptr<Driver> MakeD2xx(const DeviceChoice&, std::string* error) {
+  return LoadD2xxDriver(error);
+}
 
-std::unique_ptr<Driver> MakeLibftdi(std::string* error) {
+std::unique_ptr<Driver> MakeLibftdi(const DeviceChoice&, std::string* error) {
 #if defined(SQ71_LIBFTDI_BUILT)
   return MakeLibftdiDriver(error);
 #else
@@ -49,13 +56,19 @@ std::unique_ptr<Driver> MakeLibftdi(std::string* error) {
 #endif
 }
 
-std::unique_ptr<Driver> MakeTty(const std::string& port, std::string* error) {
+std::unique_ptr<Driver> MakeTty(const DeviceChoice& choice, std::string* error) {
+  const std::string& port = choice.port;
 #if defined(SQ71_TTY_BUILT)
   std::vector<std::string> ports;
   if (!port.empty()) {
     ports.push_back(port);
   } else {
     ports = SerialPorts();
+    if (ports.empty()) {
+      *error = std::string("no serial port found (looked for ") + SerialPortPattern() +
+               "); is the meter plugged in? A port can be named with --port";
+      return nullptr;
+    }
   }
   return MakeTtyDriver(ports, error);
 #else
@@ -69,26 +82,63 @@ std::unique_ptr<Driver> MakeTty(const std::string& port, std::string* error) {
 #endif
 }
 
-}  // namespace
-
-std::unique_ptr<Driver> SelectDriver(const DeviceChoice& choice, std::string* error) {
-  if (!choice.sim.empty()) return MakeSim(choice.sim, error);
-  if (!choice.port.empty() || choice.backend == "tty") return MakeTty(choice.port, error);
-  if (choice.backend == "d2xx") return MakeD2xx(error);
-  if (choice.backend == "libftdi") return MakeLibftdi(error);
+std::unique_ptr<Driver> MakeAuto(const DeviceChoice& choice, std::string* error) {
 #if defined(_WIN32)
-  return MakeD2xx(error);
+  return MakeD2xx(choice, error);
 #else
   // libftdi1 needs no vendor driver and no unloading of the kernel's serial
   // driver: the first choice where it is built in.
   std::string libftdi_error;
-  if (std::unique_ptr<Driver> driver = MakeLibftdi(&libftdi_error)) return driver;
+  if (std::unique_ptr<Driver> driver = MakeLibftdi(choice, &libftdi_error)) return driver;
   std::string d2xx_error;
-  if (std::unique_ptr<Driver> driver = MakeD2xx(&d2xx_error)) return driver;
+  if (std::unique_ptr<Driver> driver = MakeD2xx(choice, &d2xx_error)) return driver;
   *error = "no USB backend: " + libftdi_error + "; " + d2xx_error +
            " (a serial port can be given with --port)";
   return nullptr;
 #endif
+}
+
+// The tty backend's row: --port names it too.
+constexpr std::size_t kTtyRow = 3;
+
+}  // namespace
+
+const std::vector<BackendRow>& Backends() {
+  static const std::vector<BackendRow> rows = {
+      {"auto", MakeAuto},
+      {"d2xx", MakeD2xx},
+      {"libftdi", MakeLibftdi},
+      {"tty", MakeTty},
+  };
+  return rows;
+}
+
+std::vector<std::string> BackendNames() {
+  std::vector<std::string> names;
+  for (const BackendRow& row : Backends()) names.emplace_back(row.name);
+  return names;
+}
+
+const char* BackendHelp() {
+  static const std::string help = [] {
+    const std::vector<std::string> names = BackendNames();
+    std::string text = names[0] + " (default)";
+    for (std::size_t i = 1; i < names.size(); ++i) {
+      text += (i + 1 == names.size() ? " or " : ", ") + names[i];
+    }
+    return text;
+  }();
+  return help.c_str();
+}
+
+std::unique_ptr<Driver> SelectDriver(const DeviceChoice& choice, std::string* error) {
+  if (choice.UsesSim()) return MakeSim(choice.sim, error);
+  if (!choice.port.empty()) return Backends()[kTtyRow].make(choice, error);
+  for (const BackendRow& row : Backends()) {
+    if (choice.backend == row.name) return row.make(choice, error);
+  }
+  *error = "no backend called " + QuoteForMessage(choice.backend);
+  return nullptr;
 }
 
 FT_STATUS ChosenDevice::CountDevices(uint32_t* count) {
@@ -97,6 +147,45 @@ FT_STATUS ChosenDevice::CountDevices(uint32_t* count) {
     *count = *count > static_cast<uint32_t>(offset_) ? 1 : 0;
   }
   return status;
+}
+
+std::string StatusWithName(FT_STATUS status) {
+  const char* name = "driver error";
+  switch (status) {
+    case FT_OK:
+      name = "no error";
+      break;
+    case FT_INVALID_HANDLE:
+      name = "invalid handle";
+      break;
+    case FT_DEVICE_NOT_FOUND:
+      name = "no such device";
+      break;
+    case FT_DEVICE_NOT_OPENED:
+      name = "the device cannot be opened";
+      break;
+    case FT_IO_ERROR:
+      name = "I/O error";
+      break;
+    case FT_INSUFFICIENT_RESOURCES:
+      name = "insufficient resources";
+      break;
+    case FT_INVALID_PARAMETER:
+      name = "invalid parameter";
+      break;
+    case FT_INVALID_BAUD_RATE:
+      name = "invalid baud rate";
+      break;
+    case FT_EEPROM_READ_FAILED:
+      name = "the chip's EEPROM cannot be read";
+      break;
+    case FT_NOT_SUPPORTED:
+      name = "not supported by the driver";
+      break;
+    default:
+      break;
+  }
+  return std::string(name) + ", status " + std::to_string(status);
 }
 
 std::string DeviceLabel(Driver& driver, int index) {

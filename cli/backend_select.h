@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "usb/driver.h"
 
@@ -11,13 +12,28 @@ namespace sq71 {
 
 // The DEVICE options of the meter commands.
 struct DeviceChoice {
-  std::string backend = "auto";  // auto | d2xx | libftdi | tty
+  std::string backend = "auto";  // --backend: a name from Backends()
   int index = 0;                 // -d: among the devices the backend counts
   bool index_given = false;
   std::string port;   // --port: a serial port, for the tty backend
-  std::string sim;    // --sim: a scenario file for the simulated meter
+  std::string sim;    // --sim FILE: a scenario file for the simulated meter
+  bool sim_demo = false;  // --sim alone: the built-in demo meter
   std::string trace;  // --trace: the file every driver call is recorded in
+
+  // Whether the meter is a simulated one (the demo or a scenario file's).
+  bool UsesSim() const { return sim_demo || !sim.empty(); }
 };
+
+// The backends --backend names, each named here once: "auto" first, the
+// default. make() returns the backend's driver, or null with the reason.
+struct BackendRow {
+  const char* name;
+  std::unique_ptr<Driver> (*make)(const DeviceChoice& choice, std::string* error);
+};
+const std::vector<BackendRow>& Backends();
+std::vector<std::string> BackendNames();
+// "auto (default), d2xx, libftdi or tty", for the help.
+const char* BackendHelp();
 
 // The driver of the backend the choice names. Null on failure, with one line
 // saying why in *error ("the libftdi backend is not built in", the loader's
@@ -84,6 +100,9 @@ class ChosenDevice : public Driver {
   const int offset_;
   const bool whole_list_;
 };
+
+// A driver status in words with its number: "no such device, status 2".
+std::string StatusWithName(FT_STATUS status);
 
 // "device 2 (sim, CD710003)": how errors name the device.
 std::string DeviceLabel(Driver& driver, int index);

@@ -1,9 +1,62 @@
 #include "cli/command_parser.h"
 
+#include <sstream>
+
+#include "cli/backend_select.h"
 #include "cli/sq71_cli.h"
 #include "ui/message_quote.h"
 
 namespace sq71 {
+namespace {
+
+void AddOption(const OptionRow& row, const OptionBindings::Target& target, CLI::App& app) {
+  CLI::Option* option = nullptr;
+  if (bool* const* flag = std::get_if<bool*>(&target)) {
+    app.add_flag(row.names, **flag);
+    return;
+  }
+  if (std::string* const* text = std::get_if<std::string*>(&target)) {
+    option = app.add_option(row.names, **text);
+  } else if (int* const* number = std::get_if<int*>(&target)) {
+    option = app.add_option(row.names, **number);
+  } else if (double* const* real = std::get_if<double*>(&target)) {
+    option = app.add_option(row.names, **real);
+  } else {
+    option = app.add_option_function<std::string>(row.names, std::get<OptionBindings::Take>(target));
+  }
+  if (row.max > row.min) option->check(CLI::Range(row.min, row.max));
+  if (row.kind == ValueKind::kBackend) option->check(CLI::IsMember(BackendNames()));
+  if (row.kind == ValueKind::kScenario) option->expected(0, 1);
+}
+
+void AddOptions(const std::vector<OptionRow>& rows, const OptionBindings& bindings,
+                CLI::App& app) {
+  for (const OptionRow& row : rows) {
+    if (const OptionBindings::Target* target = bindings.Find(LongName(row))) {
+      AddOption(row, *target, app);
+    }
+  }
+}
+
+}  // namespace
+
+const OptionBindings::Target* OptionBindings::Find(const std::string& long_name) const {
+  const auto found = targets_.find(long_name);
+  return found == targets_.end() ? nullptr : &found->second;
+}
+
+void BuildParser(const CommandRow& command, const OptionBindings& bindings, CLI::App& app) {
+  AddOptions(command.options, bindings, app);
+  if (command.device_options) AddOptions(DeviceOptionRows(), bindings, app);
+}
+
+void OperandCounts(const CommandRow& command, std::size_t* min, std::size_t* max) {
+  std::istringstream words(command.operands);
+  *min = *max = 0;
+  for (std::string word; words >> word; ++*max) {
+    if (word[0] != '[') ++*min;
+  }
+}
 
 int UsageError(const std::string& command, const std::string& what, std::ostream& err) {
   err << "sq71: " << command << ": " << what << " (see 'sq71 help " << command << "')\n";

@@ -83,7 +83,7 @@ Attempt TryDevice(Driver& driver, int index) {
       attempt.said = "not a meter: its chip's EEPROM is not set up as the meter's";
       break;
     case OpenOutcome::kPortError:
-      attempt.said = "cannot be opened (status " + std::to_string(device.last_status()) + ")";
+      attempt.said = "cannot be opened (" + StatusWithName(device.last_status()) + ")";
       if (!why.empty()) attempt.said = "cannot be opened: " + why;
       break;
   }
@@ -257,14 +257,18 @@ void LookThroughD2xx(const DeviceChoice& choice, Report& report) {
 }
 
 void LookThroughSim(const DeviceChoice& choice, Report& report) {
-  report.out << "sim, scenario " << choice.sim << ":\n";
+  if (choice.sim.empty()) {
+    report.out << "sim, the demo meter:\n";
+  } else {
+    report.out << "sim, scenario " << choice.sim << ":\n";
+  }
   std::string error;
   std::unique_ptr<Driver> made = SelectDriver(choice, &error);
   if (made == nullptr) {
     report.out << "  " << error << "\n";
     return;
   }
-  TryEachDevice(std::move(made), choice, "--sim " + choice.sim, report);
+  TryEachDevice(std::move(made), choice, choice.sim.empty() ? "--sim" : "--sim " + choice.sim, report);
 }
 
 std::string NextStep(const Report& report) {
@@ -293,8 +297,8 @@ std::string NextStep(const Report& report) {
 
 int RunDoctor(const DeviceChoice& choice, TraceSink* trace, std::ostream& out) {
   Report report{out, trace, 0, std::string(), kNoProblem};
-  const bool all = choice.sim.empty() && choice.port.empty() && choice.backend == "auto";
-  if (!choice.sim.empty()) {
+  const bool all = !choice.UsesSim() && choice.port.empty() && choice.backend == "auto";
+  if (choice.UsesSim()) {
     LookThroughSim(choice, report);
   } else {
 #if defined(SQ71_DOCTOR_LIBFTDI)

@@ -15,6 +15,7 @@
 #include "cli/command_parser.h"
 #include "cli/doctor.h"
 #include "cli/platform.h"
+#include "cli/progress_bar.h"
 #include "cli/terminal_ui.h"
 #include "log/decoder.h"
 #include "log/log_files.h"
@@ -34,34 +35,48 @@ using Clock = std::chrono::steady_clock;
 
 // How often sq71 read asks again for a record whose exchange failed.
 constexpr int kDefaultRetries = 2;
-constexpr int kMaxRetries = 100;
 
-void AddDeviceOptions(CLI::App& app, DeviceChoice* choice, bool* quiet) {
+// Where the DEVICE options go.
+void BindDeviceOptions(OptionBindings& bindings, DeviceChoice* choice, bool* quiet) {
   // Parsed here rather than by CLI11, whose range message names the double's range.
-  CLI::Option* index =
-      app.add_option_function<std::string>("-d,--device", [choice](const std::string& text) {
-        char* end = nullptr;
-        errno = 0;
-        const long value = std::strtol(text.c_str(), &end, 10);
-        const bool whole = !text.empty() && *end == '\0' && errno == 0;
-        choice->index = whole && value >= 0 && value <= INT_MAX ? static_cast<int>(value) : -1;
-      });
-  CLI::Option* port = app.add_option("--port", choice->port);
-  CLI::Option* backend = app.add_option("--backend", choice->backend)
-                             ->check(CLI::IsMember({"auto", "d2xx", "libftdi", "tty"}));
-  CLI::Option* sim = app.add_option("--sim", choice->sim);
-  sim->excludes(port);
-  sim->excludes(backend);
-  index->excludes(port);
-  app.add_option("--trace", choice->trace);
-  app.add_flag("-q,--quiet", *quiet);
+  bindings.Bind("--device", [choice](const std::string& text) {
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    const bool whole = !text.empty() && *end == '\0' && errno == 0;
+    choice->index = whole && value >= 0 && value <= INT_MAX ? static_cast<int>(value) : -1;
+  });
+  bindings.Bind("--port", &choice->port)
+      .Bind("--backend", &choice->backend)
+      .Bind("--sim", &choice->sim)
+      .Bind("--trace", &choice->trace)
+      .Bind("--quiet", quiet);
+}
+
+// The command's parser from its row; the DEVICE options that cannot go
+// together are told apart here.
+void BuildMeterParser(const char* command, const OptionBindings& bindings, CLI::App& app) {
+  BuildParser(*FindCommand(command), bindings, app);
+  CLI::Option* port = app.get_option("--port");
+  app.get_option("--sim")->excludes(port)->excludes(app.get_option("--backend"));
+  app.get_option("--device")->excludes(port);
 }
 
 // Parses a meter command's arguments; false (with the usage error reported)
 // when they are wrong.
 bool Parse(CLI::App& app, const Args& args, const char* command, DeviceChoice* choice,
            std::ostream& err, int* status) {
+  // An empty name is a mistake (an unset variable, say), never the demo
+  // meter: "--sim ''" must not fall through to a real meter either.
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--sim=" || (args[i] == "--sim" && i + 1 < args.size() && args[i + 1].empty())) {
+      *status = UsageError(command, "--sim: the scenario file's name is empty (--sim alone runs the "
+                           "demo meter)", err);
+      return false;
+    }
+  }
   if (!ParseArguments(app, args, command, err, status)) return false;
+  choice->sim_demo = app.count("--sim") > 0 && choice->sim.empty();
   if (choice->index < 0) {
     *status = UsageError(command, "-d: a device index, 0 or more", err);
     return false;
@@ -95,29 +110,6 @@ void WarnOfPartialIdentity(const Driver& driver, const std::string& label, std::
   }
 }
 
-const char* StatusText(FT_STATUS status) {
-  switch (status) {
-    case FT_INVALID_HANDLE:
-      return "invalid handle";
-    case FT_DEVICE_NOT_FOUND:
-      return "no such device";
-    case FT_DEVICE_NOT_OPENED:
-      return "the device cannot be opened";
-    case FT_IO_ERROR:
-      return "I/O error";
-    case FT_INSUFFICIENT_RESOURCES:
-      return "insufficient resources";
-    case FT_INVALID_PARAMETER:
-      return "invalid parameter";
-    case FT_INVALID_BAUD_RATE:
-      return "invalid baud rate";
-    case FT_NOT_SUPPORTED:
-      return "not supported by the driver";
-    default:
-      return "driver error";
-  }
-}
-
 // One line for a message the engine or the erase showed: the device, then
 // the message's own text, and for a port that would not open, why.
 void ReportFailure(const char* command, const std::string& label, int message,
@@ -129,10 +121,14 @@ void ReportFailure(const char* command, const std::string& label, int message,
     if (!cause.empty()) {
       err << " (" << cause << ")";
     } else {
-      err << " (" << StatusText(device.last_status()) << ", status " << device.last_status() << ")";
+      err << " (" << StatusWithName(device.last_status()) << ")";
     }
     const bool denied = driver.last_failure() == DriverFailure::kPermission;
-    if (denied || UsbDeviceDenied()) err << ": " << PermissionHint(driver.name() == "tty");
+    if (denied || UsbDeviceDenied()) {
+      err << ": " << PermissionHint(driver.name() == "tty");
+    } else {
+      err << "; run `sq71 doctor` to see why";
+    }
   }
   err << "\n";
 }
@@ -158,83 +154,7 @@ std::string DefaultLogName() {
 
 // ", 2 retries" when failed exchanges were asked again, else nothing.
 std::string RetriesText(int retries) {
-  if (retries == 0) return "";
-  return ", " + std::to_string(retries) + (retries == 1 ? " retry" : " retries");
-}
-
-// The one-line bar on a terminal, redrawn at most four times a second.
-class ProgressBar {
- public:
-  ProgressBar(std::ostream& err, bool on) : err_(err), on_(on), start_(Clock::now()) {}
-
-  void Update(const TransferState& state, int retries) {
-    if (!on_) return;
-    const Clock::time_point now = Clock::now();
-    if (drawn_ && now - last_ < std::chrono::milliseconds(250)) return;
-    last_ = now;
-    drawn_ = true;
-    const int total = state.total > 0 ? state.total : kTransferTotal;
-    const int done = std::min(state.next_record, total);
-    const double seconds = std::chrono::duration<double>(now - start_).count();
-    const double rate = seconds > 0 ? done / seconds : 0;
-    constexpr int kWidth = 30;
-    const int filled = done * kWidth / total;
-    char left[16] = "--:--";
-    if (rate > 0) {
-      // Up to the end of the log: the end marker may come sooner.
-      const int s = static_cast<int>((total - done) / rate + 0.5);
-      std::snprintf(left, sizeof(left), "%d:%02d", s / 60, s % 60);
-    }
-    char line[192];
-    std::snprintf(
-        line, sizeof(line), "[%.*s%.*s] %4d/%d records, %d entries, %.0f records/s, %s left%s",
-        filled, "##############################", kWidth - filled, "------------------------------",
-        done, total, done, rate, left, RetriesText(retries).c_str());
-    err_ << "\r" << line << "\x1b[K" << std::flush;
-  }
-
-  void Clear() {
-    if (drawn_) err_ << "\r\x1b[K" << std::flush;
-    drawn_ = false;
-  }
-
-  double Seconds() const { return std::chrono::duration<double>(Clock::now() - start_).count(); }
-
- private:
-  std::ostream& err_;
-  bool on_;
-  Clock::time_point start_;
-  Clock::time_point last_{};
-  bool drawn_ = false;
-};
-
-// Writes the log and, when asked, its CSV through the checked writers; any
-// file already there is replaced only by a complete new one.
-bool WriteFiles(const LogImage& image, const std::string& ulg, const std::string& csv,
-                std::ostream& err) {
-  FileResult result = WriteUlgFile(ulg.c_str(), image);
-  if (!result.ok()) {
-    err << "sq71: read: " << WriteFailureText(ulg, result) << "\n";
-    return false;
-  }
-  if (csv.empty()) return true;
-  const int count = EntryCount(image, nullptr);
-  if (count == 0) {
-    // As the program's Export refuses it.
-    err << "sq71: read: " << Quoted(csv) << " not written: " << MessageText(kMsgNoLogData) << "\n";
-    return false;
-  }
-  RecordDecoder decoder;
-  result = WriteCsvFile(csv.c_str(), image, count, &decoder);
-  if (!result.ok()) {
-    err << "sq71: read: " << WriteFailureText(csv, result) << "\n";
-    return false;
-  }
-  return true;
-}
-
-std::string SavedNames(const std::string& ulg, const std::string& csv) {
-  return "saved " + Quoted(ulg) + (csv.empty() ? "" : " and " + Quoted(csv));
+  return retries == 0 ? "" : ", " + Counted(retries, "retry", "retries");
 }
 
 // What "sq71 read" was asked to do.
@@ -248,6 +168,74 @@ struct ReadRequest {
   bool default_name = false;  // ulg was made up: its name goes to standard output
   ExchangePolicy policy;
 };
+
+// Writes the log and, when asked, its CSV through the checked writers; any
+// file already there is replaced only by a complete new one.
+// "-" is standard output.
+bool WriteFiles(const LogImage& image, const std::string& ulg, const std::string& csv,
+                CommandIo& io) {
+  std::ostream& err = io.err;
+  if (ulg == kStandardOutput) {
+    io.out.write(reinterpret_cast<const char*>(image.data()),
+                 static_cast<std::streamsize>(image.size()));
+  } else {
+    const FileResult result = WriteUlgFile(ulg.c_str(), image);
+    if (!result.ok()) {
+      err << "sq71: read: " << WriteFailureText(ulg, result) << "\n";
+      return false;
+    }
+  }
+  if (csv.empty()) return StandardOutputFlushed(io);
+  const int count = EntryCount(image, nullptr);
+  if (count == 0) {
+    // As the program's Export refuses it.
+    err << "sq71: read: " << Quoted(csv) << " not written: " << MessageText(kMsgNoLogData) << "\n";
+    return false;
+  }
+  RecordDecoder decoder;
+  if (csv == kStandardOutput) {
+    WriteCsv(io.out, image, count, &decoder);
+    return StandardOutputFlushed(io);
+  }
+  const FileResult result = WriteCsvFile(csv.c_str(), image, count, &decoder);
+  if (!result.ok()) {
+    err << "sq71: read: " << WriteFailureText(csv, result) << "\n";
+    return false;
+  }
+  return StandardOutputFlushed(io);
+}
+
+std::string SavedName(const std::string& name) {
+  return name == kStandardOutput ? "standard output" : Quoted(name);
+}
+
+std::string SavedNames(const std::string& ulg, const std::string& csv) {
+  return "saved " + SavedName(ulg) + (csv.empty() ? "" : " and " + SavedName(csv));
+}
+
+// Before anything is asked of the meter: a log that cannot be written would
+// otherwise be found out only after the whole download.
+bool OutputsWritable(const ReadRequest& request, CommandIo& io, int* status) {
+  if (request.ulg == kStandardOutput && io.console.out_terminal) {
+    // Binary bytes would garble the terminal, and be lost.
+    *status = UsageError("read",
+                         "a .ulg log is binary and standard output is a terminal: redirect it "
+                         "(sq71 read -o - > LOG.ulg) or name a file with -o",
+                         io.err);
+    return false;
+  }
+  for (const std::string& name : {request.ulg, request.csv}) {
+    if (name.empty() || name == kStandardOutput) continue;
+    const int error = FolderRefuses(name);
+    if (error != 0) {
+      io.err << "sq71: read: cannot write " << Quoted(name) << ": " << ErrorReason(error)
+             << "; nothing was asked of the meter\n";
+      *status = kExitFailure;
+      return false;
+    }
+  }
+  return true;
+}
 
 // How a download ended.
 struct Download {
@@ -264,16 +252,18 @@ struct Download {
 // 1. The arguments; false with *status when they are wrong.
 bool ParseRead(const Args& args, CommandIo& io, ReadRequest* request, int* status) {
   CLI::App app;
-  app.add_option("-o,--output", request->ulg);
-  app.add_option("--csv", request->csv);
-  app.add_flag("--keep-partial", request->keep_partial);
+  OptionBindings bindings;
+  bindings.Bind("--output", &request->ulg)
+      .Bind("--csv", &request->csv)
+      .Bind("--keep-partial", &request->keep_partial)
+      .Bind("--retries", &request->policy.retries)
+      .Bind("--resume", &request->resume);
   // Ours to choose, unlike the program's: purge only when something is
   // there, and ride out a glitch.
   request->policy.purge_every_request = false;
   request->policy.retries = kDefaultRetries;
-  app.add_option("--retries", request->policy.retries)->check(CLI::Range(0, kMaxRetries));
-  app.add_option("--resume", request->resume);
-  AddDeviceOptions(app, &request->choice, &request->quiet);
+  BindDeviceOptions(bindings, &request->choice, &request->quiet);
+  BuildMeterParser("read", bindings, app);
   if (!Parse(app, args, "read", &request->choice, io.err, status)) return false;
   if (request->ulg.empty()) request->ulg = request->resume;
   if (!request->csv.empty() && request->csv == request->ulg) {
@@ -319,7 +309,8 @@ Download DownloadLog(UsbDevice& device, const std::string& label, LogImage& imag
       break;
     }
     engine.TransferTick(&device);
-    bar.Update(state, engine.retries());
+    bar.Update(std::min(state.next_record, state.total > 0 ? state.total : kTransferTotal),
+               state.total > 0 ? state.total : kTransferTotal, engine.retries());
   }
   device.Close();
   bar.Clear();
@@ -358,24 +349,27 @@ int WriteDownload(const ReadRequest& request, const std::string& label, const Do
     // The engine has ended the log where its records stopped, so the file
     // shows only what came.
     const int entries = EntryCount(image, nullptr);
-    io.err << "; " << entries << (entries == 1 ? " record" : " records") << " kept\n";
-    if (!WriteFiles(image, request.ulg, request.csv, io.err)) return kExitFailure;
+    io.err << "; " << Counted(entries, "record", "records") << " kept\n";
+    if (!WriteFiles(image, request.ulg, request.csv, io)) return kExitFailure;
     if (!request.quiet) io.err << "sq71: read: " << SavedNames(request.ulg, request.csv) << "\n";
     if (request.default_name) io.out << request.ulg << "\n";
     return status;
   }
 
-  if (!WriteFiles(image, request.ulg, request.csv, io.err)) return kExitFailure;
+  if (!WriteFiles(image, request.ulg, request.csv, io)) return kExitFailure;
   if (!request.quiet) {
     const int entries = EntryCount(image, nullptr);
     const int records = entries < kRecordCount ? entries + 1 : kRecordCount;
     const double seconds = download.seconds;
-    char figures[96];
-    std::snprintf(figures, sizeof(figures), "%d records, %d entries in %.1f s (%.0f records/s%s)",
-                  records, entries, seconds, seconds > 0 ? records / seconds : 0.0,
-                  RetriesText(download.retries).c_str());
-    io.err << "sq71: read: " << MessageText(kMsgTransferComplete) << " " << figures << " from "
-           << label << "; " << SavedNames(request.ulg, request.csv) << "\n";
+    // The figures on a line of their own that fits 80 columns; the names,
+    // as long as they are, on the next.
+    char figures[64];
+    std::snprintf(figures, sizeof(figures), " in %.1f s (%.0f records/s", seconds,
+                  seconds > 0 ? records / seconds : 0.0);
+    io.err << "sq71: read: " << Counted(records, "record", "records") << ", "
+           << Counted(entries, "entry", "entries") << figures << RetriesText(download.retries)
+           << ")\n"
+           << "sq71: read: " << label << ": " << SavedNames(request.ulg, request.csv) << "\n";
   }
   if (request.default_name) io.out << request.ulg << "\n";
   return kExitOk;
@@ -394,11 +388,12 @@ int RunReadCommand(const Args& args, CommandIo& io) {
     if (!ReadLogFile(request.resume, &image, io.err)) return kExitFailure;
     from = EntryCount(image, nullptr);
   }
+  request.default_name = request.ulg.empty();
+  if (request.default_name) request.ulg = DefaultLogName();
+  if (!OutputsWritable(request, io, &status)) return status;
   std::string label;
   const std::unique_ptr<Driver> driver = Connect("read", request.choice, io, &label);
   if (driver == nullptr) return kExitFailure;
-  request.default_name = request.ulg.empty();
-  if (request.default_name) request.ulg = DefaultLogName();
 
   ChosenDevice chosen(*driver, request.choice.index, false);
   UsbDevice device(chosen);
@@ -418,8 +413,10 @@ int RunEraseCommand(const Args& args, CommandIo& io) {
   DeviceChoice choice;
   bool yes = false;
   bool quiet = false;
-  app.add_flag("-y,--yes", yes);
-  AddDeviceOptions(app, &choice, &quiet);
+  OptionBindings bindings;
+  bindings.Bind("--yes", &yes);
+  BindDeviceOptions(bindings, &choice, &quiet);
+  BuildMeterParser("erase", bindings, app);
   int status = kExitOk;
   if (!Parse(app, args, "erase", &choice, io.err, &status)) return status;
   const bool can_ask = io.console.in != nullptr && io.console.in_terminal;
@@ -434,6 +431,8 @@ int RunEraseCommand(const Args& args, CommandIo& io) {
   ChosenDevice chosen(*driver, choice.index, false);
   UsbDevice device(chosen);
   TerminalUi ui(yes ? nullptr : io.console.in, io.err, kAnswerYes);
+  // The question says which meter would lose its log.
+  ui.set_subject(label);
   // Ctrl-C lets the exchange under way end and the device close: a chip left
   // claimed stays away from the kernel's serial driver until replugged.
   const StopRequests stops;
@@ -463,13 +462,18 @@ int RunDevicesCommand(const Args& args, CommandIo& io) {
   CLI::App app;
   DeviceChoice choice;
   bool quiet = false;
-  AddDeviceOptions(app, &choice, &quiet);
+  OptionBindings bindings;
+  BindDeviceOptions(bindings, &choice, &quiet);
+  BuildMeterParser("devices", bindings, app);
   int status = kExitOk;
   if (!Parse(app, args, "devices", &choice, io.err, &status)) return status;
-  if (choice.sim.empty() && choice.port.empty() && choice.backend == "tty" &&
+  if (!choice.UsesSim() && choice.port.empty() && choice.backend == "tty" &&
       SerialPorts().empty()) {
     // No serial port at all: no meter answers, which is no error here.
-    io.out << "0 meters found\n";
+    if (!quiet) {
+      io.out << "0 meters found\n";
+      io.err << "sq71: devices: no serial port found (looked for " << SerialPortPattern() << ")\n";
+    }
     return kExitOk;
   }
 
@@ -497,7 +501,8 @@ int RunDevicesCommand(const Args& args, CommandIo& io) {
     io.out << row.index << "\t" << EscapeForMessage(row.name)
            << (where.empty() ? "" : "\t" + EscapeForMessage(where)) << "\n";
   }
-  io.out << count << (count == 1 ? " meter" : " meters") << " found\n";
+  // Not data: -q leaves standard output to the rows alone.
+  if (!quiet) io.out << Counted(count, "meter", "meters") << " found\n";
   if (!quiet && count > 0) WarnOfPartialIdentity(*driver, "backend " + driver->name(), io.err);
   if (StopRequested()) {
     io.err << "sq71: devices: interrupted\n";
@@ -510,7 +515,9 @@ int RunDoctorCommand(const Args& args, CommandIo& io) {
   CLI::App app;
   DeviceChoice choice;
   bool quiet = false;
-  AddDeviceOptions(app, &choice, &quiet);
+  OptionBindings bindings;
+  BindDeviceOptions(bindings, &choice, &quiet);
+  BuildMeterParser("doctor", bindings, app);
   int status = kExitOk;
   if (!Parse(app, args, "doctor", &choice, io.err, &status)) return status;
   std::unique_ptr<TraceFile> trace;

@@ -31,10 +31,25 @@ bool StopRequested();
 // Whether standard input / standard error is a terminal.
 bool StdinIsTerminal();
 bool StderrIsTerminal();
+bool StdoutIsTerminal();
+
+// Whether a new file named `path` could not be made: 0 when its folder is
+// there and takes new files (or the file is there and may be written), else
+// the errno that says why not.
+int FolderRefuses(const std::string& path);
+
+// The width of the terminal standard error shows on, asked anew each time so
+// a resize is followed; 0 when it cannot be told.
+int StderrColumns();
+// Whether that terminal takes the control that erases to the end of a line
+// (on Windows, once it has been asked to; older consoles refuse).
+bool StderrTakesControls();
 
 // The serial ports an FTDI chip shows up as (Linux /dev/ttyUSBn, macOS
 // /dev/cu.usbserial-*), sorted; empty where there are none or on Windows.
 std::vector<std::string> SerialPorts();
+// Where SerialPorts looks: "/dev/ttyUSB*", "/dev/cu.usbserial*".
+const char* SerialPortPattern();
 
 // On Linux, whether the USB device node of an FTDI chip is there but not
 // open to this user (a failed open then is for want of permission).

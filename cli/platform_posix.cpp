@@ -1,6 +1,8 @@
 #include <dirent.h>
 #include <glob.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -53,14 +55,40 @@ bool StopRequested() { return g_stop != 0; }
 
 bool StdinIsTerminal() { return isatty(STDIN_FILENO) == 1; }
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+bool StdoutIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
+
+int FolderRefuses(const std::string& path) {
+  // An existing file the user may write is written in place if need be.
+  if (access(path.c_str(), W_OK) == 0) return 0;
+  const std::size_t slash = path.find_last_of('/');
+  const std::string folder =
+      slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  struct stat info = {};
+  if (stat(folder.c_str(), &info) != 0) return errno;
+  if (!S_ISDIR(info.st_mode)) return ENOTDIR;
+  if (access(folder.c_str(), W_OK | X_OK) != 0) return errno;
+  return 0;
+}
+
+int StderrColumns() {
+  winsize size = {};
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
+}
+
+bool StderrTakesControls() { return true; }
+
+const char* SerialPortPattern() {
+#if defined(__APPLE__)
+  return "/dev/cu.usbserial*";
+#else
+  return "/dev/ttyUSB*";
+#endif
+}
 
 std::vector<std::string> SerialPorts() {
   std::vector<std::string> ports;
-#if defined(__APPLE__)
-  const char* pattern = "/dev/cu.usbserial*";
-#else
-  const char* pattern = "/dev/ttyUSB*";
-#endif
+  const char* pattern = SerialPortPattern();
   glob_t found = {};
   if (glob(pattern, 0, nullptr, &found) == 0) {
     for (size_t i = 0; i < found.gl_pathc; ++i) ports.emplace_back(found.gl_pathv[i]);

@@ -3,6 +3,7 @@
 #include <shellapi.h>
 
 #include <atomic>
+#include <cerrno>
 
 #include "cli/platform.h"
 #include "ui/wide_text_win32.h"
@@ -78,7 +79,43 @@ bool StderrIsTerminal() {
   return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
 }
 
+bool StdoutIsTerminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
+int FolderRefuses(const std::string& path) {
+  // Whether the folder is there; what may be written in it is for the
+  // writer to find out (its access lists are more than one call can tell).
+  const std::size_t slash = path.find_last_of("/\\");
+  if (slash == std::string::npos) return 0;
+  const std::string folder = path.substr(0, slash + 1);
+  const DWORD attributes = GetFileAttributesW(WideFromUtf8(folder).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return ENOENT;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? 0 : ENOTDIR;
+}
+
+int StderrColumns() {
+  CONSOLE_SCREEN_BUFFER_INFO info = {};
+  if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) return 0;
+  return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
+bool StderrTakesControls() {
+#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
+#define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
+#endif
+  // Windows 10 and later understand the controls once asked to; before that
+  // the line is redrawn over with blanks instead.
+  const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  if (!GetConsoleMode(err, &mode)) return false;
+  if (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) return true;
+  return SetConsoleMode(err, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
 std::vector<std::string> SerialPorts() { return {}; }
+const char* SerialPortPattern() { return ""; }
 
 bool UsbDeviceDenied() { return false; }
 

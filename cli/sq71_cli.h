@@ -5,6 +5,7 @@
 #include <iosfwd>
 #include <istream>
 #include <string>
+#include <vector>
 
 #include "log/log_image.h"
 
@@ -23,7 +24,11 @@ struct Console {
   std::istream* in = nullptr;  // answers to questions; null: none can be asked
   bool in_terminal = false;    // questions are asked only on a terminal
   bool err_terminal = false;   // a progress bar only on a terminal
+  bool out_terminal = false;   // a binary log is never written to one
 };
+
+// The name that means standard output wherever a file is written.
+constexpr char kStandardOutput[] = "-";
 
 // Where a command writes its results and errors, and what it may ask.
 struct CommandIo {
@@ -38,11 +43,19 @@ struct CommandIo {
 int RunSq71(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
             const Console& console = Console());
 
+// The file commands, and the script of "sq71 completion SHELL"; args are
+// what follows the command's name.
+int RunViewCommand(const std::vector<std::string>& args, CommandIo& io);
+int RunExportCommand(const std::vector<std::string>& args, CommandIo& io);
+int RunCompletionCommand(const std::vector<std::string>& args, CommandIo& io);
+
 // Shared by the commands that read a log file: each reports on err, in one
 // line naming the file, why it cannot be used.
 bool ReadLogFile(const std::string& path, LogImage* image, std::ostream& err);
 // The entry count; 0 after saying there is nothing to show.
 int CountEntries(const LogImage& image, const std::string& path, std::ostream& err);
+// Flushes io.out; false after saying that standard output failed.
+bool StandardOutputFlushed(CommandIo& io);
 // The text of an errno for a file that cannot be read or written.
 const char* ErrorReason(int error);
 

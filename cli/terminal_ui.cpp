@@ -17,6 +17,7 @@ bool TerminalUi::InputPending() { return StopRequested(); }
 
 int TerminalUi::AskQuestion(int number) {
   if (in_ == nullptr) return unattended_answer_;
+  if (!subject_.empty()) ask_ << subject_ << ": ";
   ask_ << MessageText(number) << " [y/N] " << std::flush;
   std::string answer;
   if (!std::getline(*in_, answer)) {

@@ -4,6 +4,7 @@
 #define SQ71_CLI_TERMINAL_UI_H
 
 #include <iosfwd>
+#include <string>
 
 #include "ui/ui.h"
 
@@ -29,6 +30,9 @@ class TerminalUi : public MainWindowUi {
   // exchange only when it has come.
   bool InputPending() override;
 
+  // What a question is about, said before it ("device 0 (d2xx, CD710001)").
+  void set_subject(const std::string& subject) { subject_ = subject; }
+
   bool timer_armed() const { return timer_armed_; }
   // The last error message shown, -1 when none.
   int error() const { return error_; }
@@ -39,6 +43,7 @@ class TerminalUi : public MainWindowUi {
   std::istream* in_;
   std::ostream& ask_;
   int unattended_answer_;
+  std::string subject_;
   bool timer_armed_ = false;
   int error_ = -1;
   int information_ = -1;

@@ -32,7 +32,7 @@ build_packages() {
   mkdir -p "$out"
   step "packages: native"
   cmake --preset native >/dev/null
-  cmake --build --preset native -j"$jobs" --target sq71 sq71_manpage sq71_deb_docs
+  cmake --build --preset native -j"$jobs" --target sq71 sq71_manpage sq71_deb_docs sq71_completion
   (cd build/native && cpack -B "$out/.cpack/native" >/dev/null)
   step "packages: win"
   cmake --preset win >/dev/null
@@ -66,6 +66,8 @@ check_deb() {
   step "check: $(basename "$deb")"
 
   local expected_files="usr/bin/sq71
+usr/share/bash-completion/completions/sq71
+usr/share/zsh/vendor-completions/_sq71
 usr/share/doc/sq71/README.md.gz
 usr/share/doc/sq71/changelog.Debian.gz
 usr/share/doc/sq71/copyright
@@ -105,6 +107,8 @@ usr/share/man/man1/sq71.1.gz"
     fail "installed sq71 view data/sample.ulg differs from data/sample.view.txt"
   zcat "$dest/usr/share/man/man1/sq71.1.gz" | grep -q '^\.SS view' ||
     fail "the manual page does not describe the view command"
+  bash -c "source '$dest/usr/share/bash-completion/completions/sq71' && complete -p sq71" >/dev/null ||
+    fail "the bash completion does not load"
   "${as_root[@]}" dpkg --root="$dest" --force-not-root -r sq71 >"$out/.check/dpkg-r.log" 2>&1 ||
     { cat "$out/.check/dpkg-r.log"; fail "dpkg -r failed"; }
   local left

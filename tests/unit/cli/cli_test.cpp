@@ -67,7 +67,7 @@ TEST_F(CliTest, HelpInEveryForm) {
     const test::Sq71Outcome run = Sq71(args);
     EXPECT_EQ(kExitOk, run.status);
     EXPECT_EQ(0u, run.out.find("Usage: sq71 COMMAND"));
-    EXPECT_NE(std::string::npos, run.out.find("\n  view LOG.ulg "));
+    EXPECT_NE(std::string::npos, run.out.find("\n  view [OPTIONS] LOG.ulg "));
     EXPECT_NE(std::string::npos, run.out.find("\n  export LOG.ulg OUT.csv "));
     EXPECT_EQ("", run.err);
   }
@@ -76,7 +76,7 @@ TEST_F(CliTest, HelpInEveryForm) {
                            {"view", "x.ulg", "-h"}}) {
     const test::Sq71Outcome run = Sq71(args);
     EXPECT_EQ(kExitOk, run.status);
-    EXPECT_EQ(0u, run.out.find("Usage: sq71 view LOG.ulg\n"));
+    EXPECT_EQ(0u, run.out.find("Usage: sq71 view [--json] LOG.ulg\n"));
   }
   for (const auto& args :
        {std::initializer_list<std::string>{"help", "export"}, {"export", "--help"}}) {

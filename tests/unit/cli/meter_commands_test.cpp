@@ -49,7 +49,7 @@ TEST_F(MeterCommandsTest, EraseAsksOnATerminalAndErasesOnlyOnYes) {
   test::Sq71Outcome run = Sq71({"erase", "--sim", scenario}, "n\n", true);
   EXPECT_EQ(kExitFailure, run.status);
   EXPECT_EQ(
-      "Please confirm that you wish to erase the meter log data? [y/N] "
+      "device 0 (sim, CD710001): Please confirm that you wish to erase the meter log data? [y/N] "
       "sq71: erase: not confirmed; the meter's log is left as it was\n",
       run.err);
   EXPECT_EQ(std::string::npos, ReadFile(PathOf("trace.txt")).find("METER 0"))
@@ -89,13 +89,19 @@ TEST_F(MeterCommandsTest, FailuresNameTheDeviceTheRecordAndTheMessage) {
        "sq71: read: device 0 (sim, CD710001): record 9: Invalid log entry; nothing written\n"},
       {"open = refuse\n",
        "sq71: read: device 0 (sim, CD710001): USB Port Error (the device cannot be opened, "
-       "status 3)\n"},
+       "status 3); run `sq71 doctor` to see why\n"},
       {"refuse = baud_rate\n",
-       "sq71: read: device 0 (sim, CD710001): USB Port Error (invalid baud rate, status 7)\n"},
+       "sq71: read: device 0 (sim, CD710001): USB Port Error (invalid baud rate, status 7); run "
+       "`sq71 doctor` to see why\n"},
+      // No meter at that index: its status said by name too.
+      {"", "sq71: read: device 5 (sim): USB Port Error (no such device, status 2); run "
+           "`sq71 doctor` to see why\n"},
   };
   for (const auto& c : cases) {
     const std::string scenario = Scenario(std::string("[device]\nopen_bytes = 0x3C\n") + c.device);
-    const test::Sq71Outcome run = Sq71({"read", "--sim", scenario, "-o", PathOf("x.ulg")});
+    std::vector<std::string> args = {"read", "--sim", scenario, "-o", PathOf("x.ulg")};
+    if (*c.device == '\0') args.insert(args.end(), {"-d", "5"});
+    const test::Sq71Outcome run = Sq71(args);
     EXPECT_EQ(kExitFailure, run.status) << c.device;
     EXPECT_EQ(c.err, run.err);
     EXPECT_FALSE(fs::exists(PathOf("x.ulg"))) << c.device;
@@ -152,6 +158,50 @@ TEST_F(MeterCommandsTest, ResumeGoesOnFromAPartialLogOnlyWhenItsLastRecordIsUnch
   EXPECT_EQ(1, TraceCount("METER 0 LR 6:"));
 }
 
+TEST_F(MeterCommandsTest, DashIsStandardOutputAndOnlyDataGoesThere) {
+  const std::string scenario = Scenario("[device]\nopen_bytes = 0x3C\n");
+  test::Sq71Outcome run = Sq71({"read", "--sim", scenario, "-o", "-", "--csv", PathOf("a.csv")});
+  EXPECT_EQ(kExitOk, run.status) << run.err;
+  EXPECT_EQ(ReadFile(kDataDir + "/sample.ulg"), run.out);
+  EXPECT_NE(std::string::npos, run.err.find("saved standard output and '")) << run.err;
+  run = Sq71({"read", "--sim", scenario, "-o", PathOf("a.ulg"), "--csv", "-", "-q"});
+  EXPECT_EQ(kExitOk, run.status) << run.err;
+  EXPECT_EQ(ReadFile(kDataDir + "/sample.csv"), run.out);
+  EXPECT_EQ("", run.err);
+  run = Sq71({"devices", "--sim", scenario, "-q"});
+  EXPECT_EQ("0\tSQ-71 Meter\tCD710001\n", run.out);
+}
+
+// A log that could not be written is found out before the meter is asked
+// for anything, and a binary log never goes to a terminal.
+TEST_F(MeterCommandsTest, OutputsThatCannotBeWrittenStopTheReadBeforeItStarts) {
+  const std::string scenario = Scenario("[device]\nopen_bytes = 0x3C\n");
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string err;
+  } cases[] = {
+      {{"-o", PathOf("none/x.ulg")}, kExitFailure,
+       "sq71: read: cannot write '" + PathOf("none/x.ulg") +
+           "': No such file or directory; nothing was asked of the meter\n"},
+      {{"--csv", PathOf("scenario.txt/x.csv")}, kExitFailure,
+       "sq71: read: cannot write '" + PathOf("scenario.txt/x.csv") +
+           "': Not a directory; nothing was asked of the meter\n"},
+      {{"-o", "-"}, kExitUsage,
+       "sq71: read: a .ulg log is binary and standard output is a terminal: redirect it (sq71 "
+       "read -o - > LOG.ulg) or name a file with -o (see 'sq71 help read')\n"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"read", "--sim", scenario};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const test::Sq71Outcome run = test::RunSq71Command(args, "", false, true);
+    EXPECT_EQ(c.status, run.status);
+    EXPECT_EQ(c.err, run.err);
+    EXPECT_EQ("", run.out);
+    EXPECT_EQ(0, TraceCount("METER")) << run.err;
+  }
+}
+
 TEST_F(MeterCommandsTest, DevicesWithAnIndexListsThatDeviceOnly) {
   const std::string scenario = Scenario(
       "[device]\nopen_bytes = 0x3C\n"
@@ -175,6 +225,9 @@ TEST_F(MeterCommandsTest, WrongUsageExitsWithTwoBeforeAnythingIsSent) {
       {"read", "extra"},
       {"read", "-o", "a.ulg", "--csv", "a.ulg"},
       {"erase", "--sim", scenario},
+      // An empty name is no demo meter, and never a real one either.
+      {"erase", "--yes", "--sim", ""},
+      {"devices", "--sim="},
       {"devices", "--keep-partial"},
   };
   for (const auto& args : cases) {

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -37,7 +39,25 @@ bool ReadTerminal(int master, std::string* seen, Done done) {
   return true;
 }
 
-TEST(ProgressOnATerminal, BarIsDrawnAndCtrlCStopsClosesAndWritesNothing) {
+// The lines drawn in place so far: what follows each carriage return, up
+// to the erase-to-end-of-line control.
+std::vector<std::string> Redraws(const std::string& seen) {
+  std::vector<std::string> lines;
+  for (std::size_t at = seen.find('\r'); at != std::string::npos; at = seen.find('\r', at + 1)) {
+    const std::size_t end = seen.find("\x1b[K", at);
+    if (end != std::string::npos) lines.push_back(seen.substr(at + 1, end - at - 1));
+  }
+  return lines;
+}
+
+void Resize(int master, unsigned short columns) {
+  winsize size = {};
+  size.ws_row = 24;
+  size.ws_col = columns;
+  ioctl(master, TIOCSWINSZ, &size);
+}
+
+TEST(ProgressOnATerminal, BarFitsTheWidthFollowsAResizeAndCtrlCStopsClosesAndWritesNothing) {
   std::random_device random;
   const fs::path dir = fs::temp_directory_path() / ("sq71-pty-" + std::to_string(random()));
   fs::create_directories(dir);
@@ -52,7 +72,10 @@ TEST(ProgressOnATerminal, BarIsDrawnAndCtrlCStopsClosesAndWritesNothing) {
   const std::string scenario_path = (dir / "scenario.txt").string();
 
   int master = -1;
-  const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+  winsize size = {};
+  size.ws_row = 24;
+  size.ws_col = 80;
+  const pid_t pid = forkpty(&master, nullptr, nullptr, &size);
   ASSERT_NE(-1, pid);
   if (pid == 0) {
     execl(SQ71_CLI_PROGRAM, "sq71", "read", "--sim", scenario_path.c_str(), "-o", log.c_str(),
@@ -61,10 +84,26 @@ TEST(ProgressOnATerminal, BarIsDrawnAndCtrlCStopsClosesAndWritesNothing) {
   }
   std::string seen;
   const std::regex bar(
-      "\\[#*-*\\] +[0-9]+/1024 records, [0-9]+ entries, [0-9]+ records/s, "
+      "\\[#*-*\\] +[0-9]+/1024 records, [0-9]+ entr(y|ies), [0-9]+ records/s, "
       "([0-9]+:[0-9]{2}|--:--) left");
   const bool drawn =
       ReadTerminal(master, &seen, [&](const std::string& s) { return std::regex_search(s, bar); });
+  // Narrower: the bar keeps to one line of the new width; below 40 columns
+  // the percentage alone.
+  Resize(master, 50);
+  std::size_t from = seen.size();
+  const bool narrowed = ReadTerminal(master, &seen, [&](const std::string& s) {
+    const std::vector<std::string> lines = Redraws(s.substr(from));
+    return !lines.empty() && lines.back().find(" records") != std::string::npos &&
+           lines.back().size() <= 49;
+  });
+  Resize(master, 30);
+  from = seen.size();
+  const std::regex percent("[0-9]{1,3}%");
+  const bool plain = ReadTerminal(master, &seen, [&](const std::string& s) {
+    const std::vector<std::string> lines = Redraws(s.substr(from));
+    return !lines.empty() && std::regex_match(lines.back(), percent);
+  });
   kill(pid, SIGINT);
   ReadTerminal(master, &seen, [](const std::string&) { return false; });
   int status = 0;
@@ -72,6 +111,9 @@ TEST(ProgressOnATerminal, BarIsDrawnAndCtrlCStopsClosesAndWritesNothing) {
   close(master);
 
   EXPECT_TRUE(drawn) << seen;
+  EXPECT_TRUE(narrowed) << seen;
+  EXPECT_TRUE(plain) << seen;
+  for (const std::string& line : Redraws(seen)) EXPECT_LE(line.size(), 79u) << line;
   ASSERT_TRUE(WIFEXITED(status)) << seen;
   EXPECT_EQ(130, WEXITSTATUS(status)) << seen;
   EXPECT_NE(std::string::npos, seen.find("interrupted at record")) << seen;
