@@ -84,11 +84,17 @@ std::string BashOffer(ValueKind kind) {
 }
 
 // Text for inside a single-quoted zsh spec and its [description].
+// Its lines joined into one, brackets, colons and backslashes left out (they
+// mean something there) and a quote closed and opened around.
 std::string ZshText(const std::string& text) {
   std::string out;
   for (const char c : text) {
-    if (c == '\'' || c == '[' || c == ']' || c == ':' || c == '\\') continue;
-    out += c;
+    if (c == '[' || c == ']' || c == ':' || c == '\\') continue;
+    if (c == '\'') {
+      out += "'\\''";
+    } else {
+      out += c == '\n' ? ' ' : c;
+    }
   }
   return out;
 }
@@ -209,9 +215,7 @@ void WriteZshCompletion(std::ostream& out) {
   for (const CommandRow& command : CommandTable()) {
     out << "    " << command.name << ")\n      _arguments \\\n        '--help[show help]'";
     for (const OptionRow& option : OptionsOf(command)) {
-      const std::string help = ZshText(Split(option.help, '\n').empty()
-                                           ? ""
-                                           : Split(option.help, '\n')[0]);
+      const std::string help = ZshText(option.help);
       for (const std::string& name : Split(option.names, ',')) {
         out << " \\\n        '" << name << "[" << help << "]";
         if (option.value != nullptr) {

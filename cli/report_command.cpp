@@ -48,10 +48,12 @@ int RunReportCommand(const std::vector<std::string>& args, CommandIo& io) {
   ReportInfo info;
   double good = info.thresholds.good / 100.0, marginal = info.thresholds.marginal / 100.0;
   app.add_option("log", log)->required();
-  app.add_option("-o,--output", output);
-  app.add_option("--title", info.title);
-  app.add_option("--good", good);
-  app.add_option("--marginal", marginal);
+  OptionBindings bindings;
+  bindings.Bind("--output", &output)
+      .Bind("--title", &info.title)
+      .Bind("--good", &good)
+      .Bind("--marginal", &marginal);
+  BuildParser(*FindCommand("report"), bindings, app);
   int status = kExitOk;
   if (!ParseArguments(app, args, "report", io.err, &status)) return status;
   if (!Hundredths(good, &info.thresholds.good) ||

@@ -57,10 +57,15 @@ TEST_F(Documents, EveryScenarioExampleParses) {
   const std::string man = test::ReadFile((kSourceDir / "packaging/sq71-formats.h2m").string());
   for (const std::string& block : Blocks(man, ".nf", ".fi")) {
     if (block.find("[device]") == std::string::npos) continue;
-    // roff's escaped backslash aside, the page shows the file as it is.
+    // The page shows the file as it is, but for the "\&" that keeps a
+    // section line from being read as a heading of the page.
+    std::string text = block;
+    for (std::size_t at = text.find("\\&"); at != std::string::npos; at = text.find("\\&", at)) {
+      text.erase(at, 2);
+    }
     sim::Scenario scenario;
     std::string error;
-    EXPECT_TRUE(sim::ParseScenario(block, "", &scenario, &error)) << "man page: " << error;
+    EXPECT_TRUE(sim::ParseScenario(text, "", &scenario, &error)) << "man page: " << error;
     ++examples;
   }
   EXPECT_GE(examples, 3);
