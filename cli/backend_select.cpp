@@ -98,17 +98,14 @@ std::unique_ptr<Driver> MakeAuto(const DeviceChoice& choice, std::string* error)
 #endif
 }
 
-// The tty backend's row: --port names it too.
-constexpr std::size_t kTtyRow = 3;
-
 }  // namespace
 
 const std::vector<BackendRow>& Backends() {
   static const std::vector<BackendRow> rows = {
-      {"auto", MakeAuto},
-      {"d2xx", MakeD2xx},
-      {"libftdi", MakeLibftdi},
-      {"tty", MakeTty},
+      {kAutoBackend, MakeAuto},
+      {kD2xxBackend, MakeD2xx},
+      {kLibftdiBackend, MakeLibftdi},
+      {kTtyBackend, MakeTty},
   };
   return rows;
 }
@@ -133,7 +130,7 @@ const char* BackendHelp() {
 
 std::unique_ptr<Driver> SelectDriver(const DeviceChoice& choice, std::string* error) {
   if (choice.UsesSim()) return MakeSim(choice.sim, error);
-  if (!choice.port.empty()) return Backends()[kTtyRow].make(choice, error);
+  if (!choice.port.empty()) return MakeTty(choice, error);
   for (const BackendRow& row : Backends()) {
     if (choice.backend == row.name) return row.make(choice, error);
   }

@@ -10,9 +10,16 @@
 
 namespace sq71 {
 
+// The backends' names: the rows of Backends() and whatever else must tell
+// them apart use these.
+constexpr char kAutoBackend[] = "auto";
+constexpr char kD2xxBackend[] = "d2xx";
+constexpr char kLibftdiBackend[] = "libftdi";
+constexpr char kTtyBackend[] = "tty";
+
 // The DEVICE options of the meter commands.
 struct DeviceChoice {
-  std::string backend = "auto";  // --backend: a name from Backends()
+  std::string backend = kAutoBackend;  // --backend: a name from Backends()
   int index = 0;                 // -d: among the devices the backend counts
   bool index_given = false;
   std::string port;   // --port: a serial port, for the tty backend

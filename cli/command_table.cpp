@@ -123,18 +123,19 @@ const std::vector<CommandRow>& Table() {
 
 // "-o,--output" and "LOG.ulg" as the help shows them: "-o, --output LOG.ulg".
 std::string HelpNames(const OptionRow& option) {
-  std::string names = option.names;
-  for (std::string::size_type at = names.find(','); at != std::string::npos;
-       at = names.find(',', at + 2)) {
-    names.insert(at + 1, " ");
+  std::string names;
+  for (const char* c = option.names; *c != '\0'; ++c) {
+    names += *c;
+    if (*c == ',') names += ' ';
   }
-  if (option.value != nullptr) names += std::string(" ") + option.value;
+  if (option.value != nullptr) names.append(" ").append(option.value);
   return names;
 }
 
 void WriteOptions(const std::vector<OptionRow>& options, std::ostream& out) {
   for (const OptionRow& option : options) {
-    std::string left = "  " + HelpNames(option);
+    std::string left = "  ";
+    left += HelpNames(option);
     // A long name takes a line of its own, its help the lines after.
     if (left.size() + 2 > kHelpColumn) {
       out << left << "\n";
@@ -151,8 +152,13 @@ void WriteOptions(const std::vector<OptionRow>& options, std::ostream& out) {
 // What the usage line shows of an option: "[-o LOG.ulg]", "[--json]".
 std::string UsageOf(const OptionRow& option) {
   const std::string names = option.names;
-  if (option.value == nullptr) return "[" + LongName(option) + "]";
-  return "[" + names.substr(0, names.find(',')) + " " + option.value + "]";
+  std::string usage = "[";
+  if (option.value == nullptr) {
+    usage += LongName(option);
+  } else {
+    usage.append(names, 0, names.find(',')).append(" ").append(option.value);
+  }
+  return usage + "]";
 }
 
 // "Usage: sq71 NAME ...", wrapped at 80 columns under the command's name.

@@ -81,7 +81,8 @@ bool Parse(CLI::App& app, const Args& args, const char* command, DeviceChoice* c
     *status = UsageError(command, "-d: a device index, 0 or more", err);
     return false;
   }
-  if (!choice->port.empty() && choice->backend != "auto" && choice->backend != "tty") {
+  if (!choice->port.empty() && choice->backend != kAutoBackend &&
+      choice->backend != kTtyBackend) {
     *status = UsageError(command, "--port is a serial port: it needs the tty backend", err);
     return false;
   }
@@ -125,7 +126,7 @@ void ReportFailure(const char* command, const std::string& label, int message,
     }
     const bool denied = driver.last_failure() == DriverFailure::kPermission;
     if (denied || UsbDeviceDenied()) {
-      err << ": " << PermissionHint(driver.name() == "tty");
+      err << ": " << PermissionHint(driver.name() == kTtyBackend);
     } else {
       err << "; run `sq71 doctor` to see why";
     }
@@ -325,6 +326,17 @@ Download DownloadLog(UsbDevice& device, const std::string& label, LogImage& imag
   return result;
 }
 
+// The log's made-up name, on standard output unless the CSV went there:
+// what a script reads there is one or the other, never both.
+void TellDefaultName(const ReadRequest& request, CommandIo& io) {
+  if (!request.default_name) return;
+  if (request.csv == kStandardOutput) {
+    if (!request.quiet) io.err << "sq71: read: the log is " << Quoted(request.ulg) << "\n";
+  } else {
+    io.out << request.ulg << "\n";
+  }
+}
+
 // 4. The files, and the lines that tell what came of it.
 int WriteDownload(const ReadRequest& request, const std::string& label, const Download& download,
                   const LogImage& image, CommandIo& io) {
@@ -352,7 +364,7 @@ int WriteDownload(const ReadRequest& request, const std::string& label, const Do
     io.err << "; " << Counted(entries, "record", "records") << " kept\n";
     if (!WriteFiles(image, request.ulg, request.csv, io)) return kExitFailure;
     if (!request.quiet) io.err << "sq71: read: " << SavedNames(request.ulg, request.csv) << "\n";
-    if (request.default_name) io.out << request.ulg << "\n";
+    TellDefaultName(request, io);
     return status;
   }
 
@@ -371,7 +383,7 @@ int WriteDownload(const ReadRequest& request, const std::string& label, const Do
            << ")\n"
            << "sq71: read: " << label << ": " << SavedNames(request.ulg, request.csv) << "\n";
   }
-  if (request.default_name) io.out << request.ulg << "\n";
+  TellDefaultName(request, io);
   return kExitOk;
 }
 
@@ -467,7 +479,7 @@ int RunDevicesCommand(const Args& args, CommandIo& io) {
   BuildMeterParser("devices", bindings, app);
   int status = kExitOk;
   if (!Parse(app, args, "devices", &choice, io.err, &status)) return status;
-  if (!choice.UsesSim() && choice.port.empty() && choice.backend == "tty" &&
+  if (!choice.UsesSim() && choice.port.empty() && choice.backend == kTtyBackend &&
       SerialPorts().empty()) {
     // No serial port at all: no meter answers, which is no error here.
     if (!quiet) {

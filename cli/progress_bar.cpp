@@ -62,7 +62,9 @@ std::string ProgressLine(const ProgressFigures& f, int columns) {
     if (bar < kShortestBar && parts.size() > 1) continue;
     if (bar < 1) break;
     const int filled = done * bar / total;
-    return "[" + std::string(filled, '#') + std::string(bar - filled, '-') + "] " + figures;
+    std::string line = "[";
+    line.append(filled, '#').append(bar - filled, '-').append("] ").append(figures);
+    return line;
   }
   return std::to_string(done * 100 / total) + "%";
 }
