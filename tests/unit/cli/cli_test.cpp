@@ -3,10 +3,13 @@
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
+#include <random>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "cli/progress_bar.h"
 #include "cli/sq71_cli.h"
 #include "log/decoder.h"
 #include "log/log_files.h"
@@ -235,6 +238,34 @@ TEST_F(CliTest, ViewStopsWhereTheGuiListStops) {
   EXPECT_NE(std::string::npos, view.out.find("\n00000-002\t"));
   const test::Sq71Outcome csv = Sq71({"export", path, "-"});
   EXPECT_EQ(3, std::count(csv.out.begin(), csv.out.end(), '\n'));
+}
+
+// Seeded plans of terminal widths and figures: the line always fits one row
+// of the terminal, keeps the record count from 40 columns on and is the
+// percentage alone below; no count reads "1 entries".
+TEST(ProgressLineCampaign, FitsEveryWidthWithItsCounts) {
+  const unsigned seed = std::random_device()();
+  std::mt19937 random(seed);
+  const std::regex percent("[0-9]{1,3}%");
+  for (int plan = 0; plan < 5000; ++plan) {
+    ProgressFigures figures;
+    figures.total = 1024;
+    figures.done = std::uniform_int_distribution<int>(0, 1024)(random);
+    figures.rate = plan % 3 == 0 ? 0 : std::uniform_real_distribution<double>(0, 1e7)(random);
+    figures.retries = plan % 2 == 0 ? plan % 5 : std::uniform_int_distribution<int>(0, 1 << 20)(random);
+    const int columns = std::uniform_int_distribution<int>(1, 250)(random);
+    const std::string line = ProgressLine(figures, columns);
+    const std::string why = "seed " + std::to_string(seed) + ", plan " + std::to_string(plan) +
+                            ", " + std::to_string(columns) + " columns: " + line;
+    ASSERT_LE(line.size(), static_cast<std::size_t>(std::max(columns - 1, 4))) << why;
+    if (columns < 40) {
+      ASSERT_TRUE(std::regex_match(line, percent)) << why;
+      continue;
+    }
+    ASSERT_NE(std::string::npos, line.find("/1024 records")) << why;
+    ASSERT_EQ(std::string::npos, line.find(" 1 entries")) << why;
+    ASSERT_EQ(std::string::npos, line.find(" 1 retries")) << why;
+  }
 }
 
 }  // namespace
