@@ -89,7 +89,10 @@ int FolderRefuses(const std::string& path) {
   // writer to find out (its access lists are more than one call can tell).
   const std::size_t slash = path.find_last_of("/\\");
   if (slash == std::string::npos) return 0;
-  const std::string folder = path.substr(0, slash + 1);
+  // The folder's own name: with a slash after it a file's name is not
+  // "not a folder" but "not found". A root keeps its slash.
+  std::string folder = path.substr(0, slash);
+  if (folder.empty() || (folder.size() == 2 && folder[1] == ':')) folder += path[slash];
   const DWORD attributes = GetFileAttributesW(WideFromUtf8(folder).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return ENOENT;
   return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? 0 : ENOTDIR;
