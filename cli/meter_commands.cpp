@@ -1,7 +1,7 @@
 #include "cli/meter_commands.h"
 
+#include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -31,7 +31,6 @@ namespace sq71 {
 namespace {
 
 using Args = std::vector<std::string>;
-using Clock = std::chrono::steady_clock;
 
 // How often sq71 read asks again for a record whose exchange failed.
 constexpr int kDefaultRetries = 2;
@@ -310,8 +309,8 @@ Download DownloadLog(UsbDevice& device, const std::string& label, LogImage& imag
       break;
     }
     engine.TransferTick(&device);
-    bar.Update(std::min(state.next_record, state.total > 0 ? state.total : kTransferTotal),
-               state.total > 0 ? state.total : kTransferTotal, engine.retries());
+    const int total = state.total > 0 ? state.total : kTransferTotal;
+    bar.Update(std::min(state.next_record, total), total, engine.retries());
   }
   device.Close();
   bar.Clear();
