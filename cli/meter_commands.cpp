@@ -514,6 +514,9 @@ int RunDevicesCommand(const Args& args, CommandIo& io) {
   }
   // Not data: -q leaves standard output to the rows alone.
   if (!quiet) io.out << Counted(count, "meter", "meters") << " found\n";
+  if (!quiet && count == 0 && !StopRequested()) {
+    io.err << "sq71: devices: no meter answers; run `sq71 doctor` to see why\n";
+  }
   if (!quiet && count > 0) WarnOfPartialIdentity(*driver, "backend " + driver->name(), io.err);
   if (StopRequested()) {
     io.err << "sq71: devices: interrupted\n";

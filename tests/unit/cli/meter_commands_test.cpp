@@ -217,6 +217,7 @@ TEST_F(MeterCommandsTest, DevicesWithAnIndexListsThatDeviceOnly) {
   run = Sq71({"devices", "--sim", scenario, "-d", "3"});
   EXPECT_EQ(kExitOk, run.status);
   EXPECT_EQ("0 meters found\n", run.out);
+  EXPECT_EQ("sq71: devices: no meter answers; run `sq71 doctor` to see why\n", run.err);
 }
 
 TEST_F(MeterCommandsTest, WrongUsageExitsWithTwoBeforeAnythingIsSent) {
