@@ -20,7 +20,7 @@ const ui = {
   cancel: $<HTMLButtonElement>('cancel'), erase: $<HTMLButtonElement>('erase'),
   meters: $<HTMLButtonElement>('meters'), progress: $<HTMLProgressElement>('progress'),
   meterName: $('meter-name'), meterList: $<HTMLUListElement>('meter-list'),
-  status: $('status'), logName: $('log-name'), rows: $('entries').querySelector('tbody')!,
+  status: $('status'), logName: $('log-name'), table: $<HTMLTableElement>('entries'),
   ask: $<HTMLDialogElement>('ask'), askText: $('ask-text'), askDetail: $('ask-detail'),
   askYes: $<HTMLButtonElement>('ask-yes'), askNo: $<HTMLButtonElement>('ask-no'),
   title: $<HTMLInputElement>('title'), good: $<HTMLInputElement>('good'),
@@ -57,24 +57,53 @@ function say(text: string, error = false) {
 let logName = '';
 let entryCount = 0;
 
-function showEntries() {
-  entryCount = module._sq71_entry_count();
-  const text = ansi.decode(bytesAt(module._sq71_rows()));
-  const body = document.createDocumentFragment();
-  for (const row of text.split('\x1e')) {
-    if (row === '') continue;
-    const tr = document.createElement('tr');
-    for (const cell of row.split('\x1f').slice(0, -1)) {
-      const td = document.createElement('td');
-      td.textContent = cell;
-      tr.append(td);
-    }
-    body.append(tr);
+// Rows are made a screenful first and the rest a chunk per task, so a long
+// log shows at once and the page stays responsive; the table is aria-busy
+// until every row is in (a newer log cancels the older one's rows).
+const kFirstRows = 64;
+const kChunkRows = 256;
+let rendering = 0;
+
+function rowElement(row: string) {
+  const tr = document.createElement('tr');
+  for (const cell of row.split('\x1f').slice(0, -1)) {
+    const td = document.createElement('td');
+    td.textContent = cell;
+    tr.append(td);
   }
-  ui.rows.replaceChildren(body);
+  return tr;
+}
+
+function showEntries(): { complete: Promise<void> } {
+  entryCount = module._sq71_entry_count();
+  const rows = ansi.decode(bytesAt(module._sq71_rows())).split('\x1e').slice(0, -1);
+  const generation = ++rendering;
+  const table = ui.table;
+  table.setAttribute('aria-busy', 'true');
+  // A new body in place of the old one: taking out thousands of rows one by
+  // one would cost more than making the new ones.
+  const body = document.createElement('tbody');
+  body.append(...rows.slice(0, kFirstRows).map(rowElement));
+  table.tBodies[0].replaceWith(body);
   ui.logName.textContent = logName;
   for (const button of [ui.save, ui.csv, ui.report, ui.json]) button.disabled = false;
   if (entryCount === 0) say(messageText(kMsgNoLogData), true);
+  const complete = new Promise<void>((done) => {
+    const more = (from: number) => {
+      if (generation !== rendering) return done();
+      if (from >= rows.length) {
+        table.setAttribute('aria-busy', 'false');
+        performance.mark('sq71-rows-complete');
+        return done();
+      }
+      const chunk = document.createDocumentFragment();
+      chunk.append(...rows.slice(from, from + kChunkRows).map(rowElement));
+      body.append(chunk);
+      setTimeout(() => more(from + kChunkRows));
+    };
+    more(kFirstRows);
+  });
+  return { complete };
 }
 
 // ---- files ----
@@ -83,13 +112,22 @@ function baseName(name: string) {
   return name.replace(/\.[^./\\]*$/, '') || 'log';
 }
 
+// Open, Report and Read leave User Timing measures (sq71-open, sq71-report,
+// sq71-read) for the benchmark, and the page marks sq71-ready once it works.
 async function openFile(file: File) {
+  const started = performance.now();
+  // Busy from the moment a file is given until its rows are all in.
+  ui.table.setAttribute('aria-busy', 'true');
+  const refuse = (text: string) => {
+    say(text, true);
+    ui.table.setAttribute('aria-busy', 'false');
+  };
   let bytes: Uint8Array | null = null;
   if (file.size === kLogSize) {
     try {
       bytes = new Uint8Array(await file.arrayBuffer());
     } catch {
-      say(messageText(kMsgInvalidBinaryFile), true);
+      refuse(messageText(kMsgInvalidBinaryFile));
       return;
     }
   }
@@ -98,12 +136,15 @@ async function openFile(file: File) {
     return module._sq71_load(bytes !== null ? bytes.length : file.size);
   });
   if (outcome >= 0) {
-    say(`${messageText(outcome)}: ${file.name}`, true);
+    refuse(`${messageText(outcome)}: ${file.name}`);
     return;
   }
   logName = file.name;
   say('');
-  await serial(showEntries);
+  const { complete } = await serial(showEntries);
+  performance.measure('sq71-open', { start: started });
+  await complete;
+  performance.measure('sq71-open-all', { start: started });
 }
 
 function download(bytes: Uint8Array<ArrayBuffer>, name: string, type: string) {
@@ -161,9 +202,11 @@ async function openReport() {
   if (!haveEntries()) return;
   const view = window.open('', '_blank');
   const s = settings();
+  const started = performance.now();
   const bytes = await serial(() => bytesAt(Number(module.ccall('sq71_report', 'number',
     ['string', 'number', 'number', 'string'], [s.title, s.good, s.marginal, logName]))));
   const url = URL.createObjectURL(new Blob([bytes], { type: 'text/html;charset=utf-8' }));
+  performance.measure('sq71-report', { start: started });
   if (view) view.location.href = url; else download(bytes, `${baseName(logName)}.html`, 'text/html');
 }
 
@@ -246,8 +289,7 @@ async function read() {
     going = (await callAsync('sq71_demo_read_tick')) === 1;
     ui.progress.value = await serial(() => module._sq71_progress());
   }
-  const seconds = (performance.now() - started) / 1000;
-  ui.progress.dataset.seconds = seconds.toFixed(2);
+  performance.measure('sq71-read', { start: started });
   setReading(false);
   if (!logName.startsWith('sq71-')) logName = `sq71-${stamp()}.ulg`;
   await serial(showEntries);
@@ -344,6 +386,7 @@ async function start() {
     navigator.serviceWorker.register('sw.js', { type: 'module' }).catch(() => undefined);
   }
   document.body.dataset.ready = 'true';
+  performance.mark('sq71-ready');
 }
 
 window.addEventListener('beforeunload', (event) => {

@@ -48,7 +48,7 @@ async function openLog(page, file) {
   const [chooser] = await Promise.all([page.waitForEvent('filechooser'), button(page, 'Open log').click()]);
   await chooser.setFiles(file);
 }
-const tableRows = (page) => page.$$eval('#entries tbody tr',
+const tableRows = async (page) => (await page.waitForSelector('#entries:not([aria-busy="true"])'), page).$$eval('#entries tbody tr',
   (rows) => rows.map((tr) => [...tr.cells].map((td) => td.textContent).join('\t')));
 async function downloaded(page, name) {
   const [file] = await Promise.all([page.waitForEvent('download'), button(page, name).click()]);
