@@ -133,7 +133,7 @@ test('random logs and hostile names: rows as sq71 views them, names as text only
     Buffer.from(name, 'latin1').copy(image, i * 64 + 5, 0, 16);
   });
   await openLog(page, logFile('hostile.ulg', image));
-  const names = await page.$$eval('#entries tbody tr', (rows) => rows.map((tr) => tr.cells[1].textContent));
+  const names = (await tableRows(page)).map((row) => row.split('\t')[1]);
   const shown = (name) => {
     const cut = name.split('\x00')[0].slice(0, 16);
     const escaped = [...cut].map((c) => (c < ' ' || c === '\x7f' ? `\\x${c.charCodeAt(0).toString(16).toUpperCase().padStart(2, '0')}` : c));
@@ -210,7 +210,13 @@ test('offline after one visit, and no sideways scrolling at 360 px', async () =>
   own.stop();
   await page.reload();
   await page.waitForSelector('body[data-ready="true"]');
-  await openLog(page, sample);
+  // Dropped on the page this time.
+  const drop = await page.evaluateHandle((bytes) => {
+    const data = new DataTransfer();
+    data.items.add(new File([new Uint8Array(bytes)], 'dropped.ulg'));
+    return data;
+  }, [...readFileSync(sample)]);
+  await page.dispatchEvent('body', 'drop', { dataTransfer: drop });
   assert.equal((await tableRows(page)).length, viewLines(sample).length);
   assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= window.innerWidth));
   await page.context().close();
