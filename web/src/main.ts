@@ -56,6 +56,8 @@ function say(text: string, error = false) {
 
 let logName = '';
 let entryCount = 0;
+// Counts the logs opened, so a Read that a newly opened log stopped leaves it be.
+let opened = 0;
 
 // Rows are made a screenful first and the rest a chunk per task, so a long
 // log shows at once and the page stays responsive; the table is aria-busy
@@ -140,6 +142,7 @@ async function openFile(file: File) {
     return;
   }
   logName = file.name;
+  opened++;
   say('');
   const { complete } = await serial(showEntries);
   performance.measure('sq71-open', { start: started });
@@ -275,7 +278,14 @@ async function read() {
   setReading(true);
   ui.progress.value = 0;
   const started = performance.now();
+  const log = opened;
+  let kept = true;
   let going = (await callAsync('sq71_demo_read_start')) === 1;
+  if (!going) {
+    // Not started (said): the log stays as it was.
+    setReading(false);
+    return;
+  }
   while (going) {
     if (cancelRequested) {
       const came = await serial(() => module._sq71_next_record());
@@ -283,6 +293,7 @@ async function read() {
         'Keep the records that came as the log, or go back to the log held before the read.',
         'Keep', 'Discard');
       await serial(() => module._sq71_demo_read_stop(keep ? 1 : 0));
+      kept = keep;
       say(keep ? `Read stopped at record ${came}; the records that came are kept` : 'Read stopped; the log is as it was');
       break;
     }
@@ -291,7 +302,8 @@ async function read() {
   }
   performance.measure('sq71-read', { start: started });
   setReading(false);
-  if (!logName.startsWith('sq71-')) logName = `sq71-${stamp()}.ulg`;
+  if (log !== opened) return;
+  if (kept) logName = `sq71-${stamp()}.ulg`;
   await serial(showEntries);
 }
 
