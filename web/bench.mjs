@@ -3,8 +3,9 @@
 //  - what the first visit transfers: the page's own requests, and every file
 //    the service worker keeps;
 //  - navigation to a working page (the sq71-ready mark);
-//  - opening and showing a log of 1,024 entries, and making its report (the
-//    page's sq71-open and sq71-report measures);
+//  - opening and showing a log of 1,024 entries (sq71-open: the first rows
+//    painted; sq71-open-all: every row in), and making its report
+//    (sq71-report);
 //  - a full read of the demo meter (sq71-read) beside `sq71 read --sim` on
 //    the same model (the sample log at wire timing, 16 ms latency timer that
 //    the read sets to 2 ms).
@@ -42,7 +43,7 @@ const url = await new Promise((ready) => server.stdout.on('data', (chunk) => {
 
 const browser = await launch();
 const measure = (page, name) => page.evaluate((n) => performance.getEntriesByName(n).at(-1).duration, name);
-const figures = { ready: [], open: [], openAll: [], report: [], read: [] };
+const figures = { ready: [], firstOpen: [], open: [], openAll: [], report: [], read: [] };
 let pageBytes = 0;
 for (let run = 0; run < runs; run++) {
   const context = await browser.newContext({ viewport: { width: 1280, height: 900 } });
@@ -62,11 +63,14 @@ for (let run = 0; run < runs; run++) {
   await page.waitForFunction(() => performance.getEntriesByName('sq71-read').length > 0, null, { timeout: 60000 });
   figures.read.push(await measure(page, 'sq71-read'));
 
-  const [chooser] = await Promise.all([page.waitForEvent('filechooser'), page.click('#open')]);
-  await chooser.setFiles(bigLog);
-  await page.waitForFunction(() => performance.getEntriesByName('sq71-open-all').length > 0);
-  figures.open.push(await measure(page, 'sq71-open'));
-  figures.openAll.push(await measure(page, 'sq71-open-all'));
+  // Opened three times: the first open in a page also compiles what it runs.
+  for (let open = 0; open < 3; open++) {
+    const [chooser] = await Promise.all([page.waitForEvent('filechooser'), page.click('#open')]);
+    await chooser.setFiles(bigLog);
+    await page.waitForFunction((n) => performance.getEntriesByName('sq71-open-all').length > n, open);
+    (open === 0 ? figures.firstOpen : figures.open).push(await measure(page, 'sq71-open'));
+    figures.openAll.push(await measure(page, 'sq71-open-all'));
+  }
   const [tab] = await Promise.all([context.waitForEvent('page'), page.click('#report')]);
   await page.waitForFunction(() => performance.getEntriesByName('sq71-report').length > 0);
   figures.report.push(await measure(page, 'sq71-report'));
@@ -95,6 +99,6 @@ const size = (name) => all.find(([n]) => n === name)?.[1] ?? 0;
 console.log(`first visit: the page's requests ${pageBytes} bytes; every file the service worker keeps ${all.reduce((s, [, n]) => s + n, 0)} bytes`);
 console.log(`module: sq71.wasm ${size('sq71.wasm')} bytes, sq71.js ${size('sq71.js')} bytes; page script main.js ${size('main.js')} bytes, sw.js ${size('sw.js')} bytes`);
 console.log(`navigation to a working page (median of ${runs}): ${ms(median(figures.ready))}`);
-console.log(`open and show a 1,024-entry log: ${ms(median(figures.open))} to the first rows (goal < 100 ms), ${ms(median(figures.openAll))} to all 1,024 rows`);
+console.log(`open and show a 1,024-entry log: ${ms(median(figures.open))} to the first rows painted (goal < 100 ms; the first open in a fresh page ${ms(median(figures.firstOpen))}), ${ms(median(figures.openAll))} to all 1,024 rows in`);
 console.log(`its report: ${ms(median(figures.report))} (goal < 300 ms)`);
 console.log(`demo meter full read (sample log, 37 records): page ${ms(median(figures.read))}, sq71 read --sim ${ms(median(cli))} (whole process)`);
