@@ -9,4 +9,4 @@ if [ ! -x build/native/cli/sq71 ]; then
   cmake --preset native >/dev/null
   cmake --build build/native -j"$(nproc)" --target sq71
 fi
-node --test web/tests/
+node --test web/tests/page.test.mjs
