@@ -37,8 +37,12 @@ function serial<T>(job: () => T | Promise<T>): Promise<T> {
   queue = run.catch(() => undefined);
   return run;
 }
-function callAsync(name: string): Promise<number> {
-  return serial(() => Promise.resolve(module.ccall(name, 'number', [], [], { async: true })));
+// A call that may suspend; `then` runs on its result before the next call.
+function callAsync<T = number>(name: string, then?: (result: number) => T): Promise<T> {
+  return serial(async () => {
+    const result = await Promise.resolve(module.ccall(name, 'number', [], [], { async: true }));
+    return then ? then(result) : (result as T);
+  });
 }
 // The bytes of a text the module hands out (valid until its next call).
 function bytesAt(pointer: number): Uint8Array<ArrayBuffer> {
@@ -333,8 +337,9 @@ async function read() {
       say(keep ? `Read stopped at record ${came}; the records that came are kept` : 'Read stopped; the log is as it was');
       break;
     }
-    going = (await callAsync('sq71_demo_read_tick')) === 1;
-    ui.progress.value = await serial(() => module._sq71_progress());
+    const [tick, progress] = await callAsync('sq71_demo_read_tick', (going) => [going, module._sq71_progress()]);
+    going = tick === 1;
+    ui.progress.value = progress;
   }
   performance.measure('sq71-read', { start: started });
   setReading(false);
@@ -356,7 +361,7 @@ async function erase() {
 }
 
 async function listMeters() {
-  const text = ansi.decode(bytesAt(await callAsync('sq71_demo_meters')));
+  const text = ansi.decode(await callAsync('sq71_demo_meters', bytesAt));
   const items = text.split('\n').filter((line) => line !== '').map((line) => {
     const li = document.createElement('li');
     const [index, name, where] = line.split('\t');
