@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The include rule of the tree: every #include of a project file points down.
-# Nothing outside app/ includes app/ (the Windows program is the top), and the
-# graph of folders that include one another has no loop, so each folder can
-# be read, built and tested with only what lies below it. Tests may include
+# Nothing outside app/ includes app/ (the Windows program is the top), nothing
+# outside web/ includes web/ (the web page, another top), and the graph of
+# folders that include one another has no loop, so each folder can be read,
+# built and tested with only what lies below it. Tests may include
 # what they test. Prints each offending include and exits 1 when any is found.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
@@ -29,8 +30,8 @@ while IFS= read -r file; do
     to=${target%%/*}
     [ "$to" = "$from" ] && continue
     [ -d "$to" ] || continue
-    if [ "$to" = app ]; then
-      echo "$file:$line: includes $target: only app/ includes app/"
+    if [ "$to" = app ] || [ "$to" = web ]; then
+      echo "$file:$line: includes $target: only $to/ includes $to/"
       status=1
     fi
     echo "$to $from" >>"$edges"

@@ -2,8 +2,9 @@
 # Builds the trees and runs every test: the native unit tests (also under
 # AddressSanitizer and UndefinedBehaviorSanitizer, and built with clang), a
 # short run of each fuzz target, then the Windows build's unit and end-to-end
-# tests under Wine, headless under Xvfb when there is no display, and last the
-# packages: built, installed, run and removed again (tools/package.sh --check).
+# tests under Wine, headless under Xvfb when there is no display, the web
+# page's WebAssembly build and its tests in Chromium, and last the packages:
+# built, installed, run and removed again (tools/package.sh --check).
 # Warnings are errors in every tree. Exits non-zero on the first failure.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
@@ -41,6 +42,11 @@ if [ -n "${DISPLAY:-}" ]; then
 else
   xvfb-run -a -s "-screen 0 1024x768x24" tools/win-tests.sh
 fi
+
+step "web page: module, page and its tests in Chromium"
+start=$SECONDS
+tools/web-tests.sh
+echo "web: $((SECONDS - start)) s"
 
 step "packages: build, install, run, remove"
 tools/package.sh --check

@@ -1,0 +1,20 @@
+# sq71_web_layer(VAR): in the web build (emscripten), each X_posix.cpp in the
+# list that has an X_web.cpp beside it gives way to that file; in every other
+# build the _web files stay out.
+function(sq71_web_layer var)
+  set(sources ${${var}})
+  list(FILTER sources EXCLUDE REGEX "_web\\.cpp$")
+  if(EMSCRIPTEN)
+    set(kept)
+    foreach(source IN LISTS sources)
+      string(REGEX REPLACE "_posix\\.cpp$" "_web.cpp" web_source "${source}")
+      if(NOT web_source STREQUAL source AND EXISTS "${web_source}")
+        list(APPEND kept "${web_source}")
+      else()
+        list(APPEND kept "${source}")
+      endif()
+    endforeach()
+    set(sources ${kept})
+  endif()
+  set(${var} ${sources} PARENT_SCOPE)
+endfunction()
