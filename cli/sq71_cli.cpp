@@ -36,9 +36,10 @@ struct Command {
   std::size_t max_operands;
   int (*run)(const Args& operands, CommandIo& io);
   int (*run_meter)(const Args& args, CommandIo& io) = nullptr;
-  // An option that turns the command into another form of itself.
+  // An option that turns the command into another form of itself, which
+  // reads all the arguments (options of its own included).
   const char* flag = nullptr;
-  int (*run_flagged)(const std::string& operand, CommandIo& io) = nullptr;
+  int (*run_flagged)(const Args& args, CommandIo& io) = nullptr;
 };
 
 std::string Quoted(const std::string& path) { return QuoteForMessage(path); }
@@ -132,11 +133,13 @@ const Command kCommands[] = {
      "frequency in kHz, nominal and measured symbol rate in kBd, standard, code rate).\n"
      "A log without entries is an error, as in the program's View.\n"
      "\n"
-     "sq71 view --json LOG.ulg:\n"
+     "sq71 view --json [--good DB] [--marginal DB] LOG.ulg:\n"
      "  --json                 the entries as one JSON array instead: numbers in their\n"
      "                         units (dBuV, dBm, dBmV, dB, kHz, kBd), each marker (\"<\",\n"
      "                         \">\" or \"\") a field of its own, a missing value null, and\n"
-     "                         each entry's required Es/N0, margin and verdict\n",
+     "                         each entry's required Es/N0, margin and verdict (good,\n"
+     "                         marginal, poor, uncertain, no lock, no reference)\n"
+     "  --good DB, --marginal DB   the verdicts' thresholds, as for sq71 report\n",
      1, 1, RunView, nullptr, "--json", RunViewJson},
     {"export", "LOG.ulg OUT.csv", "write the entries of a log file as CSV",
      "Writes the entries of a .ulg log file as a CSV file with CR LF line ends, byte\n"
@@ -144,19 +147,28 @@ const Command kCommands[] = {
      "output. An existing OUT.csv is replaced only once the new file is complete.\n"
      "A log without entries is an error, as in the program's Export (.csv).\n",
      2, 2, RunExport},
-    {"report", "LOG.ulg [-o OUT.html] [--title TEXT] [--good DB] [--marginal DB]",
+    {"report", "LOG.ulg [-o OUT.html] [JOB OPTIONS] [--summary-only] [--good DB] [--marginal DB]",
      "write the installation report of a log file (HTML)",
      "Writes the installation report of a .ulg log file: one self-contained HTML file\n"
-     "(no script, nothing outside it) with a summary, charts of the RF level and of the\n"
-     "MER against the Es/N0 each code rate needs for every satellite position, and a\n"
-     "table of every entry with its required Es/N0, margin and verdict. It prints on A4\n"
-     "and Letter. An existing OUT.html is replaced only once the new file is complete.\n"
+     "(no script, nothing outside it). Its first page stands alone: the job, a verdict\n"
+     "for each satellite position, the five lowest margins and an acceptance box to\n"
+     "sign. Then charts of the RF level and of the MER against the Es/N0 each code\n"
+     "rate needs, and a table of every entry. It prints on A4 and Letter. An existing\n"
+     "OUT.html is replaced only once the new file is complete.\n"
      "\n"
      "  -o, --output OUT.html  the report to write (default: the log's name with .html;\n"
      "                         \"-\" writes to standard output)\n"
      "  --title TEXT           the report's title (default \"Installation report\")\n"
-     "  --good DB              the least margin called good (default 3)\n"
-     "  --marginal DB          the least margin called marginal (default 1); below it, poor\n"
+     "  --customer TEXT, --site TEXT, --installer TEXT, --company TEXT, --notes TEXT\n"
+     "                         the job, on the first page (left out when not given)\n"
+     "  --date TEXT            the date of the installation (default: the log file's date)\n"
+     "  --logo FILE            a PNG or JPEG of at most 256 KiB, put inside the report\n"
+     "  --job FILE             any of the above from a file of key = value lines (title,\n"
+     "                         customer, site, installer, company, date, notes, logo);\n"
+     "                         an option given as well wins\n"
+     "  --summary-only         the first page alone\n"
+     "  --good DB              the least margin called good: 0 to 20 (default 3)\n"
+     "  --marginal DB          the least margin called marginal: 0 to --good (default 1)\n"
      "\n"
      "A log without entries is an error, as in the program's Export (.csv).\n",
      0, 0, nullptr, RunReportCommand},
@@ -274,6 +286,10 @@ int RunCommand(const Command& command, const Args& args, CommandIo& io) {
     }
   }
   if (command.run_meter != nullptr) return command.run_meter(args, io);
+  for (const std::string& arg : args) {
+    if (arg == "--") break;
+    if (command.flag != nullptr && arg == command.flag) return command.run_flagged(args, io);
+  }
   Args operands;
   bool flagged = false;
   int status = kExitOk;
@@ -281,7 +297,6 @@ int RunCommand(const Command& command, const Args& args, CommandIo& io) {
                      command.max_operands, command.flag, &flagged, &operands, io.err, &status)) {
     return status;
   }
-  if (flagged) return command.run_flagged(operands[0], io);
   return command.run(operands, io);
 }
 
