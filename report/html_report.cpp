@@ -58,9 +58,8 @@ header{border-bottom:4px solid var(--ink);padding-bottom:.5em;display:flex;gap:1
 header div{flex:1;min-width:0}
 .brand,.lab{font-size:.75em;text-transform:uppercase;letter-spacing:.08em;color:var(--muted)}
 .logo{max-height:22mm;max-width:40%;object-fit:contain}
-dl{display:grid;grid-template-columns:repeat(auto-fill,minmax(12em,1fr));gap:.3em 1.2em;margin:.6em 0}
-dl div{min-width:0}dt{font-size:.75em;color:var(--muted);text-transform:uppercase;letter-spacing:.06em}
-dd{margin:0;font-weight:600;overflow-wrap:anywhere}
+.job{display:grid;grid-template-columns:repeat(auto-fill,minmax(12em,1fr));gap:.3em 1.2em;margin:.6em 0}
+.job div{min-width:0}.job span{display:block}.job b{overflow-wrap:anywhere}
 .made{font-size:.8em;color:var(--muted);overflow-wrap:anywhere}
 .scroll{overflow-x:auto;max-width:100%}
 table{border-collapse:collapse;width:100%}
@@ -71,6 +70,7 @@ tr{break-inside:avoid}
 td.n{font-family:"DejaVu Sans Mono","Liberation Mono",Consolas,monospace;white-space:pre}
 table.entries{font-size:12px;min-width:1060px}
 table.entries td{white-space:nowrap}
+table.entries td:nth-child(-n+2),table.entries td:nth-child(n+16):nth-child(-n+17),table.entries td:nth-child(20){text-align:left}
 table.entries tbody tr:nth-child(even){background:var(--soft)}
 .v{font-weight:600;white-space:nowrap;border-radius:3px;padding:0 .25em}
 .v.good{color:var(--good)}
@@ -100,7 +100,7 @@ svg .fg{fill:var(--good)}svg .fm{fill:var(--marginal)}svg .fp{fill:url(#hp)}
 svg .fu{fill:url(#hu)}svg .fo{fill:#fff}
 svg .b{stroke:var(--ink);stroke-width:.5}
 @media print{html{font-size:9pt}body{padding:0;max-width:none}.scroll{overflow:visible}
-svg.chart{min-width:0}table.entries{min-width:0;font-size:6.4pt;line-height:1.15}
+svg.chart{min-width:0;max-width:180mm}table.entries{min-width:0;font-size:6.4pt;line-height:1.15}
 table.entries td,table.entries th{padding:.1mm .6mm}}
 )";
 
@@ -108,6 +108,13 @@ std::string Num(double value, int decimals = 1) {
   char text[32];
   std::snprintf(text, sizeof text, "%.*f", decimals, value);
   return text;
+}
+
+// A chart coordinate to a tenth, without a fraction of nothing: "184", "27.5".
+std::string Coord(double value) {
+  std::string text = Num(value);
+  if (text.size() > 2 && text.compare(text.size() - 2, 2, ".0") == 0) text.resize(text.size() - 2);
+  return text == "-0" ? "0" : text;
 }
 
 // A whole number of the axis: never "-0".
@@ -209,30 +216,31 @@ const char* FillClass(Verdict verdict) {
 
 std::string Text(double x, double y, const std::string& text, const char* cls = nullptr) {
   return std::string("<text") + (cls ? std::string(" class=\"") + cls + "\"" : "") + " x=\"" +
-         Num(x) + "\" y=\"" + Num(y) + "\">" + text + "</text>";
+         Coord(x) + "\" y=\"" + Coord(y) + "\">" + text + "</text>";
 }
 
 std::string Rect(const char* cls, double x, double y, double w, double h) {
-  return std::string("<rect class=\"") + cls + "\" x=\"" + Num(x) + "\" y=\"" + Num(y) +
-         "\" width=\"" + Num(w) + "\" height=\"" + Num(h) + "\"/>";
+  return std::string("<rect class=\"") + cls + "\" x=\"" + Coord(x) + "\" y=\"" + Coord(y) +
+         "\" width=\"" + Coord(w) + "\" height=\"" + Coord(h) + "\"/>";
 }
 
 std::string VLine(const char* cls, double x, double y1, double y2) {
-  const std::string xs = Num(x);
-  return std::string("<line class=\"") + cls + "\" x1=\"" + xs + "\" y1=\"" + Num(y1) +
-         "\" x2=\"" + xs + "\" y2=\"" + Num(y2) + "\"/>";
+  const std::string xs = Coord(x);
+  return std::string("<line class=\"") + cls + "\" x1=\"" + xs + "\" y1=\"" + Coord(y1) +
+         "\" x2=\"" + xs + "\" y2=\"" + Coord(y2) + "\"/>";
 }
 
-void Axis(const Scale& s, double bottom, std::string* out) {
+void Axis(const Scale& s, double bottom, const char* cls, std::string* out) {
+  *out += std::string("<g class=\"") + cls + "\">";
   const double step = s.Step();
   for (double t = std::ceil(s.lo / step) * step; t <= s.hi + 1e-9; t += step) {
     const bool zero = std::fabs(t) < 1e-9 && s.lo < 0;
     *out += VLine(zero ? "z" : "g", s.X(t), kTop, bottom);
-    *out += "<text class=\"t\" x=\"" + Num(s.X(t)) + "\" y=\"" + Num(bottom + 11) +
+    *out += "<text class=\"t\" x=\"" + Coord(s.X(t)) + "\" y=\"" + Coord(bottom + 11) +
             "\" text-anchor=\"middle\">" + Whole(t) + "</text>";
   }
-  *out += "<line class=\"ax\" x1=\"" + Num(s.x0) + "\" y1=\"" + Num(bottom) + "\" x2=\"" +
-          Num(s.x1) + "\" y2=\"" + Num(bottom) + "\"/>";
+  *out += "<line class=\"ax\" x1=\"" + Coord(s.x0) + "\" y1=\"" + Coord(bottom) + "\" x2=\"" +
+          Coord(s.x1) + "\" y2=\"" + Coord(bottom) + "\"/></g>";
 }
 
 // The swatches once for all charts; the hatchings are defined here and used
@@ -252,7 +260,7 @@ std::string Legend() {
       {"fo", "no reference"}};
   double x = 4;
   for (const auto& [cls, label] : items) {
-    s += "<g><rect class=\"" + std::string(cls) + " b\" x=\"" + Num(x) +
+    s += "<g><rect class=\"" + std::string(cls) + " b\" x=\"" + Coord(x) +
          "\" y=\"3\" width=\"12\" height=\"10\"/>" + Text(x + 16, 12, label) + "</g>";
     x += 24 + LabelWidth(label) * 1.05;
   }
@@ -277,8 +285,8 @@ std::string Chart(const Rows& rows, const Scale& rf, const Scale& mer) {
   for (std::size_t i = 1; i < rows.size(); i += 2) {
     s += Rect("zb", 0, kTop + kRow * static_cast<double>(i), kWidth, kRow);
   }
-  Axis(rf, bottom, &s);
-  Axis(mer, bottom, &s);
+  Axis(rf, bottom, "xr", &s);
+  Axis(mer, bottom, "xm", &s);
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const ReportEntry& e = *rows[i];
     const double y = kTop + kRow * static_cast<double>(i);
@@ -304,8 +312,8 @@ std::string Chart(const Rows& rows, const Scale& rf, const Scale& mer) {
       const double zero = mer.X(std::max(0.0, mer.lo));
       const double end = mer.X(e.mer.tenths / 10.0);
       s += "<rect class=\"" + std::string(FillClass(e.margin.verdict)) + " b\" x=\"" +
-           Num(std::min(zero, end)) + "\" y=\"" + Num(y + 2) + "\" width=\"" +
-           Num(std::max(std::fabs(end - zero), 0.5)) + "\" height=\"8\"/>";
+           Coord(std::min(zero, end)) + "\" y=\"" + Coord(y + 2) + "\" width=\"" +
+           Coord(std::max(std::fabs(end - zero), 0.5)) + "\" height=\"8\"/>";
       // The label goes past the bar, or past the required line where the
       // line would strike through it.
       double label_x = std::max(zero, end) + 3;
@@ -332,17 +340,17 @@ std::string Chart(const Rows& rows, const Scale& rf, const Scale& mer) {
 void Header(const std::vector<ReportEntry>& entries, const ReportInfo& info, std::string* out) {
   const ReportJob& job = info.job;
   *out += "<header><div><div class=\"brand\">SQ-71 Meter - Log</div><h1>" +
-          HtmlEscape(ValidUtf8(info.title)) + "</h1><dl>";
+          HtmlEscape(ValidUtf8(info.title)) + "</h1><div class=\"job\">";
   const std::pair<const char*, const std::string*> items[] = {
       {"Customer", &job.customer}, {"Site", &job.site},
       {"Installer", &job.installer}, {"Company", &job.company},
       {"Date of installation", &job.date}};
   for (const auto& [label, value] : items) {
     if (value->empty()) continue;
-    *out += std::string("<div><dt>") + label + "</dt><dd>" + HtmlEscape(ValidUtf8(*value)) +
-            "</dd></div>";
+    *out += std::string("<div><span class=\"lab\">") + label + "</span><b>" +
+            HtmlEscape(ValidUtf8(*value)) + "</b></div>";
   }
-  *out += "</dl>";
+  *out += "</div>";
   if (!job.notes.empty()) {
     *out += "<p><span class=\"lab\">Notes</span><br>";
     std::size_t start = 0;
@@ -517,16 +525,16 @@ void EntryTable(const std::vector<ReportEntry>& entries, std::string* out) {
     const LinkMargin& m = e.margin;
     // Not locked, the meter measured nothing (its 0 is not a reading).
     const bool locked = m.verdict != Verdict::kNoLock;
-    *out += "<tr>" + Cell(t.id, "l") + Cell(e.name, "l n") + Cell(PositionOf(e)) +
+    *out += "<tr>" + Cell(t.id) + Cell(e.name, "n") + Cell(PositionOf(e)) +
             Cell(t.rf_dbm) + Cell(t.rf_dbuv) + Cell(t.rf_dbmv) + Cell(t.locked) + Cell(t.pilots) +
             Cell(t.iq_swap) + Cell(t.mer) + Cell(t.qber) +
             Cell(MegahertzText(d.nominal_frequency)) +
             Cell(locked ? MegahertzText(d.measured_frequency) : "") +
             Cell(Count(static_cast<int>(d.nominal_symbol_rate))) +
             Cell(locked ? Count(static_cast<int>(d.measured_symbol_rate)) : "") +
-            Cell(t.standard, "l") + Cell(t.code_rate, "l") +
+            Cell(t.standard) + Cell(t.code_rate) +
             Cell(m.has_required ? Num(m.required / 100.0, 2) : "") + Cell(MarginText(m)) +
-            "<td class=\"l\">" + VerdictSpan(m.verdict) + "</td></tr>";
+            "<td>" + VerdictSpan(m.verdict) + "</td></tr>";
   }
   *out += "</tbody></table></div></section>";
 }

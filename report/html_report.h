@@ -24,7 +24,7 @@ struct ReportInfo {
 };
 
 // Charts hold at most this many entries, so that each fits on a page.
-constexpr int kChartRows = 24;
+constexpr int kChartRows = 22;
 
 std::string HtmlReport(const std::vector<ReportEntry>& entries, const ReportInfo& info);
 
