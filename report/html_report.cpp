@@ -88,7 +88,8 @@ figure{margin:0 0 .8em;break-inside:avoid}
 figcaption{font-size:.8em;color:var(--muted)}
 svg{display:block;width:100%;height:auto}
 svg.chart{min-width:720px}
-svg.legend{max-width:720px}
+svg.legend{max-width:432px;margin-bottom:.5em}
+td:first-child{white-space:nowrap}
 svg text{font-family:"DejaVu Sans","Liberation Sans",Arial,sans-serif;font-size:10px;fill:var(--ink)}
 svg .m{font-family:"DejaVu Sans Mono","Liberation Mono",Consolas,monospace}
 svg .i{fill:var(--muted);font-style:italic}
@@ -246,28 +247,34 @@ void Axis(const Scale& s, double bottom, const char* cls, std::string* out) {
 // The swatches once for all charts; the hatchings are defined here and used
 // by every chart of the page.
 std::string Legend() {
-  std::string s =
-      "<svg class=\"legend\" xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 720 36\" "
-      "role=\"img\"><defs><pattern id=\"hp\" width=\"4\" height=\"4\" "
-      "patternUnits=\"userSpaceOnUse\" patternTransform=\"rotate(45)\"><rect width=\"4\" "
-      "height=\"4\" fill=\"#f6d4d1\"/><rect width=\"2\" height=\"4\" fill=\"#b3261e\"/></pattern>"
-      "<pattern id=\"hu\" width=\"6\" height=\"6\" patternUnits=\"userSpaceOnUse\"><rect "
-      "width=\"6\" height=\"6\" fill=\"#e4e0f2\"/><circle cx=\"3\" cy=\"3\" r=\"1.4\" "
-      "fill=\"#6b5ca5\"/></pattern></defs>";
-  const std::pair<const char*, const char*> items[] = {
-      {"fr", "RF level"},          {"fn", "not locked"}, {"fg", "good"},
-      {"fm", "marginal"},          {"fp", "poor"},       {"fu", "uncertain"},
-      {"fo", "no reference"}};
-  double x = 4;
-  for (const auto& [cls, label] : items) {
-    s += "<g><rect class=\"" + std::string(cls) + " b\" x=\"" + Coord(x) +
-         "\" y=\"3\" width=\"12\" height=\"10\"/>" + Text(x + 16, 12, label) + "</g>";
-    x += 24 + LabelWidth(label) * 1.05;
+  constexpr double kLegendWidth = 330;
+  std::string items;
+  const std::pair<const char*, const char*> swatches[] = {
+      {"fr", "RF level"}, {"fn", "not locked"}, {"fg", "good"},          {"fm", "marginal"},
+      {"fp", "poor"},     {"fu", "uncertain"},  {"fo", "no reference"}};
+  double x = 4, y = 3;
+  for (const auto& [cls, label] : swatches) {
+    const double width = 22 + LabelWidth(label) * 1.05;
+    if (x + width > kLegendWidth) {
+      x = 4;
+      y += 16;
+    }
+    items += "<g><rect class=\"" + std::string(cls) + " b\" x=\"" + Coord(x) + "\" y=\"" +
+             Coord(y) + "\" width=\"12\" height=\"10\"/>" + Text(x + 16, y + 9, label) + "</g>";
+    x += width;
   }
-  s += VLine("rq", 8, 20, 33) +
-       Text(16, 31, "required Es/N0; margin = MER \u2212 required (\u2264 at most, \u2265 at least)") +
-       "</svg>";
-  return s;
+  y += 16;
+  items += VLine("rq", 8, y, y + 12) + Text(16, y + 9, "required Es/N0") +
+           Text(4, y + 25, "margin = MER \u2212 required; \u2264 at most, \u2265 at least");
+  return "<svg class=\"legend\" xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 " +
+         Coord(kLegendWidth) + " " + Coord(y + 31) +
+         "\" role=\"img\"><defs><pattern id=\"hp\" width=\"4\" height=\"4\" "
+         "patternUnits=\"userSpaceOnUse\" patternTransform=\"rotate(45)\"><rect width=\"4\" "
+         "height=\"4\" fill=\"#f6d4d1\"/><rect width=\"2\" height=\"4\" fill=\"#b3261e\"/>"
+         "</pattern><pattern id=\"hu\" width=\"6\" height=\"6\" patternUnits=\"userSpaceOnUse\">"
+         "<rect width=\"6\" height=\"6\" fill=\"#e4e0f2\"/><circle cx=\"3\" cy=\"3\" r=\"1.4\" "
+         "fill=\"#6b5ca5\"/></pattern></defs>" +
+         items + "</svg>";
 }
 
 // One chart: for each entry its RF level as a bar, and its MER as a bar
