@@ -206,7 +206,7 @@ const first = await page.evaluate(() => {
   const r = document.querySelector("section").getBoundingClientRect();
   return { x: 0, y: 0, width: 1000, height: Math.ceil(r.bottom + 16) };
 });
-await page.screenshot({ path: join(work, "report-first-page.png"), clip: first });
+await page.screenshot({ path: join(work, "report-first-page.png"), clip: first, fullPage: true });
 
 await browser.close();
 t.finish();
