@@ -77,7 +77,7 @@ table.entries tbody tr:nth-child(even){background:var(--soft)}
 .v.marginal{background:#f9e3a6;color:#5a4300}
 .v.poor{background:var(--poor);color:#fff}
 .v.uncertain{color:var(--unc);border:1px dashed var(--unc)}
-.v.nolock,.v.noref{color:var(--muted);font-weight:400;font-style:italic}
+.v.nolock,.v.noreference{color:var(--muted);font-weight:400;font-style:italic}
 p.note{font-size:.8em;color:var(--muted);margin:.4em 0}
 .accept{border:1.5px solid var(--ink);border-radius:4px;padding:.5em .8em;margin-top:1em;break-inside:avoid}
 .accept div.sign{display:grid;grid-template-columns:repeat(auto-fit,minmax(12em,1fr));gap:1.5em}
@@ -137,26 +137,15 @@ std::string MarginText(const LinkMargin& m) {
   return m.marker == '<' ? "at most " + value : m.marker == '>' ? "at least " + value : value;
 }
 
-const char* VerdictClass(Verdict v) {
-  switch (v) {
-    case Verdict::kGood:
-      return "good";
-    case Verdict::kMarginal:
-      return "marginal";
-    case Verdict::kPoor:
-      return "poor";
-    case Verdict::kUncertain:
-      return "uncertain";
-    case Verdict::kNoLock:
-      return "nolock";
-    case Verdict::kNoReference:
-      break;
-  }
-  return "noref";
+// The verdict's word as a class name: "good", "nolock", "noreference".
+std::string VerdictClass(Verdict v) {
+  std::string word = VerdictWord(v);
+  word.erase(std::remove(word.begin(), word.end(), ' '), word.end());
+  return word;
 }
 
 std::string VerdictSpan(Verdict v, const char* word = nullptr) {
-  return std::string("<span class=\"v ") + VerdictClass(v) + "\">" +
+  return "<span class=\"v " + VerdictClass(v) + "\">" +
          (word != nullptr ? word : VerdictWord(v)) + "</span>";
 }
 
