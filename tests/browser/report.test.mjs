@@ -66,10 +66,8 @@ await open("full.html");
 const charts = await page.evaluate(() => {
   const box = (e) => e && (({ x, width }) => ({ x, right: x + width }))(e.getBBox());
   const num = (e, a) => Number(e.getAttribute(a));
-  const legend = {};
-  for (const g of document.querySelectorAll("svg.legend g")) {
-    legend[g.querySelector("text").textContent] = getComputedStyle(g.querySelector("rect")).fill;
-  }
+  const legend = Object.fromEntries([...document.querySelectorAll("svg.legend g")].map((g) =>
+    [g.querySelector("text").textContent, getComputedStyle(g.querySelector("rect")).fill]));
   const axis = (svg, cls) => ({
     origin: num(svg.querySelector(`g.${cls} line.ax`), "x1"),
     ticks: [...svg.querySelectorAll(`g.${cls} text`)].map((e) => [Number(e.textContent), num(e, "x")]),
@@ -78,9 +76,7 @@ const charts = await page.evaluate(() => {
                             fill: getComputedStyle(r).fill };
   const texts = [...document.querySelectorAll("svg text")].map((e) => e.textContent);
   return { legend, texts, charts: [...document.querySelectorAll("svg.chart")].map((svg) => ({
-    rf: axis(svg, "xr"),
-    mer: axis(svg, "xm"),
-    rows: [...svg.querySelectorAll(":scope > g:not([class])")].map((g) => {
+    rf: axis(svg, "xr"), mer: axis(svg, "xm"), rows: [...svg.querySelectorAll(":scope > g:not([class])")].map((g) => {
       const [id, name] = g.querySelectorAll("text");
       const merBar = g.querySelector("rect:not(.fr):not(.fn)");
       const line = g.querySelector("line.rq");
@@ -103,8 +99,7 @@ for (const [n, chart] of charts.charts.entries()) {
     t.check(ticks.every(([v, tx]) => near(x(v), tx)), `chart ${n}: ticks off their axis`);
     return { x, lo: v0, hi: v1 };
   };
-  const rf = mapOf(chart.rf);
-  const mer = mapOf(chart.mer);
+  const [rf, mer] = [mapOf(chart.rf), mapOf(chart.mer)];
   t.check(near(chart.rf.origin, rf.x(rf.lo)) && near(chart.mer.origin, mer.x(mer.lo)),
           `chart ${n}: an axis does not start at its first tick`);
   for (const row of chart.rows) {
@@ -182,11 +177,9 @@ console.log(`report of 1024 entries: ${size} bytes; PDF pages: ` +
 // The first page of the sample's report, for the README.
 await open("sample.html");
 await page.setViewportSize({ width: 1000, height: 900 });
-const first = await page.evaluate(() => {
-  const r = document.querySelector("section").getBoundingClientRect();
-  return { x: 0, y: 0, width: 1000, height: Math.ceil(r.bottom + 16) };
-});
-await page.screenshot({ path: join(work, "report-first-page.png"), clip: first, fullPage: true });
+const bottom = await page.evaluate(() => document.querySelector("section").getBoundingClientRect().bottom);
+await page.screenshot({ path: join(work, "report-first-page.png"), fullPage: true,
+                        clip: { x: 0, y: 0, width: 1000, height: Math.ceil(bottom + 16) } });
 
 await browser.close();
 t.finish();
