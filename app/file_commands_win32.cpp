@@ -10,6 +10,7 @@
 #include "app/main_window_ui_win32.h"
 #include "app/message_box_win32.h"
 #include "app/meter_commands_win32.h"
+#include "app/report_job_dialog_win32.h"
 #include "chooser/chooser_dialog_win32.h"
 #include "log/log_files.h"
 #include "log/log_image.h"
@@ -79,9 +80,10 @@ void RunExportReportCommand(HWND main) {
     ShowMessageBox(kMsgNoLogData, MessageStyle::kError);
     return;
   }
+  ReportInfo info;
+  if (!AskReportJob(main, &info.job)) return;
   if (!RunFileChooser(g_instance, main, MainUi(), kExportReportForm)) return;
   const std::string path = g_chooser.chosen_file;
-  ReportInfo info;
   info.log_name = g_log_name[0] != '\0' ? g_log_name : "(downloaded from the meter)";
   info.made = LocalTimeNow();
   info.version = SQ71_VERSION_TEXT;

@@ -28,7 +28,10 @@ const std::vector<CommandRow>& Table() {
             "the entries as one JSON array instead: numbers in their\n"
             "units (dBuV, dBm, dBmV, dB, kHz, kBd), each marker (\"<\",\n"
             "\">\" or \"\") a field of its own, a missing value null, and\n"
-            "each entry's required Es/N0, margin and verdict"},
+            "each entry's required Es/N0, margin and verdict (good,\n"
+            "marginal, poor, uncertain, no lock, no reference)"},
+           {"--good", "DB", ValueKind::kText, "with --json: the verdicts' thresholds, as for report"},
+           {"--marginal", "DB", ValueKind::kText, "with --json: as for report"},
        },
        false, "A log without entries is an error, as in the program's View.\n", RunViewCommand},
       {"export", "LOG.ulg OUT.csv", "write the entries of a log file as CSV",
@@ -39,20 +42,37 @@ const std::vector<CommandRow>& Table() {
        RunExportCommand},
       {"report", "LOG.ulg", "write the installation report of a log file (HTML)",
        "Writes the installation report of a .ulg log file: one self-contained HTML file\n"
-       "(no script, nothing outside it) with a summary, charts of the RF level and of the\n"
-       "MER against the Es/N0 each code rate needs for every satellite position, and a\n"
-       "table of every entry with its required Es/N0, margin and verdict. It prints on A4\n"
-       "and Letter. An existing OUT.html is replaced only once the new file is complete.\n",
+       "(no script, nothing outside it). Its first page stands alone: the job, a verdict\n"
+       "for each satellite position, the five lowest margins and an acceptance box to\n"
+       "sign. Then charts of the RF level and of the MER against the Es/N0 each code\n"
+       "rate needs, and a table of every entry. It prints on A4 and Letter. An existing\n"
+       "OUT.html is replaced only once the new file is complete.\n",
        {
            {"-o,--output", "OUT.html", ValueKind::kHtml,
             "the report to write (default: the log's name with .html;\n"
             "\"-\" writes to standard output)"},
            {"--title", "TEXT", ValueKind::kText, "the report's title (default \"Installation report\")"},
-           {"--good", "DB", ValueKind::kNumber, "the least margin called good (default 3)"},
-           {"--marginal", "DB", ValueKind::kNumber,
-            "the least margin called marginal (default 1); below it, poor"},
+           {"--customer", "TEXT", ValueKind::kText, "the customer, on the first page"},
+           {"--site", "TEXT", ValueKind::kText, "the site: an address or a place"},
+           {"--installer", "TEXT", ValueKind::kText, "who installed it"},
+           {"--company", "TEXT", ValueKind::kText, "the installer's company"},
+           {"--date", "TEXT", ValueKind::kText,
+            "the date of the installation (default: the log file's date)"},
+           {"--notes", "TEXT", ValueKind::kText, "notes on the job"},
+           {"--logo", "FILE", ValueKind::kFile,
+            "a PNG or JPEG of at most 256 KiB, put inside the report"},
+           {"--job", "FILE", ValueKind::kFile,
+            "any of the above from a file of key = value lines (title,\n"
+            "customer, site, installer, company, date, notes, logo);\n"
+            "an option given as well wins"},
+           {"--summary-only", nullptr, ValueKind::kFlag, "the first page alone"},
+           {"--good", "DB", ValueKind::kText, "the least margin called good: 0 to 20 (default 3)"},
+           {"--marginal", "DB", ValueKind::kText,
+            "the least margin called marginal: 0 to --good (default 1);\n"
+            "below it, poor"},
        },
-       false, "A log without entries is an error, as in the program's Export (.csv).\n",
+       false, "Job details left out are not shown. A log without entries is an error, as in\n"
+              "the program's Export (.csv).\n",
        RunReportCommand},
       {"read", "", "download the meter's log into a log file",
        "Downloads the whole log of the meter with the program's own Read code, and\n"

@@ -10,11 +10,12 @@
 
 namespace sq71 {
 
-// "report LOG.ulg [-o OUT.html] [--title TEXT] [--good DB] [--marginal DB]"
+// "report LOG.ulg [-o OUT.html] [job options] [--summary-only] [--good DB] [--marginal DB]"
 int RunReportCommand(const std::vector<std::string>& args, CommandIo& io);
 
-// "view --json LOG.ulg": the entries as one JSON array on standard output.
-int RunViewJson(const std::string& log, CommandIo& io);
+// "view --json [--good DB] [--marginal DB] LOG.ulg": the entries as one JSON
+// array on standard output.
+int RunViewJson(const std::vector<std::string>& args, CommandIo& io);
 
 }  // namespace sq71
 

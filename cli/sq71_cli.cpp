@@ -123,11 +123,15 @@ bool Operands(const char* name, const Args& args, Args* operands, bool* flagged,
 }  // namespace
 
 int RunViewCommand(const std::vector<std::string>& args, CommandIo& io) {
+  for (const std::string& arg : args) {
+    if (arg == "--") break;
+    if (arg == "--json") return RunViewJson(args, io);
+  }
   Args operands;
   bool json = false;
   int status = kExitOk;
   if (!Operands("view", args, &operands, &json, io, &status)) return status;
-  return json ? RunViewJson(operands[0], io) : RunView(operands, io);
+  return RunView(operands, io);
 }
 
 int RunExportCommand(const std::vector<std::string>& args, CommandIo& io) {

@@ -62,6 +62,8 @@ const char* VerdictWord(Verdict verdict) {
       return "poor";
     case Verdict::kNoLock:
       return "no lock";
+    case Verdict::kUncertain:
+      return "uncertain";
     case Verdict::kNoReference:
       break;
   }
@@ -80,10 +82,34 @@ LinkMargin MarginOf(const DecodedEntry& entry, const Thresholds& thresholds) {
   margin.has_margin = true;
   margin.margin = mer.tenths * 10 - margin.required;
   margin.marker = mer.marker;
-  margin.verdict = margin.margin >= thresholds.good       ? Verdict::kGood
-                   : margin.margin >= thresholds.marginal ? Verdict::kMarginal
-                                                          : Verdict::kPoor;
+  const Verdict at_bound = margin.margin >= thresholds.good       ? Verdict::kGood
+                           : margin.margin >= thresholds.marginal ? Verdict::kMarginal
+                                                                  : Verdict::kPoor;
+  // Below the range the MER may be anything less, above it anything more.
+  const bool settled = margin.marker == ' ' ||
+                       (margin.marker == '<' && margin.margin <= thresholds.marginal) ||
+                       (margin.marker == '>' && margin.margin >= thresholds.good);
+  margin.verdict = settled ? (margin.marker == '<' ? Verdict::kPoor : at_bound)
+                           : Verdict::kUncertain;
   return margin;
+}
+
+bool ParseThresholdDb(const std::string& text, int* hundredths) {
+  const std::size_t dot = text.find('.');
+  const std::string whole = text.substr(0, dot);
+  const std::string fraction = dot == std::string::npos ? "" : text.substr(dot + 1);
+  const auto digits = [](const std::string& s) {
+    return s.find_first_not_of("0123456789") == std::string::npos;
+  };
+  if (whole.empty() || whole.size() > 2 || !digits(whole) || !digits(fraction) ||
+      fraction.size() > 2 || (dot != std::string::npos && fraction.empty())) {
+    return false;
+  }
+  const int value = std::stoi(whole) * 100 + (fraction.empty() ? 0 : std::stoi(fraction) *
+                                                                          (fraction.size() == 1 ? 10 : 1));
+  if (value > 2000) return false;
+  *hundredths = value;
+  return true;
 }
 
 }  // namespace sq71

@@ -4,6 +4,7 @@
 #define SQ71_REPORT_MARGINS_H
 
 #include <cstdint>
+#include <string>
 
 #include "log/decoder.h"
 
@@ -23,13 +24,13 @@ LevelValue LevelValueOf(uint32_t code);
 // fixes none (DSS, "ANY", "???", DVB-S1 6/7).
 bool RequiredEsN0(uint32_t standard, uint32_t code_rate, int* hundredths);
 
-enum class Verdict { kGood, kMarginal, kPoor, kNoLock, kNoReference };
+enum class Verdict { kGood, kMarginal, kPoor, kNoLock, kNoReference, kUncertain };
 
 // The words the report and the JSON use.
 const char* VerdictWord(Verdict verdict);
 
 // Margins of good or more are "good", of marginal or more "marginal", below
-// that "poor"; in hundredths of a dB.
+// that "poor"; in hundredths of a dB, each from 0 to 20 dB, marginal <= good.
 struct Thresholds {
   int good = 300;
   int marginal = 100;
@@ -44,9 +45,16 @@ struct LinkMargin {
   Verdict verdict = Verdict::kNoReference;
 };
 
+// A threshold option's value: decimal dB from 0 to 20 with at most two
+// decimals ("3", "1.5"). False for anything else (a sign, hex, an exponent).
+bool ParseThresholdDb(const std::string& text, int* hundredths);
+
 // An entry without lock has neither a required value nor a margin. A MER
-// bound ("<" or ">") is judged by its value. A locked entry whose MER has no
-// value has nothing to measure against: "no reference".
+// bound ("<" or ">") gets the verdict every value it allows would get, and
+// "uncertain" where those differ: "<X" is poor when X's margin is at or below
+// the marginal threshold, ">X" good when X's margin reaches the good one. A
+// locked entry whose MER has no value has nothing to measure against: "no
+// reference".
 LinkMargin MarginOf(const DecodedEntry& entry, const Thresholds& thresholds);
 
 }  // namespace sq71

@@ -50,6 +50,16 @@
 #define IDC_CHOOSER_NAME 1064
 #define IDC_CHOOSER_SHOW_ALL 1067
 
+// The Export Report job dialog and its fields.
+#define IDD_REPORT_JOB 170
+#define IDC_JOB_CUSTOMER 1201
+#define IDC_JOB_SITE 1202
+#define IDC_JOB_INSTALLER 1203
+#define IDC_JOB_COMPANY 1204
+#define IDC_JOB_DATE 1205
+#define IDC_JOB_LOGO 1206
+#define IDC_JOB_NOTES 1207
+
 // The transfer timer on the main window.
 #define TRANSFER_TIMER_ID 12345
 

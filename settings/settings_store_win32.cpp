@@ -79,6 +79,17 @@ void SettingsRead(char* buffer, const char* value_name) {
   RegCloseKey(software);
 }
 
+std::string SettingsReadText(const char* value_name) {
+  char buffer[kSettingsBufferSize] = "";
+  HKEY settings = nullptr;
+  const std::string key = std::string("SOFTWARE\\") + kSettingsKey;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &settings) == ERROR_SUCCESS) {
+    if (!QueryFolder(settings, value_name, buffer)) buffer[0] = '\0';
+    RegCloseKey(settings);
+  }
+  return buffer;
+}
+
 void SettingsWrite(const char* folder, const char* value_name, Messages* messages) {
   HKEY software = nullptr;
   if (RegOpenKeyExA(HKEY_CURRENT_USER, "SOFTWARE", 0, KEY_WRITE, &software) != ERROR_SUCCESS) {

@@ -4,6 +4,7 @@
 #define SQ71_SETTINGS_SETTINGS_STORE_WIN32_H
 
 #include <cstddef>
+#include <string>
 
 #include "ui/ui.h"
 
@@ -14,6 +15,10 @@ constexpr const char* kLogLoadDir = "LogLoadDir";
 constexpr const char* kLogSaveDir = "LogSaveDir";
 constexpr const char* kExportDir = "ExportDir";
 constexpr const char* kReportDir = "ReportDir";
+// Text the Export Report dialog remembers: installer, company, logo file.
+constexpr const char* kReportInstaller = "ReportInstaller";
+constexpr const char* kReportCompany = "ReportCompany";
+constexpr const char* kReportLogo = "ReportLogo";
 
 // Key below HKEY_CURRENT_USER\SOFTWARE that holds the values.
 constexpr const char* kSettingsKey = "CorvaleData";
@@ -27,6 +32,9 @@ constexpr std::size_t kSettingsBufferSize = 1024;
 // with the current directory when there is none to be had (no key, no value, a
 // value too long for the buffer). Never creates the key.
 void SettingsRead(char* buffer, const char* value_name);
+
+// The stored text of a value; empty when there is none to be had.
+std::string SettingsReadText(const char* value_name);
 
 // Stores the folder. When the key cannot be opened or created, shows message
 // 21 in the error style (through messages, when given); a failure to set the

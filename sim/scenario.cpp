@@ -7,6 +7,7 @@
 #include <memory>
 #include <sstream>
 
+#include "log/key_value_text.h"
 #include "log/regular_file.h"
 #include "sim/sample_log.h"
 #include "ui/message_quote.h"
@@ -16,14 +17,6 @@ namespace {
 
 // Far more than any scenario needs; a device or a runaway file stops here.
 constexpr std::size_t kMaxScenarioBytes = 1024 * 1024;
-
-std::string Trim(const std::string& s) {
-  const char* blanks = " \t\r\n";
-  const std::size_t begin = s.find_first_not_of(blanks);
-  if (begin == std::string::npos) return "";
-  const std::size_t end = s.find_last_not_of(blanks);
-  return s.substr(begin, end - begin + 1);
-}
 
 std::vector<std::string> Words(const std::string& s) {
   std::istringstream in(s);
@@ -60,22 +53,13 @@ class Parser {
   Parser(const std::string& base_dir, Scenario* scenario)
       : base_dir_(base_dir), scenario_(scenario) {}
 
-  bool Line(const std::string& raw) {
-    const std::string line = Trim(raw);
-    if (line.empty() || line[0] == '#') return true;
-    if (line[0] == '[') {
-      if (line != "[device]") return Fail("unknown section '" + line + "' (only [device])");
+  // One setting of the file: a [device] section or a key and its value.
+  bool Setting(const std::string& key, const std::string& value, bool section) {
+    if (section) {
+      if (key != "[device]") return Fail("unknown section '" + key + "' (only [device])");
       scenario_->devices.emplace_back();
       return true;
     }
-    const std::size_t eq = line.find('=');
-    if (eq == std::string::npos) return Fail("expected 'key = value', got '" + line + "'");
-    const std::string key = Trim(line.substr(0, eq));
-    std::string value = Trim(line.substr(eq + 1));
-    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
-      value = value.substr(1, value.size() - 2);
-    }
-    if (key.empty()) return Fail("missing key before '='");
     if (scenario_->devices.empty()) return Global(key, value);
     return Device(key, value, scenario_->devices.back());
   }
@@ -305,20 +289,16 @@ bool ParseScenario(const std::string& text, const std::string& base_dir, Scenari
                    std::string* error) {
   Scenario parsed;
   Parser parser(base_dir, &parsed);
-  std::istringstream in(text);
-  std::string line;
-  int number = 0;
-  while (std::getline(in, line)) {
-    ++number;
-    if (!parser.Line(line)) {
-      // The trace file named so far still hears about the error.
-      scenario->trace_path = parsed.trace_path;
-      // The line's own bytes may be anything: shown escaped and cut short.
-      if (error != nullptr) {
-        *error = "line " + std::to_string(number) + ": " + EscapeForMessage(parser.error());
-      }
-      return false;
-    }
+  const KeyValueSink sink = [&](const std::string& key, const std::string& value, bool section,
+                                std::string* why) {
+    if (parser.Setting(key, value, section)) return true;
+    *why = parser.error();
+    return false;
+  };
+  if (!ParseKeyValueText(text, sink, error)) {
+    // The trace file named so far still hears about the error.
+    scenario->trace_path = parsed.trace_path;
+    return false;
   }
   *scenario = std::move(parsed);
   return true;

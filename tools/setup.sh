@@ -7,14 +7,14 @@ pkgs=(cmake make g++ clang libfuzzer-14-dev libgtest-dev googletest libbenchmark
       wine wine64 xvfb xauth xdotool imagemagick
       pkg-config libftdi1-dev libusb-1.0-0-dev umockdev libumockdev-dev
       nsis lintian help2man dpkg-dev file fakeroot unzip
-      nlohmann-json3-dev chromium poppler-utils tidy
-      emscripten nodejs)
+      nlohmann-json3-dev chromium poppler-utils tidy)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
 done
-# npm comes with some builds of nodejs and as a package of its own in Debian's.
-command -v npm >/dev/null || missing+=(npm)
+# Node.js and npm run the browser tests (tools/browser-tests.sh); a Node.js
+# that came with its own npm is used as it is.
+command -v npm >/dev/null || missing+=(nodejs npm)
 [ ${#missing[@]} -eq 0 ] && exit 0
 echo "setup: installing ${missing[*]}"
 sudo=""

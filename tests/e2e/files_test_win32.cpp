@@ -20,6 +20,7 @@ namespace sq71::e2e {
 namespace {
 
 constexpr const char* kChooserCaption = "Enter Filename";
+constexpr const char* kJobCaption = "Export Report";
 constexpr const char* kViewCaption = "Log Entries";
 constexpr const char* kAboutCaption = "About...";
 constexpr const char* kSettingsKey = "SOFTWARE\\CorvaleData";
@@ -526,19 +527,47 @@ class HtmlAssociation {
   bool had_old_ = false;
 };
 
-TEST_F(Files, MenuExportReportWritesTheReportAndOpensItInTheBrowser) {
+// The job dialog comes before the chooser: a logo that is no picture is told
+// in a box and the dialog stays; the installer is there again next time.
+TEST_F(Files, MenuExportReportAsksTheJobWritesTheReportAndOpensItInTheBrowser) {
   const std::string record = Scratch("opened.txt");
   HtmlAssociation association(record);
+  WriteFile(Scratch("logo.txt"), "not a picture");
   Load(DataFile("sample.ulg"));
-  HWND chooser = OpenChooser(IDM_EXPORT_REPORT);
+  PostCommand(main_, IDM_EXPORT_REPORT);
+  HWND job = program_.WaitWindow("#32770", kJobCaption);
+  ASSERT_NE(nullptr, job);
+  SetDlgItemTextW(job, IDC_JOB_CUSTOMER, L"J\u00F6rg <Smith>");
+  SetDlgItemTextA(job, IDC_JOB_INSTALLER, "Bob Fixit");
+  SetDlgItemTextA(job, IDC_JOB_LOGO, Scratch("logo.txt").c_str());
+  PostMessageA(job, WM_COMMAND, IDOK, 0);
+  HWND box = program_.WaitBox();
+  ASSERT_NE(nullptr, box);
+  EXPECT_NE(std::string::npos, BoxText(box).find("neither a PNG nor a JPEG"));
+  ASSERT_TRUE(PressButton(box, IDOK));
+  SetDlgItemTextA(job, IDC_JOB_LOGO, "");
+  PostMessageA(job, WM_COMMAND, IDOK, 0);
+  HWND chooser = program_.WaitWindow("#32770", kChooserCaption);
   ASSERT_NE(nullptr, chooser);
   EnterName(chooser, "site");
   ASSERT_TRUE(WaitUntil([&] { return !ReadFile(record).empty(); }));
   EXPECT_EQ(Lower(FullPath(Scratch("site.html"))), Lower(ReadFile(record)));
   const std::string report = ReadFile(Scratch("site.html"));
-  EXPECT_NE(std::string::npos, report.find("<b>sample.ulg</b>"));
+  EXPECT_NE(std::string::npos, report.find("Log file sample.ulg"));
+  EXPECT_NE(std::string::npos, report.find("J\xC3\xB6rg &lt;Smith&gt;"));
   EXPECT_NE(std::string::npos, report.find("</html>\n"));
   EXPECT_SAME_FOLDER(dir_, StoredFolder("ReportDir"));
+  EXPECT_EQ("Bob Fixit", StoredFolder("ReportInstaller"));
+  PostCommand(main_, IDM_EXPORT_REPORT);
+  job = program_.WaitWindow("#32770", kJobCaption);
+  ASSERT_NE(nullptr, job);
+  char installer[64] = {};  // another process's edit answers WM_GETTEXT only
+  SendMessageA(GetDlgItem(job, IDC_JOB_INSTALLER), WM_GETTEXT, sizeof installer,
+               reinterpret_cast<LPARAM>(installer));
+  EXPECT_STREQ("Bob Fixit", installer);
+  ASSERT_TRUE(PressButton(job, IDCANCEL));
+  ASSERT_TRUE(Gone(job));
+  EXPECT_EQ(nullptr, program_.FindBox());
 }
 
 TEST_F(Files, ExportReportOfAnEmptyLogSaysSoAndOpensNoChooser) {
@@ -560,7 +589,11 @@ TEST_F(QuietFiles, ExportReportOntoALockedFileShowsNoBoxAndOpensNothing) {
   WriteFile(path, "old content");
   HANDLE lock = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   Load(DataFile("sample.ulg"));
-  HWND chooser = OpenChooser(IDM_EXPORT_REPORT);
+  PostCommand(main_, IDM_EXPORT_REPORT);
+  HWND job = program_.WaitWindow("#32770", kJobCaption);
+  ASSERT_NE(nullptr, job);
+  PostMessageA(job, WM_COMMAND, IDOK, 0);
+  HWND chooser = program_.WaitWindow("#32770", kChooserCaption);
   ASSERT_NE(nullptr, chooser);
   EnterName(chooser, "kept");
   HWND question = program_.WaitBox();

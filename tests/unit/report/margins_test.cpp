@@ -41,6 +41,11 @@ const Case kCases[] = {
     {2, 2, 1, 120, false, 0, false, 0, ' ', Verdict::kNoReference},        // DSS
     {4, 0, 1, 120, false, 0, false, 0, ' ', Verdict::kNoReference},        // ANY
     {4, 29, 1, 120, false, 0, false, 0, ' ', Verdict::kNoReference},       // ???
+    // Bounds: a verdict only where every value the bound allows gets it.
+    {4, 4, 1, kBelow | 20, true, 100, true, 100, '<', Verdict::kPoor},      // QPSK 1/2 <2.0
+    {4, 1, 1, kBelow | 30, true, -235, true, 535, '<', Verdict::kUncertain},  // QPSK 1/4 <3.0
+    {4, 4, 1, kAbove | 40, true, 100, true, 300, '>', Verdict::kGood},      // QPSK 1/2 >4.0
+    {4, 4, 1, kAbove | 39, true, 100, true, 290, '>', Verdict::kUncertain},  // QPSK 1/2 >3.9
 };
 
 std::vector<ReportEntry> Collect(const Thresholds& thresholds) {
