@@ -79,7 +79,7 @@ TEST_F(CliTest, HelpInEveryForm) {
                            {"view", "x.ulg", "-h"}}) {
     const test::Sq71Outcome run = Sq71(args);
     EXPECT_EQ(kExitOk, run.status);
-    EXPECT_EQ(0u, run.out.find("Usage: sq71 view [--json] LOG.ulg\n"));
+    EXPECT_EQ(0u, run.out.find("Usage: sq71 view [--json] [--good DB] [--marginal DB] LOG.ulg\n"));
   }
   for (const auto& args :
        {std::initializer_list<std::string>{"help", "export"}, {"export", "--help"}}) {
