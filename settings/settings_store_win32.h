@@ -3,7 +3,7 @@
 #ifndef SQ71_SETTINGS_SETTINGS_STORE_WIN32_H
 #define SQ71_SETTINGS_SETTINGS_STORE_WIN32_H
 
-#include <cstddef>
+#include <string>
 
 #include "ui/ui.h"
 
@@ -18,15 +18,11 @@ constexpr const char* kReportDir = "ReportDir";
 // Key below HKEY_CURRENT_USER\SOFTWARE that holds the values.
 constexpr const char* kSettingsKey = "CorvaleData";
 
-// Size of the caller's buffer for a read, terminator included.
-constexpr std::size_t kSettingsBufferSize = 1024;
-
 // Folders are UTF-8 text here and UTF-16 in the registry.
 
-// Fills a buffer of kSettingsBufferSize bytes with the stored folder, or
-// with the current directory when there is none to be had (no key, no value, a
-// value too long for the buffer). Never creates the key.
-void SettingsRead(char* buffer, const char* value_name);
+// The stored folder, whatever its length, or the current directory when there
+// is none to be had (no key, no value). Never creates the key.
+std::string SettingsRead(const char* value_name);
 
 // Stores the folder. When the key cannot be opened or created, shows message
 // 21 in the error style (through messages, when given); a failure to set the

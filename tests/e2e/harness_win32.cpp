@@ -390,6 +390,11 @@ COLORREF ClientPixel(HWND window, int x, int y) {
   return colour;
 }
 
+void SetLogPixels(DWORD dpi) {
+  RegSetKeyValueA(HKEY_CURRENT_USER, "Control Panel\\Desktop", "LogPixels", REG_DWORD, &dpi,
+                  sizeof dpi);
+}
+
 namespace {
 
 HWND IconStatic(HWND box) {

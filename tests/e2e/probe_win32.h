@@ -43,6 +43,12 @@ struct ProbeBlock {
   int32_t string_count;
   ProbeString strings[kProbeMaxStrings];  // ids in, texts out
   int32_t accelerator_id;
+  // A move to a monitor of this scale, when not 0: WM_DPICHANGED sent to the
+  // window with the suggested rectangle (left, top, right, bottom), and
+  // nothing else read. The message carries a pointer, so only a sender
+  // inside the program can send it.
+  int32_t dpi_change;
+  int32_t suggested[4];
 
   // Out: menu of the window.
   int32_t menu_ok;
