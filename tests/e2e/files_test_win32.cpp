@@ -1087,10 +1087,11 @@ class AboutAtScale : public ::testing::TestWithParam<DWORD> {};
 TEST_P(AboutAtScale, PictureLiesInsideTheBox) {
   SetLogPixels(GetParam());
   Program program;
+  // The program reads the scale as it starts up: put back once it is up.
   const bool launched = program.Launch();
+  HWND main = launched ? program.WaitMainWindow() : nullptr;
   SetLogPixels(96);
   ASSERT_TRUE(launched) << program.error();
-  HWND main = program.WaitMainWindow();
   ASSERT_NE(nullptr, main);
   PostCommand(main, IDM_ABOUT);
   HWND about = program.WaitWindow("#32770", kAboutCaption);
