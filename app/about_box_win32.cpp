@@ -47,8 +47,9 @@ RECT PicturePlace(HWND dialog, int bitmap_width, int bitmap_height) {
   RECT client;
   GetClientRect(dialog, &client);
   const int x = (client.right - width) / 2;
-  const int top = std::max(static_cast<int>(room.top),
-                           std::min(Scaled(kAboutPictureTop, dpi), static_cast<int>(room.bottom) - height));
+  const int top =
+      std::max(static_cast<int>(room.top),
+               std::min(Scaled(kAboutPictureTop, dpi), static_cast<int>(room.bottom) - height));
   return {x, top, x + width, top + height};
 }
 

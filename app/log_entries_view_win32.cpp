@@ -89,8 +89,7 @@ BOOL CALLBACK RememberChild(HWND child, LPARAM) {
   RECT rect = {};
   GetWindowRect(child, &rect);
   MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&rect), 2);
-  g_layout.children.push_back(
-      {child, GetDlgCtrlID(child), RectToUnits(rect, g_layout.base)});
+  g_layout.children.push_back({child, GetDlgCtrlID(child), RectToUnits(rect, g_layout.base)});
   return TRUE;
 }
 
@@ -101,9 +100,9 @@ BOOL CALLBACK RememberChild(HWND child, LPARAM) {
 SIZE TemplateSize(HINSTANCE instance) {
   // RT_DIALOG
   HRSRC found = FindResourceW(instance, MAKEINTRESOURCEW(IDD_LOG_ENTRIES), MAKEINTRESOURCEW(5));
-  const auto* words =
-      found != nullptr ? static_cast<const WORD*>(LockResource(LoadResource(instance, found)))
-                       : nullptr;
+  const auto* words = found != nullptr
+                          ? static_cast<const WORD*>(LockResource(LoadResource(instance, found)))
+                          : nullptr;
   if (words == nullptr) return {};
   const bool extended = words[0] == 1 && words[1] == 0xFFFF;
   // cx and cy follow style, extended style, item count, x and y; the
@@ -159,11 +158,11 @@ void OnSize(HWND dialog, int width, int height) {
 // that area, so the view can still be seen whole.
 void OnGetMinMaxInfo(HWND dialog, MINMAXINFO* info) {
   if (!g_layout.known) return;
-  SIZE size = WindowSizeForClient(
-      ToPixels(g_layout.client_units.cx, g_layout.base.cx, 4),
-      ToPixels(g_layout.client_units.cy, g_layout.base.cy, 8),
-      static_cast<DWORD>(GetWindowLongPtrW(dialog, GWL_STYLE)),
-      static_cast<DWORD>(GetWindowLongPtrW(dialog, GWL_EXSTYLE)), false, g_layout.dpi);
+  SIZE size = WindowSizeForClient(ToPixels(g_layout.client_units.cx, g_layout.base.cx, 4),
+                                  ToPixels(g_layout.client_units.cy, g_layout.base.cy, 8),
+                                  static_cast<DWORD>(GetWindowLongPtrW(dialog, GWL_STYLE)),
+                                  static_cast<DWORD>(GetWindowLongPtrW(dialog, GWL_EXSTYLE)), false,
+                                  g_layout.dpi);
   MONITORINFO monitor = {};
   monitor.cbSize = sizeof(monitor);
   if (GetMonitorInfoW(MonitorFromWindow(dialog, MONITOR_DEFAULTTONEAREST), &monitor)) {
@@ -181,7 +180,8 @@ void SetListTabStops(HWND dialog);
 void OnDpiChanged(HWND dialog, UINT dpi, const RECT* suggested) {
   if (!g_layout.known || dpi == 0 || g_layout.first_font.lfHeight == 0) return;
   LOGFONTW font = g_layout.first_font;
-  font.lfHeight = MulDiv(font.lfHeight, static_cast<int>(dpi), static_cast<int>(g_layout.first_dpi));
+  font.lfHeight =
+      MulDiv(font.lfHeight, static_cast<int>(dpi), static_cast<int>(g_layout.first_dpi));
   HFONT scaled = CreateFontIndirectW(&font);
   if (scaled == nullptr) return;
   const BaseUnits base = FontBaseUnits(dialog, scaled);
@@ -324,7 +324,8 @@ INT_PTR CALLBACK LogEntriesDialogProc(HWND dialog, UINT message, WPARAM wparam, 
     case WM_DPICHANGED:
       OnDpiChanged(dialog, LOWORD(wparam), reinterpret_cast<const RECT*>(lparam));
       return TRUE;
-    case WM_DESTROY:
+    case WM_NCDESTROY:
+      // After the controls have gone, so none is left with a deleted font.
       ForgetLayout();
       return FALSE;
     case WM_VKEYTOITEM:

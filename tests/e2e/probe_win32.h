@@ -43,10 +43,8 @@ struct ProbeBlock {
   int32_t string_count;
   ProbeString strings[kProbeMaxStrings];  // ids in, texts out
   int32_t accelerator_id;
-  // A move to a monitor of this scale, when not 0: WM_DPICHANGED sent to the
-  // window with the suggested rectangle (left, top, right, bottom), and
-  // nothing else read. The message carries a pointer, so only a sender
-  // inside the program can send it.
+  // When not 0, only this: WM_DPICHANGED to the window, with this scale and
+  // the suggested rectangle; its pointer is good only inside the program.
   int32_t dpi_change;
   int32_t suggested[4];
 
