@@ -241,7 +241,14 @@ void CopySelectedRows(HWND dialog) {
   }
   std::memcpy(locked, text.c_str(), bytes);
   GlobalUnlock(memory);
-  if (!OpenClipboard(dialog)) {
+  // Another program may hold the clipboard for a moment (a clipboard
+  // manager reading what was just copied): asked again for a tenth of a
+  // second before the copy is given up.
+  bool open = false;
+  for (int attempt = 0; attempt < 10 && !(open = OpenClipboard(dialog) != FALSE); ++attempt) {
+    Sleep(10);
+  }
+  if (!open) {
     GlobalFree(memory);
     return;
   }
