@@ -14,6 +14,6 @@ Driver* g_driver = nullptr;
 UsbDevice* g_device = nullptr;
 TransferState g_transfer;
 RecordDecoder g_decoder;
-char g_log_name[MAX_PATH] = "";
+char g_log_name[kLogNameSize] = "";
 
 }  // namespace sq71

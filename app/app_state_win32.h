@@ -42,8 +42,10 @@ extern TransferState g_transfer;
 // CSV export) decodes with it from record 0 upwards.
 extern RecordDecoder g_decoder;
 // The file name (no folder) of the log last loaded or saved, for the report's
-// header; empty after a download starts, until the log is saved.
-extern char g_log_name[MAX_PATH];
+// header; empty after a download starts, until the log is saved. Room for the
+// longest name Windows allows (255 UTF-16 units, up to 3 UTF-8 bytes each).
+constexpr int kLogNameSize = 3 * 255 + 1;
+extern char g_log_name[kLogNameSize];
 
 }  // namespace sq71
 

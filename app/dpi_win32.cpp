@@ -25,6 +25,13 @@ void BecomeDpiAware() {
   if (auto set_aware = User32Function<SetAware>("SetProcessDPIAware")) set_aware();
 }
 
+void KeepDialogScalingToItself(HWND dialog) {
+  using SetBehavior = BOOL(WINAPI*)(HWND, int, int);
+  static const auto set_behavior = User32Function<SetBehavior>("SetDialogDpiChangeBehavior");
+  constexpr int kDisableAll = 1;  // DDC_DISABLE_ALL
+  if (set_behavior != nullptr) set_behavior(dialog, kDisableAll, kDisableAll);
+}
+
 UINT WindowDpi(HWND window) {
   using GetDpi = UINT(WINAPI*)(HWND);
   static const auto get_dpi = User32Function<GetDpi>("GetDpiForWindow");

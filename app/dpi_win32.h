@@ -13,6 +13,11 @@ constexpr UINT kDesignDpi = 96;
 // Per-monitor awareness for this process, when no manifest has set it.
 void BecomeDpiAware();
 
+// Turns off the system's own scaling of a dialog and its controls' fonts when
+// the dialog moves to a monitor of another scale (SetDialogDpiChangeBehavior,
+// where the system has it), for a dialog that handles WM_DPICHANGED itself.
+void KeepDialogScalingToItself(HWND dialog);
+
 // GetDpiForWindow, else the screen's LOGPIXELSY.
 UINT WindowDpi(HWND window);
 

@@ -1,7 +1,5 @@
 #include "app/file_commands_win32.h"
 
-#include <shellapi.h>
-
 #include <string>
 
 #include "app/about_box_win32.h"
@@ -11,6 +9,7 @@
 #include "app/message_box_win32.h"
 #include "app/meter_commands_win32.h"
 #include "app/report_job_dialog_win32.h"
+#include "app/report_open_win32.h"
 #include "chooser/chooser_dialog_win32.h"
 #include "log/log_files.h"
 #include "log/log_image.h"
@@ -34,7 +33,9 @@ const char* FileNameOf(const char* path) {
   return name;
 }
 
-void RememberLogName(const char* path) { lstrcpynA(g_log_name, FileNameOf(path), MAX_PATH); }
+void RememberLogName(const char* path) {
+  CopyUtf8(g_log_name, sizeof(g_log_name), FileNameOf(path));
+}
 
 }  // namespace
 
@@ -91,7 +92,7 @@ void RunExportReportCommand(HWND main) {
       0) {
     return;
   }
-  ShellExecuteW(main, L"open", WidePath(path.c_str()).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+  OpenWrittenReport(main, path.c_str());
 }
 
 void RunViewCommand(HWND main) {

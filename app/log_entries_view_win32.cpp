@@ -2,10 +2,12 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "app/dpi_win32.h"
 #include "chooser/chooser_dialog_win32.h"
 #include "log/log_files.h"
 #include "resources/resource_ids.h"
@@ -16,54 +18,201 @@ namespace {
 
 LogEntriesContext g_context;
 
-// The view's first layout, in client coordinates, which sizing keeps: the
-// list keeps its margins, the buttons their distance from the bottom, Close
-// its place across the middle.
+// The view's layout is kept in dialog units, the template's own, and turned
+// into pixels with the dialog font's base units whenever the view is sized or
+// moved to a monitor of another scale. The list keeps its margins, the
+// buttons their distance from the bottom, Close its place across the middle;
+// the column titles stay where the template put them.
+struct BaseUnits {
+  int cx = 0;  // pixels per 4 horizontal dialog units
+  int cy = 0;  // pixels per 8 vertical dialog units
+};
+
+struct ChildLayout {
+  HWND window = nullptr;
+  int id = 0;
+  RECT units = {};
+};
+
 struct Layout {
   bool known = false;
-  SIZE window = {};
-  SIZE client = {};
-  RECT list = {}, close = {}, export_button = {};
+  BaseUnits base;
+  SIZE client_units = {};  // the template's client area: the smallest allowed
+  std::vector<ChildLayout> children;
+  LOGFONTW first_font = {};  // the template's font at first_dpi
+  UINT first_dpi = kDesignDpi;
+  UINT dpi = kDesignDpi;
+  HFONT scaled_font = nullptr;  // ours, once the scale has changed
 };
 Layout g_layout;
 
-RECT ChildRect(HWND dialog, int id) {
-  RECT rect = {};
-  HWND child = GetDlgItem(dialog, id);
-  GetWindowRect(child, &rect);
-  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
-  return rect;
+int ToPixels(int units, int base, int per) { return MulDiv(units, base, per); }
+// The inverse of MulDiv's rounding: exact while a unit is at least a pixel.
+int ToUnits(int pixels, int base, int per) { return MulDiv(pixels, per, base); }
+
+RECT RectToPixels(const RECT& units, const BaseUnits& base) {
+  return {ToPixels(units.left, base.cx, 4), ToPixels(units.top, base.cy, 8),
+          ToPixels(units.right, base.cx, 4), ToPixels(units.bottom, base.cy, 8)};
 }
+
+RECT RectToUnits(const RECT& pixels, const BaseUnits& base) {
+  return {ToUnits(pixels.left, base.cx, 4), ToUnits(pixels.top, base.cy, 8),
+          ToUnits(pixels.right, base.cx, 4), ToUnits(pixels.bottom, base.cy, 8)};
+}
+
+// The base units the dialog manager placed the template with.
+BaseUnits DialogBaseUnits(HWND dialog) {
+  RECT rect = {0, 0, 4, 8};
+  MapDialogRect(dialog, &rect);
+  return {rect.right, rect.bottom};
+}
+
+// The base units of a font, reckoned as the dialog manager does: the average
+// width of the 52 letters, rounded, and the font's height.
+BaseUnits FontBaseUnits(HWND dialog, HFONT font) {
+  static const wchar_t kLetters[] = L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+  BaseUnits base;
+  HDC dc = GetDC(dialog);
+  if (dc == nullptr) return base;
+  HGDIOBJ kept = SelectObject(dc, font);
+  TEXTMETRICW metrics = {};
+  SIZE letters = {};
+  if (GetTextMetricsW(dc, &metrics) && GetTextExtentPoint32W(dc, kLetters, 52, &letters)) {
+    base = {(letters.cx / 26 + 1) / 2, static_cast<int>(metrics.tmHeight)};
+  }
+  SelectObject(dc, kept);
+  ReleaseDC(dialog, dc);
+  return base;
+}
+
+BOOL CALLBACK RememberChild(HWND child, LPARAM) {
+  RECT rect = {};
+  GetWindowRect(child, &rect);
+  MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&rect), 2);
+  g_layout.children.push_back({child, GetDlgCtrlID(child), RectToUnits(rect, g_layout.base)});
+  return TRUE;
+}
+
+// The client size the view's template asks for, in dialog units, read from
+// the template itself (the window may have been made smaller to fit the
+// screen). Both template forms: the extended one starts with version 1 and
+// 0xFFFF.
+SIZE TemplateSize(HINSTANCE instance) {
+  // RT_DIALOG
+  HRSRC found = FindResourceW(instance, MAKEINTRESOURCEW(IDD_LOG_ENTRIES), MAKEINTRESOURCEW(5));
+  const auto* words = found != nullptr
+                          ? static_cast<const WORD*>(LockResource(LoadResource(instance, found)))
+                          : nullptr;
+  if (words == nullptr) return {};
+  const bool extended = words[0] == 1 && words[1] == 0xFFFF;
+  // cx and cy follow style, extended style, item count, x and y; the
+  // extended form has version, signature and help id before them.
+  const std::size_t at = extended ? 11 : 7;
+  if (SizeofResource(instance, found) < (at + 2) * sizeof(WORD)) return {};
+  return {static_cast<SHORT>(words[at]), static_cast<SHORT>(words[at + 1])};
+}
+
+void OnSize(HWND dialog, int width, int height);
 
 void RememberLayout(HWND dialog) {
-  RECT window;
+  g_layout.base = DialogBaseUnits(dialog);
+  g_layout.client_units = TemplateSize(g_context.instance);
+  if (g_layout.base.cx <= 0 || g_layout.base.cy <= 0 || g_layout.client_units.cx <= 0) return;
   RECT client;
-  GetWindowRect(dialog, &window);
   GetClientRect(dialog, &client);
-  g_layout.window = {window.right - window.left, window.bottom - window.top};
-  g_layout.client = {client.right, client.bottom};
-  g_layout.list = ChildRect(dialog, IDC_ENTRY_LIST);
-  g_layout.close = ChildRect(dialog, IDOK);
-  g_layout.export_button = ChildRect(dialog, IDC_ENTRY_EXPORT);
+  g_layout.children.clear();
+  EnumChildWindows(dialog, RememberChild, 0);
+  g_layout.dpi = g_layout.first_dpi = WindowDpi(dialog);
+  auto font = reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0));
+  if (font == nullptr || GetObjectW(font, sizeof(g_layout.first_font), &g_layout.first_font) == 0) {
+    g_layout.first_font = {};
+  }
   g_layout.known = true;
-}
-
-void MoveChild(HWND dialog, int id, const RECT& rect, int dx, int dy) {
-  SetWindowPos(GetDlgItem(dialog, id), nullptr, rect.left + dx, rect.top + dy,
-               rect.right - rect.left, rect.bottom - rect.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  // A template larger than the screen leaves a smaller window: the list and
+  // the buttons are fitted into the client area the view has.
+  OnSize(dialog, client.right, client.bottom);
 }
 
 void OnSize(HWND dialog, int width, int height) {
   if (!g_layout.known) return;
-  const int grow_x = width - g_layout.client.cx;
-  const int grow_y = height - g_layout.client.cy;
-  const RECT& list = g_layout.list;
-  SetWindowPos(GetDlgItem(dialog, IDC_ENTRY_LIST), nullptr, list.left, list.top,
-               list.right - list.left + grow_x, list.bottom - list.top + grow_y,
-               SWP_NOZORDER | SWP_NOACTIVATE);
-  MoveChild(dialog, IDOK, g_layout.close, grow_x / 2, grow_y);
-  MoveChild(dialog, IDC_ENTRY_EXPORT, g_layout.export_button, 0, grow_y);
+  const int grow_x = width - ToPixels(g_layout.client_units.cx, g_layout.base.cx, 4);
+  const int grow_y = height - ToPixels(g_layout.client_units.cy, g_layout.base.cy, 8);
+  for (const ChildLayout& child : g_layout.children) {
+    RECT rect = RectToPixels(child.units, g_layout.base);
+    if (child.id == IDC_ENTRY_LIST) {
+      rect.right += grow_x;
+      rect.bottom += grow_y;
+    } else if (child.id == IDOK) {
+      OffsetRect(&rect, grow_x / 2, grow_y);
+    } else if (child.id == IDC_ENTRY_EXPORT) {
+      OffsetRect(&rect, 0, grow_y);
+    }
+    SetWindowPos(child.window, nullptr, rect.left, rect.top, rect.right - rect.left,
+                 rect.bottom - rect.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
   InvalidateRect(dialog, nullptr, TRUE);
+}
+
+// Never smaller than the template at the view's present scale, unless the
+// template is larger than the monitor's work area: then never smaller than
+// that area, so the view can still be seen whole.
+void OnGetMinMaxInfo(HWND dialog, MINMAXINFO* info) {
+  if (!g_layout.known) return;
+  SIZE size = WindowSizeForClient(ToPixels(g_layout.client_units.cx, g_layout.base.cx, 4),
+                                  ToPixels(g_layout.client_units.cy, g_layout.base.cy, 8),
+                                  static_cast<DWORD>(GetWindowLongPtrW(dialog, GWL_STYLE)),
+                                  static_cast<DWORD>(GetWindowLongPtrW(dialog, GWL_EXSTYLE)), false,
+                                  g_layout.dpi);
+  MONITORINFO monitor = {};
+  monitor.cbSize = sizeof(monitor);
+  if (GetMonitorInfoW(MonitorFromWindow(dialog, MONITOR_DEFAULTTONEAREST), &monitor)) {
+    size.cx = std::min(size.cx, monitor.rcWork.right - monitor.rcWork.left);
+    size.cy = std::min(size.cy, monitor.rcWork.bottom - monitor.rcWork.top);
+  }
+  info->ptMinTrackSize = {size.cx, size.cy};
+}
+
+void SetListTabStops(HWND dialog);
+
+// Moved to a monitor of another scale: the template's font at the new scale,
+// the base units it gives, the place and size the system suggests, and the
+// layout again at the new units.
+void OnDpiChanged(HWND dialog, UINT dpi, const RECT* suggested) {
+  if (!g_layout.known || dpi == 0 || g_layout.first_font.lfHeight == 0) return;
+  LOGFONTW font = g_layout.first_font;
+  font.lfHeight =
+      MulDiv(font.lfHeight, static_cast<int>(dpi), static_cast<int>(g_layout.first_dpi));
+  HFONT scaled = CreateFontIndirectW(&font);
+  if (scaled == nullptr) return;
+  const BaseUnits base = FontBaseUnits(dialog, scaled);
+  if (base.cx <= 0 || base.cy <= 0) {
+    DeleteObject(scaled);
+    return;
+  }
+  for (const ChildLayout& child : g_layout.children) {
+    SendMessageW(child.window, WM_SETFONT, reinterpret_cast<WPARAM>(scaled), FALSE);
+  }
+  if (g_layout.scaled_font != nullptr) DeleteObject(g_layout.scaled_font);
+  g_layout.scaled_font = scaled;
+  g_layout.base = base;
+  g_layout.dpi = dpi;
+  // The list reckons its tab stops from its font when they are set.
+  SetListTabStops(dialog);
+  if (suggested != nullptr) {
+    SetWindowPos(dialog, nullptr, suggested->left, suggested->top,
+                 suggested->right - suggested->left, suggested->bottom - suggested->top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  // Also when the size has not changed and no WM_SIZE came.
+  RECT client;
+  GetClientRect(dialog, &client);
+  OnSize(dialog, client.right, client.bottom);
+  RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+}
+
+void ForgetLayout() {
+  if (g_layout.scaled_font != nullptr) DeleteObject(g_layout.scaled_font);
+  g_layout = {};
 }
 
 // The selected rows as the list shows them, one a line, on the clipboard.
@@ -85,9 +234,21 @@ void CopySelectedRows(HWND dialog) {
   const std::size_t bytes = (text.size() + 1) * sizeof(wchar_t);
   HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
   if (memory == nullptr) return;
-  std::memcpy(GlobalLock(memory), text.c_str(), bytes);
+  void* locked = GlobalLock(memory);
+  if (locked == nullptr) {
+    GlobalFree(memory);
+    return;
+  }
+  std::memcpy(locked, text.c_str(), bytes);
   GlobalUnlock(memory);
-  if (!OpenClipboard(dialog)) {
+  // Another program may hold the clipboard for a moment (a clipboard
+  // manager reading what was just copied): asked again for a tenth of a
+  // second before the copy is given up.
+  bool open = false;
+  for (int attempt = 0; attempt < 10 && !(open = OpenClipboard(dialog) != FALSE); ++attempt) {
+    Sleep(10);
+  }
+  if (!open) {
     GlobalFree(memory);
     return;
   }
@@ -111,14 +272,19 @@ INT_PTR OnListKey(HWND dialog, WORD key) {
   return -1;
 }
 
-// The rows are copies made once, when the view opens; a download that goes
-// on meanwhile does not change them.
-void FillList(HWND dialog) {
+void SetListTabStops(HWND dialog) {
   HWND list = GetDlgItem(dialog, IDC_ENTRY_LIST);
   // Back to the default stops first, then ours.
   SendMessageA(list, LB_SETTABSTOPS, 0, 0);
   SendMessageA(list, LB_SETTABSTOPS, kLogEntryTabStops.size(),
                reinterpret_cast<LPARAM>(kLogEntryTabStops.data()));
+}
+
+// The rows are copies made once, when the view opens; a download that goes
+// on meanwhile does not change them.
+void FillList(HWND dialog) {
+  HWND list = GetDlgItem(dialog, IDC_ENTRY_LIST);
+  SetListTabStops(dialog);
   if (g_context.image == nullptr || g_context.decoder == nullptr) return;
   const int count = EntryCount(*g_context.image, nullptr);
   DecodedEntry entry;
@@ -151,17 +317,23 @@ INT_PTR CALLBACK LogEntriesDialogProc(HWND dialog, UINT message, WPARAM wparam, 
   switch (message) {
     case WM_INITDIALOG:
       FillList(dialog);
+      // The view scales itself; the system's own scaling of dialogs would
+      // move the controls a second time.
+      KeepDialogScalingToItself(dialog);
       RememberLayout(dialog);
       return FALSE;
     case WM_SIZE:
       OnSize(dialog, LOWORD(lparam), HIWORD(lparam));
       return FALSE;
     case WM_GETMINMAXINFO:
-      // Never smaller than the template made it.
-      if (g_layout.known) {
-        reinterpret_cast<MINMAXINFO*>(lparam)->ptMinTrackSize = {g_layout.window.cx,
-                                                                 g_layout.window.cy};
-      }
+      OnGetMinMaxInfo(dialog, reinterpret_cast<MINMAXINFO*>(lparam));
+      return FALSE;
+    case WM_DPICHANGED:
+      OnDpiChanged(dialog, LOWORD(wparam), reinterpret_cast<const RECT*>(lparam));
+      return TRUE;
+    case WM_NCDESTROY:
+      // After the controls have gone, so none is left with a deleted font.
+      ForgetLayout();
       return FALSE;
     case WM_VKEYTOITEM:
       if (reinterpret_cast<HWND>(lparam) == GetDlgItem(dialog, IDC_ENTRY_LIST)) {
@@ -193,7 +365,7 @@ INT_PTR CALLBACK LogEntriesDialogProc(HWND dialog, UINT message, WPARAM wparam, 
 
 void ShowLogEntriesView(HWND owner, const LogEntriesContext& context) {
   SetLogEntriesContext(context);
-  g_layout = {};
+  ForgetLayout();
   DialogBoxParamW(g_context.instance, MAKEINTRESOURCEW(IDD_LOG_ENTRIES), owner,
                   LogEntriesDialogProc, 0);
 }

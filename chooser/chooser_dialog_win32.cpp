@@ -31,13 +31,6 @@ constexpr UINT kRefreshMessage = WM_APP;
 HINSTANCE g_instance = nullptr;
 Messages* g_messages = nullptr;
 
-void CopyText(char* target, std::size_t size, const char* text) {
-  std::size_t length = std::strlen(text);
-  if (length >= size) length = size - 1;
-  std::memcpy(target, text, length);
-  target[length] = '\0';
-}
-
 // Names cross into the dialog's controls and the file functions as UTF-16;
 // the chooser's buffers and decisions keep them as UTF-8.
 void SetItemText(HWND dialog, int id, const std::string& text) {
@@ -64,7 +57,7 @@ bool FullPathOf(const char* name, std::string* full_path) {
 void RememberListedFolder() {
   std::string listed;
   if (FullPathOf(".", &listed)) {
-    CopyText(g_chooser.chooser_folder, sizeof(g_chooser.chooser_folder), listed.c_str());
+    CopyUtf8(g_chooser.chooser_folder, sizeof(g_chooser.chooser_folder), listed.c_str());
   }
 }
 
@@ -166,7 +159,7 @@ void OnInitDialog(HWND dialog, HWND owner) {
     // The folder has gone (removed, drive unplugged): start where we are.
     std::string current;
     if (!FullPathOf(".", &current)) current.clear();
-    CopyText(g_chooser.start_folder, sizeof(g_chooser.start_folder), current.c_str());
+    CopyUtf8(g_chooser.start_folder, sizeof(g_chooser.start_folder), current.c_str());
     ListFolder(dialog, g_chooser.start_folder);
   }
   Filter(dialog);
@@ -181,8 +174,8 @@ void EnterFolder(HWND dialog, const std::string& path) {
 }
 
 void Accept(HWND dialog, const std::string& path, const std::string& folder) {
-  CopyText(g_chooser.chosen_file, sizeof(g_chooser.chosen_file), path.c_str());
-  CopyText(g_chooser.chooser_folder, sizeof(g_chooser.chooser_folder), folder.c_str());
+  CopyUtf8(g_chooser.chosen_file, sizeof(g_chooser.chosen_file), path.c_str());
+  CopyUtf8(g_chooser.chooser_folder, sizeof(g_chooser.chooser_folder), folder.c_str());
   EndDialog(dialog, IDOK);
 }
 
@@ -190,7 +183,7 @@ void OnOk(HWND dialog) {
   RememberListedFolder();
   wchar_t typed[kChooserPathSize];
   GetDlgItemTextW(dialog, IDC_CHOOSER_NAME, typed, kChooserPathSize);
-  CopyText(g_chooser.chosen_file, sizeof(g_chooser.chosen_file), Utf8FromWide(typed).c_str());
+  CopyUtf8(g_chooser.chosen_file, sizeof(g_chooser.chosen_file), Utf8FromWide(typed).c_str());
   if (g_chooser.chosen_file[0] == '\0') return;
 
   Win32ChooserFileSystem fs;
@@ -309,13 +302,20 @@ bool RunFileChooser(HINSTANCE instance, HWND owner, Messages& messages, const ch
   Messages* outer_messages = g_messages;
   g_instance = instance;
   g_messages = &messages;
-  SettingsRead(g_chooser.start_folder, value_name);
-  CopyText(g_chooser.chooser_folder, sizeof(g_chooser.chooser_folder), g_chooser.start_folder);
+  // A folder too long for the chooser's buffers could not be listed whole:
+  // the chooser then starts in the current directory, as for a folder gone.
+  const std::string stored = SettingsRead(value_name);
+  if (stored.size() < sizeof(g_chooser.start_folder)) {
+    std::memcpy(g_chooser.start_folder, stored.c_str(), stored.size() + 1);
+  } else {
+    g_chooser.start_folder[0] = '\0';
+  }
+  CopyUtf8(g_chooser.chooser_folder, sizeof(g_chooser.chooser_folder), g_chooser.start_folder);
   g_chooser.chosen_file[0] = '\0';
   g_chooser.save_mode = save_mode;
-  CopyText(g_chooser.filter_list, sizeof(g_chooser.filter_list), filter_list);
+  CopyUtf8(g_chooser.filter_list, sizeof(g_chooser.filter_list), filter_list);
   if (default_extension != nullptr) {
-    CopyText(g_chooser.default_extension, sizeof(g_chooser.default_extension), default_extension);
+    CopyUtf8(g_chooser.default_extension, sizeof(g_chooser.default_extension), default_extension);
   }
   DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_CHOOSER), owner, ChooserDialogProc,
                   reinterpret_cast<LPARAM>(owner));

@@ -3,7 +3,6 @@
 #ifndef SQ71_SETTINGS_SETTINGS_STORE_WIN32_H
 #define SQ71_SETTINGS_SETTINGS_STORE_WIN32_H
 
-#include <cstddef>
 #include <string>
 
 #include "ui/ui.h"
@@ -23,15 +22,11 @@ constexpr const char* kReportLogo = "ReportLogo";
 // Key below HKEY_CURRENT_USER\SOFTWARE that holds the values.
 constexpr const char* kSettingsKey = "CorvaleData";
 
-// Size of the caller's buffer for a read, terminator included.
-constexpr std::size_t kSettingsBufferSize = 1024;
-
 // Folders are UTF-8 text here and UTF-16 in the registry.
 
-// Fills a buffer of kSettingsBufferSize bytes with the stored folder, or
-// with the current directory when there is none to be had (no key, no value, a
-// value too long for the buffer). Never creates the key.
-void SettingsRead(char* buffer, const char* value_name);
+// The stored folder, whatever its length, or the current directory when there
+// is none to be had (no key, no value). Never creates the key.
+std::string SettingsRead(const char* value_name);
 
 // The stored text of a value; empty when there is none to be had.
 std::string SettingsReadText(const char* value_name);

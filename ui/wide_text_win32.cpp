@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cstring>
+
 namespace sq71 {
 
 std::wstring WideFromUtf8(std::string_view text) {
@@ -23,6 +25,19 @@ std::string Utf8FromWide(std::wstring_view text) {
     WideCharToMultiByte(CP_UTF8, 0, text.data(), size, narrow.data(), length, nullptr, nullptr);
   }
   return narrow;
+}
+
+void CopyUtf8(char* target, std::size_t size, const char* text) {
+  if (size == 0) return;
+  std::size_t length = std::strlen(text);
+  if (length >= size) {
+    length = size - 1;
+    // Back over continuation bytes (10xxxxxx) to the lead byte of the
+    // character the cut would split, and cut before it.
+    while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) --length;
+  }
+  std::memcpy(target, text, length);
+  target[length] = '\0';
 }
 
 std::wstring WidePath(const char* path) {

@@ -6,6 +6,7 @@
 #ifndef SQ71_UI_WIDE_TEXT_WIN32_H
 #define SQ71_UI_WIDE_TEXT_WIN32_H
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,11 @@ namespace sq71 {
 
 std::wstring WideFromUtf8(std::string_view text);
 std::string Utf8FromWide(std::wstring_view text);
+
+// Copies UTF-8 text into a buffer of size bytes, terminator included. Text
+// that does not fit is cut at the end of the last whole character that does,
+// never inside one.
+void CopyUtf8(char* target, std::size_t size, const char* text);
 
 // The UTF-16 form of a UTF-8 path for the file functions. A full path too
 // long for the classic limit gets the "\\?\" form, which every Windows since

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
@@ -503,10 +504,12 @@ TEST_F(Files, MenuExportWritesTheSampleCsv) {
 // given in `record`; the old association comes back afterwards.
 class HtmlAssociation {
  public:
-  explicit HtmlAssociation(const std::string& record) {
+  // program: the stand-in's name in the build's test folder.
+  explicit HtmlAssociation(const std::string& record,
+                           const std::string& program = "open_recorder.exe") {
     const std::string& probe = BuildPaths().probe_dll;
-    const std::string command = "\"" + probe.substr(0, probe.find_last_of('\\')) +
-                                "\\open_recorder.exe\" \"" + record + "\" \"%1\"";
+    const std::string command = "\"" + probe.substr(0, probe.find_last_of('\\')) + "\\" + program +
+                                "\" \"" + record + "\" \"%1\"";
     LONG size = sizeof old_;
     had_old_ = RegQueryValueA(HKEY_CLASSES_ROOT, ".html", old_, &size) == ERROR_SUCCESS;
     Set(".html", kClass);
@@ -943,6 +946,150 @@ TEST_F(Files, CtrlCInTheViewCopiesTheSelectedRows) {
   EXPECT_TRUE(WaitUntil([&] { return clipboard() == all; }, 5000)) << clipboard().size();
   EndDialogAs(view, Ending::kCloseBox);
   ASSERT_TRUE(Gone(view));
+}
+
+// --- Long paths and the display scale ------------------------------------
+
+// A folder whose path is exactly length characters, in levels named with letter.
+std::wstring FolderOfLength(std::wstring folder, std::size_t length, wchar_t letter) {
+  while (folder.size() < length) {
+    const std::size_t left = length - folder.size() - 1;
+    folder += L"\\" + std::wstring(left > 200 ? 150 : left, letter);
+    CreateDirectoryW(Literal(folder).c_str(), nullptr);
+  }
+  return folder;
+}
+
+// A log named in 300 UTF-8 bytes keeps its whole name in its report. The
+// browser gets a report at a path of 252 characters; past the shell's limit,
+// or with no browser there, a box says where the report is.
+TEST_F(Files, ReportOpensFromALongPathOrABoxSaysWhereItIs) {
+  const std::wstring log = Wide(dir_) + L"\\" + std::wstring(100, L'\x65E5') + L".ulg";
+  ASSERT_TRUE(CopyFileW(Wide(DataFile("sample.ulg")).c_str(), log.c_str(), FALSE));
+  HWND chooser;
+  ASSERT_NE(nullptr, chooser = OpenChooser(IDM_LOAD));
+  EnterWideName(chooser, log);
+  ASSERT_TRUE(Gone(chooser));
+  std::string name;
+  for (int i = 0; i < 100; ++i) name += "\xE6\x97\xA5";
+  for (const auto& [length, browser] :
+       {std::pair<std::size_t, const char*>{252, "open_recorder.exe"},
+        {300, "open_recorder.exe"},
+        {120, "no_browser.exe"}}) {
+    const std::string record = Scratch("opened.txt");
+    DeleteFileA(record.c_str());
+    HtmlAssociation association(record, browser);
+    const std::wstring report = FolderOfLength(Wide(dir_), length - 7, L'a') + L"\\r.html";
+    ASSERT_NE(nullptr, chooser = OpenChooser(IDM_EXPORT_REPORT));
+    EnterWideName(chooser, report);
+    const std::string narrow(report.begin(), report.end());
+    if (length == 252) {
+      ASSERT_TRUE(WaitUntil([&] { return !ReadFile(record).empty(); }));
+      EXPECT_EQ(Lower(narrow), Lower(ReadFile(record)));
+    } else {
+      HWND box;
+      ASSERT_NE(nullptr, box = program_.WaitBox()) << length;
+      std::string shown = BoxText(box);  // the path broken into lines
+      shown.erase(std::remove(shown.begin(), shown.end(), '\n'), shown.end());
+      EXPECT_NE(std::string::npos, shown.find(narrow + "but it could not be opened")) << shown;
+      ASSERT_TRUE(PressButton(box, IDOK));
+    }
+    ASSERT_TRUE(Gone(chooser));
+    EXPECT_NE(std::string::npos, ReadWide(report).find("<b>" + name + ".ulg</b>")) << length;
+  }
+}
+
+// A folder of 436 characters (1,303 UTF-8 bytes), listed and left, is where
+// the chooser starts after a restart.
+TEST_F(Files, LongFolderOutsideTheCodePageIsRememberedAcrossARestart) {
+  const std::wstring folder = FolderOfLength(Wide(dir_), 436, L'\x8A18');
+  ASSERT_TRUE(
+      CopyFileW(Wide(DataFile("sample.ulg")).c_str(), Literal(folder + L"\\x.ulg").c_str(), FALSE));
+  for (bool restarted : {false, true}) {
+    if (restarted) {
+      PostCommand(main_, IDM_EXIT);
+      ASSERT_EQ(0, program_.WaitExit());
+      LaunchOptions options;
+      options.working_dir = dir_;
+      ASSERT_TRUE(program_.Launch(options)) << program_.error();
+      ASSERT_NE(nullptr, main_ = program_.WaitMainWindow());
+    }
+    HWND chooser;
+    ASSERT_NE(nullptr, chooser = OpenChooser(IDM_LOAD));
+    if (!restarted) EnterWideName(chooser, folder);
+    EXPECT_TRUE(WaitUntil([&] {
+      return SendDlgItemMessageW(chooser, IDC_CHOOSER_LIST, LB_FINDSTRINGEXACT, WPARAM(-1),
+                                 LPARAM(L"x.ulg")) != LB_ERR;
+    })) << restarted;
+    ASSERT_TRUE(PressButton(chooser, IDCANCEL));
+    ASSERT_TRUE(Gone(chooser));
+  }
+}
+
+// Moved to a monitor of 144 DPI, the view lays its list and Close out half as
+// large again, and cannot be made smaller than its template at that scale.
+TEST_F(Files, ViewMovedToAnotherScaleLaysItselfOutAgain) {
+  Load(DataFile("sample.ulg"));
+  HWND view = OpenView();
+  ASSERT_NE(nullptr, view);
+  const auto layout = [&] {
+    POINT origin = {0, 0};
+    ClientToScreen(view, &origin);
+    RECT list, close, window;
+    GetWindowRect(GetDlgItem(view, IDC_ENTRY_LIST), &list);
+    GetWindowRect(GetDlgItem(view, IDOK), &close);
+    GetWindowRect(view, &window);
+    return std::array<LONG, 5>{list.left - origin.x, list.top - origin.y, close.right - close.left,
+                               close.bottom - close.top, window.bottom - window.top};
+  };
+  const auto before = layout();
+  RECT window;
+  GetWindowRect(view, &window);
+  // Half as high again; as wide, for the template is wider than this screen.
+  ProbeBlock block{};
+  block.dpi_change = 144;
+  const LONG suggested[4] = {window.left, window.top, window.right, window.bottom + before[4] / 2};
+  std::copy(std::begin(suggested), std::end(suggested), block.suggested);
+  ASSERT_TRUE(program_.Probe(view, &block));
+  SetWindowPos(view, nullptr, 0, 0, window.right - window.left, window.bottom - window.top,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  const auto after = layout();
+  for (std::size_t i = 0; i < before.size(); ++i) {
+    EXPECT_NEAR(1.5, static_cast<double>(after[i]) / before[i], 0.2) << i;
+  }
+  EndDialogAs(view, Ending::kCloseBox);
+  ASSERT_TRUE(Gone(view));
+}
+
+// At each scale the About box's picture lies inside the client area: the
+// area's edges keep the dialog's colour, once whatever else paints settles.
+TEST(About, PictureLiesInsideTheBoxAtEachScale) {
+  for (DWORD dpi : {96, 120, 144, 192}) {
+    SetLogPixels(dpi);
+    Program program;
+    // The program reads the scale as it starts up: put back once it is up.
+    HWND main = program.Launch() ? program.WaitMainWindow() : nullptr;
+    SetLogPixels(96);
+    ASSERT_NE(nullptr, main) << program.error();
+    PostCommand(main, IDM_ABOUT);
+    HWND about = program.WaitWindow("#32770", kAboutCaption);
+    ASSERT_NE(nullptr, about);
+    RECT client;
+    GetClientRect(about, &client);
+    const COLORREF face = GetSysColor(COLOR_BTNFACE);
+    const auto outside = [&] {
+      int count = 0;
+      for (int y = 0; y < client.bottom; ++y) {
+        count +=
+            (ClientPixel(about, 0, y) != face) + (ClientPixel(about, client.right - 1, y) != face);
+      }
+      for (int x = 0; x < client.right; ++x)
+        count += ClientPixel(about, x, client.bottom - 1) != face;
+      return count;
+    };
+    WaitUntil([&] { return outside() == 0; }, 5000);
+    EXPECT_EQ(0, outside()) << dpi << " DPI, client " << client.right << " x " << client.bottom;
+  }
 }
 
 }  // namespace

@@ -91,24 +91,26 @@ std::string MakeScratchDir() {
   return dir;
 }
 
-void RemoveTree(const std::string& dir) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((dir + "\\*").c_str(), &found);
+// Wide and in the "\\?\" form, so folders with long paths or names outside
+// the code page go too.
+void RemoveTree(const std::wstring& dir) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((dir + L"\\*").c_str(), &found);
   if (search != INVALID_HANDLE_VALUE) {
     do {
-      const std::string name = found.cFileName;
-      if (name == "." || name == "..") continue;
-      const std::string path = dir + "\\" + name;
+      const std::wstring name = found.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring path = dir + L"\\" + name;
       if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
         RemoveTree(path);
       } else {
-        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(path.c_str());
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(path.c_str());
       }
-    } while (FindNextFileA(search, &found));
+    } while (FindNextFileW(search, &found));
     FindClose(search);
   }
-  RemoveDirectoryA(dir.c_str());
+  RemoveDirectoryW(dir.c_str());
 }
 
 struct EnumContext {
@@ -169,7 +171,7 @@ Program::~Program() {
   Kill();
   if (info_.hProcess != nullptr) CloseHandle(info_.hProcess);
   if (info_.hThread != nullptr) CloseHandle(info_.hThread);
-  if (own_scratch_) RemoveTree(scratch_);
+  if (own_scratch_) RemoveTree(L"\\\\?\\" + Wide(scratch_));
 }
 
 bool Program::Launch(const LaunchOptions& options) {
@@ -388,6 +390,11 @@ COLORREF ClientPixel(HWND window, int x, int y) {
   const COLORREF colour = GetPixel(screen, point.x, point.y);
   ReleaseDC(nullptr, screen);
   return colour;
+}
+
+void SetLogPixels(DWORD dpi) {
+  RegSetKeyValueA(HKEY_CURRENT_USER, "Control Panel\\Desktop", "LogPixels", REG_DWORD, &dpi,
+                  sizeof dpi);
 }
 
 namespace {

@@ -133,6 +133,8 @@ std::vector<std::string> ListRows(HWND list);
 std::vector<std::wstring> WideListRows(HWND list);
 // Colour on screen at client coordinates (x, y) of window.
 COLORREF ClientPixel(HWND window, int x, int y);
+// The display scale Wine gives the programs started after it is set.
+void SetLogPixels(DWORD dpi);
 
 // The icon a message box shows, recognised by comparing its pixels on screen
 // with the system's own icons drawn the same way.

@@ -245,12 +245,6 @@ TEST_F(MeterCommands, ReadOfTheSampleLogCompletesWithAFullBarAndEnablesView) {
 
 // --- Scale ---------------------------------------------------------------------
 
-// The display scale Wine gives the programs started after it is set.
-void SetLogPixels(DWORD dpi) {
-  RegSetKeyValueA(HKEY_CURRENT_USER, "Control Panel\\Desktop", "LogPixels", REG_DWORD, &dpi,
-                  sizeof dpi);
-}
-
 TEST_F(MeterCommands, At144DpiTheWindowAndBarScaleAndTheMenuStaysOnOneLine) {
   SetLogPixels(144);
   Start(folder_.WriteScenario("[device]\nlog = sample\n"));

@@ -110,6 +110,12 @@ extern "C" __declspec(dllexport) DWORD WINAPI ProbeRun(void* parameter) {
   using namespace sq71::e2e;
   auto* block = static_cast<ProbeBlock*>(parameter);
   HWND window = reinterpret_cast<HWND>(block->window);
+  if (block->dpi_change != 0) {  // the block's four numbers are laid out as a RECT
+    const WORD dpi = static_cast<WORD>(block->dpi_change);
+    SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                 reinterpret_cast<LPARAM>(block->suggested));
+    return 1;
+  }
   HMENU menu = GetMenu(window);
   if (menu != nullptr) {
     block->menu_ok = 1;

@@ -43,6 +43,10 @@ struct ProbeBlock {
   int32_t string_count;
   ProbeString strings[kProbeMaxStrings];  // ids in, texts out
   int32_t accelerator_id;
+  // When not 0, only this: WM_DPICHANGED to the window, with this scale and
+  // the suggested rectangle; its pointer is good only inside the program.
+  int32_t dpi_change;
+  int32_t suggested[4];
 
   // Out: menu of the window.
   int32_t menu_ok;
