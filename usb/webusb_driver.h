@@ -22,7 +22,7 @@
 namespace sq71 {
 
 // The name the trace and the user know the driver by.
-constexpr char kWebUsbBackend[] = "webusb";
+constexpr char kWebUsbBackend[] = "webusb";  // one of kDriverNames
 
 class WebUsbDriver : public Driver {
  public:

@@ -13,9 +13,11 @@
 #include "protocol/frame.h"
 #include "protocol/transfer_engine.h"
 #include "sim/ft232r_usb_model.h"
+#include "sim/replay_driver.h"
 #include "tests/unit/protocol/recording_ui.h"
 #include "tests/unit/protocol/sim_bus.h"
 #include "ui/message_catalogue.h"
+#include "usb/tracing_driver.h"
 #include "usb/usb_device.h"
 #include "usb/webusb_driver.h"
 
@@ -192,6 +194,53 @@ INSTANTIATE_TEST_SUITE_P(Drivers, DriverConformance, ::testing::Values(Kind::kWe
                          [](const ::testing::TestParamInfo<Kind>& info) {
                            return std::string(info.param == Kind::kWebUsb ? "WebUsb" : "Sim");
                          });
+
+// A download through the WebUSB driver, traced, replays as the simulator's
+// meter with the same outcome and log; the trace names its driver, and a
+// name the tracer never writes is refused.
+TEST(WebUsbTrace, ReplaysWithTheSameOutcome) {
+  struct Lines : TraceSink {
+    void Line(const std::string& line) override { text += line + "\n"; }
+    std::string text;
+  };
+  struct Forward : TraceSink {
+    explicit Forward(Lines& to) : to(to) {}
+    void Line(const std::string& line) override { to.Line(line); }
+    Lines& to;
+  };
+  sim::MeterConfig meter = MeterWithLog(LogWithEntries(30));
+  meter.faults.push_back(MakeFault(FaultWhen::kRecord, 20, FaultAction::kShortReply, 30));
+  Lines lines;
+  std::vector<int> outcomes[2];
+  LogImage images[2] = {};
+  auto calls = std::make_shared<std::vector<sim::TracedCall>>();
+  for (int run = 0; run < 2; ++run) {
+    std::unique_ptr<Driver> driver;
+    if (run == 0) {
+      driver = std::make_unique<TracingDriver>(MakeDriver(Kind::kWebUsb, {meter}, false),
+                                               std::make_unique<Forward>(lines));
+    } else {
+      std::string error;
+      ASSERT_TRUE(sim::ParseTrace(lines.text, calls.get(), &error)) << error;
+      driver = std::make_unique<sim::ReplayDriver>(calls, false, [](const std::string&) {});
+    }
+    UsbDevice device(*driver);
+    TransferState state;
+    test::RecordingUi ui(&state);
+    TransferEngine engine(state, images[run], ui);
+    engine.StartTransfer(&device);
+    for (int tick = 0; state.reading != 0 && tick < 100; ++tick) engine.TransferTick(&device);
+    outcomes[run] = ui.MessageNumbers();
+  }
+  EXPECT_EQ(0u, lines.text.find("TRACE driver=webusb\n"));
+  EXPECT_EQ(std::vector<int>{kMsgHandshake}, outcomes[0]);
+  EXPECT_EQ(outcomes[0], outcomes[1]);
+  EXPECT_TRUE(images[0] == images[1]);
+  std::string error;
+  EXPECT_TRUE(sim::ParseTrace("TRACE driver=webserial\n", calls.get(), &error)) << error;
+  EXPECT_FALSE(sim::ParseTrace("TRACE driver=webusb2\n", calls.get(), &error));
+  EXPECT_EQ("line 1: unknown driver 'webusb2'", error);
+}
 
 }  // namespace
 }  // namespace sq71
