@@ -174,6 +174,12 @@ TEST_P(DriverConformance, DownloadsAsTheMetersPlanSays) {
       {"whole log", 1024, {}, false, false, kMsgTransferComplete},
       {"whole log at wire timing", 12, {}, false, true, kMsgTransferComplete},
       {"passing glitch", 60, {glitch}, false, false, kMsgTransferComplete},
+      {"line noise after a reply, purged",
+       30,
+       {MakeFault(FaultWhen::kRecord, 7, FaultAction::kStray, 5)},
+       false,
+       false,
+       kMsgTransferComplete},
       {"chip of another device", 5, {}, true, false, kMsgDeviceRecycling},
   };
   for (const Plan& plan : plans) {
