@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "sim/precise_sleep.h"
 
@@ -178,7 +177,7 @@ UsbStatus SimUsbTransport::ControlIn(const fr::ControlRequest& request, uint8_t*
   const bool ok = model_.Control(Now(), request, &in, &done);
   Wait(done);
   if (!ok) return UsbStatus::kStall;
-  std::memcpy(data, in.data(), in.size());
+  std::copy(in.begin(), in.end(), data);
   *got = in.size();
   return UsbStatus::kOk;
 }
@@ -210,7 +209,7 @@ UsbStatus SimUsbTransport::BulkIn(uint8_t* data, std::size_t capacity, std::size
   }
   Wait(next);
   const std::vector<uint8_t> transfer = model_.TakeIn(std::max(now, next), capacity);
-  std::memcpy(data, transfer.data(), transfer.size());
+  std::copy(transfer.begin(), transfer.end(), data);
   *got = transfer.size();
   return UsbStatus::kOk;
 }

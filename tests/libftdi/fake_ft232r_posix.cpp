@@ -4,8 +4,8 @@
 // After sys/ioctl.h, whose macros it uses.
 #include <linux/usbdevice_fs.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -271,7 +271,7 @@ int FakeFt232r::Control(uint8_t* setup, int buffer_length, int* length) {
   *length = 0;
   auto reply = [&](const std::vector<uint8_t>& bytes) {
     *length = std::min<int>(request.length, static_cast<int>(bytes.size()));
-    std::memcpy(data, bytes.data(), static_cast<std::size_t>(*length));
+    std::copy_n(bytes.begin(), *length, data);
     return 0;
   };
   const sim::EepromFields& eeprom = model_.meter().config().eeprom;
