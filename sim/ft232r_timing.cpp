@@ -63,6 +63,7 @@ void Ft232rTiming::Reply(const std::vector<uint8_t>& bytes, Nanos request_end, N
 void Ft232rTiming::SendPacket(Nanos at) {
   const Nanos arrive = FrameStartAtOrAfter(at);
   for (uint8_t value : gathered_) host_.push_back({value, arrive});
+  if (!gathered_.empty()) host_[host_.size() - gathered_.size()].packet_start = true;
   gathered_.clear();
   timer_start_ = at;
 }
@@ -142,6 +143,32 @@ std::size_t Ft232rTiming::Take(Nanos now, uint8_t* out, std::size_t wanted) {
     host_.pop_front();
   }
   return got;
+}
+
+Nanos Ft232rTiming::NextPacketAt(Nanos now) {
+  Advance(now);
+  if (!host_.empty()) return host_.front().at;
+  const Nanos data = WhenHostHolds(1, now);
+  if (!wire_) return data;
+  // The timer's next expiry sends a packet, with data or without.
+  return std::min(data, FrameStartAtOrAfter(timer_start_ + latency_ms_ * kNanosPerMs));
+}
+
+std::vector<std::vector<uint8_t>> Ft232rTiming::TakePackets(Nanos now, std::size_t max_packets) {
+  Advance(now);
+  std::vector<std::vector<uint8_t>> packets;
+  while (packets.size() < max_packets && !host_.empty() && host_.front().at <= now) {
+    std::vector<uint8_t> packet;
+    do {
+      packet.push_back(host_.front().value);
+      host_.pop_front();
+    } while (packet.size() < kUsbPacketDataBytes && !host_.empty() && host_.front().at <= now &&
+             !host_.front().packet_start);
+    const bool full = packet.size() == kUsbPacketDataBytes;
+    packets.push_back(std::move(packet));
+    if (!full) break;
+  }
+  return packets;
 }
 
 }  // namespace sq71::sim

@@ -97,10 +97,22 @@ class Ft232rTiming {
   // Moves up to `wanted` bytes the host holds at `now` into `out`.
   std::size_t Take(Nanos now, uint8_t* out, std::size_t wanted);
 
+  // The same at the chip's USB packets, for a model of its bulk IN endpoint:
+  // when the next packet reaches the host, holding data or (when the timer
+  // runs out with nothing gathered) only the status bytes; `now` or earlier
+  // when the host holds one already. In instant mode there are no status
+  // packets and bytes come in packets of up to 62 as they are there.
+  Nanos NextPacketAt(Nanos now);
+  // The data of the packets the host holds at `now`, one entry a packet, at
+  // most `max_packets`, ending with the first packet that is not full (a USB
+  // transfer ends there).
+  std::vector<std::vector<uint8_t>> TakePackets(Nanos now, std::size_t max_packets);
+
  private:
   struct Byte {
     uint8_t value;
     Nanos at;  // on the line: when it reaches the chip; at the host: when it arrives there
+    bool packet_start = false;  // at the host: the first byte of a USB packet
   };
 
   // Runs the chip up to and including `t`.

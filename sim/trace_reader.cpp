@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "usb/driver.h"
+
 namespace sq71::sim {
 namespace {
 
@@ -275,6 +277,16 @@ bool ParseTrace(const std::string& text, std::vector<TracedCall>* calls, std::st
     const std::size_t word_end = std::min(line.find(' ', from), line.size());
     const std::string word = line.substr(from, word_end - from);
     if (OneOf(word, kNotes, sizeof kNotes / sizeof *kNotes)) {
+      // The tracer's first line names the driver: one of ours, or the
+      // trace is not one of ours.
+      const std::size_t named = line.find(" driver=", word_end);
+      if (word == "TRACE" && named != std::string::npos) {
+        const std::size_t at = named + 8;
+        const std::string driver = line.substr(at, line.find(' ', at) - at);
+        if (!OneOf(driver, kDriverNames, sizeof kDriverNames / sizeof *kDriverNames)) {
+          return fail(Said("unknown driver ", driver));
+        }
+      }
       bytes_may_follow = false;
       continue;
     }

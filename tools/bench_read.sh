@@ -29,8 +29,8 @@ cmake --build "$win" -j"$(nproc)" --target bench_read sq71log ftd2xx_standin sta
 echo "== simulator alone, native (bench_wire)"
 wire_out=$("$native/sim/bench_wire" 1024 2 16)
 echo "$wire_out"
-wire2=$(awk '$1 == "2" { print $2 }' <<<"$wire_out")
-wire16=$(awk '$1 == "16" { print $2 }' <<<"$wire_out")
+wire2=$(awk '$1 == "sim" && $2 == "2" { print $3 }' <<<"$wire_out")
+wire16=$(awk '$1 == "sim" && $2 == "16" { print $3 }' <<<"$wire_out")
 
 # --- sq71 read on the simulator (hook) ---------------------------------------
 # Timed when the command-line tool in this tree has `read --sim SCENARIO`.

@@ -14,6 +14,12 @@
 
 namespace sq71 {
 
+// The names drivers go by (Driver::name()), which a trace's first line
+// records: the backends a user picks, the simulator, and the web page's two
+// (Web Serial, and the project's FT232R driver over WebUSB).
+inline constexpr const char* kDriverNames[] = {"d2xx", "libftdi", "tty",
+                                               "sim",  "webusb",  "webserial"};
+
 // What lies behind a driver's last failure, where the backend can tell.
 enum class DriverFailure {
   kNone,
@@ -30,8 +36,8 @@ class Driver {
   Driver(const Driver&) = delete;
   Driver& operator=(const Driver&) = delete;
 
-  // "d2xx", "libftdi", "tty" or "sim": the name the user picks it by. A
-  // wrapper answers with the name of the driver it wraps.
+  // One of kDriverNames: the name the user picks it by. A wrapper answers
+  // with the name of the driver it wraps.
   virtual std::string name() const = 0;
 
   // FT_ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY).

@@ -4,22 +4,14 @@
 // After sys/ioctl.h, whose macros it uses.
 #include <linux/usbdevice_fs.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 
 namespace sq71::test {
 namespace {
 
-constexpr uint8_t kEndpointIn = 0x81;
-constexpr uint8_t kEndpointOut = 0x02;
-constexpr int kPacketSize = 64;
-constexpr int kStatusBytes = 2;
-// The modem and line status bytes an idle FT232R sends: CTS and DSR clear,
-// transmitter empty.
-constexpr uint8_t kModemStatus = 0x01;
-constexpr uint8_t kLineStatus = 0x60;
 
 // FT232R, serial number from string 3, one configuration with one vendor
 // interface and two 64-byte bulk endpoints: the descriptors file sysfs gives.
@@ -30,17 +22,6 @@ constexpr char kDescriptors[] =
     "07050202400000";
 
 uint16_t Word(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
-// The FT232R's baud divisor: 14 bits of whole steps of 3 MHz, and a
-// three-bit fraction code (two bits of the value, one of the index).
-uint32_t BaudFromDivisor(uint16_t value, uint16_t index) {
-  static const int kEighths[8] = {0, 4, 2, 1, 3, 5, 6, 7};
-  if (value == 0) return 3000000;
-  if (value == 1) return 2000000;
-  const int code = (value >> 14) | ((index & 1) << 2);
-  const int eighths = (value & 0x3FFF) * 8 + kEighths[code];
-  return static_cast<uint32_t>(std::lround(3000000.0 * 8 / eighths));
-}
 
 std::vector<uint8_t> StringDescriptor(const std::string& text) {
   std::vector<uint8_t> d{static_cast<uint8_t>(2 + 2 * text.size()), 0x03};
@@ -54,7 +35,7 @@ std::vector<uint8_t> StringDescriptor(const std::string& text) {
 }  // namespace
 
 FakeFt232r::FakeFt232r(sim::MeterConfig meter)
-    : meter_(meter), eeprom_(sim::MakeFt232rEepromImage(meter.eeprom)) {
+    : model_(std::move(meter), sim::UsbModelTiming{false, 16, 0, 1000}) {
   handler_ = umockdev_ioctl_base_new();
   g_signal_connect_after(handler_, "handle-ioctl", G_CALLBACK(&FakeFt232r::OnIoctl), this);
 }
@@ -80,7 +61,7 @@ bool FakeFt232r::Plug(UMockdevTestbed* testbed, int devnum, std::string* error) 
       "E: DRIVER=usb\nE: BUSNUM=001\nE: DEVNUM=" + std::string(node + 17) + "\nE: DEVNAME=" + node +
       "\nA: busnum=1\\n\nA: devnum=" + std::to_string(devnum) +
       "\\n\nA: speed=12\\n\nA: bConfigurationValue=1\\n\nA: idVendor=0403\\n\n" +
-      "A: idProduct=6001\\n\nA: product=" + meter_.config().eeprom.description +
+      "A: idProduct=6001\\n\nA: product=" + model_.meter().config().eeprom.description +
       "\\n\nH: descriptors=" + kDescriptors + "\n";
   if (!umockdev_testbed_add_from_string(testbed, description.c_str(), &gerror)) {
     *error = gerror != nullptr ? gerror->message : "adding the device failed";
@@ -92,27 +73,49 @@ bool FakeFt232r::Plug(UMockdevTestbed* testbed, int devnum, std::string* error) 
 
 void FakeFt232r::UnplugAtExchange(int exchange) {
   std::lock_guard<std::mutex> lock(mutex_);
-  unplug_at_ = exchange;
+  model_.UnplugAtExchange(exchange);
 }
 
 FakeFt232r::Seen FakeFt232r::seen() {
   std::lock_guard<std::mutex> lock(mutex_);
-  return seen_;
+  Seen seen = seen_;
+  seen.baud = model_.baud();
+  seen.line = model_.line();
+  seen.dtr = model_.dtr();
+  seen.latency_ms = model_.latency_ms();
+  seen.eeprom_word_reads = model_.eeprom_word_reads();
+  return seen;
+}
+
+std::vector<sim::SeenRequest> FakeFt232r::requests() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return model_.requests();
+}
+
+void FakeFt232r::ClearRequests() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  model_.ClearRequests();
 }
 
 int FakeFt232r::exchanges() {
   std::lock_guard<std::mutex> lock(mutex_);
-  return meter_.exchanges();
+  return model_.meter().exchanges();
 }
 
 int FakeFt232r::erases() {
   std::lock_guard<std::mutex> lock(mutex_);
-  return meter_.erases();
+  return model_.meter().erases();
 }
 
 LogImage FakeFt232r::meter_log() {
   std::lock_guard<std::mutex> lock(mutex_);
-  return meter_.log();
+  return model_.meter().config().log;
+}
+
+sim::Nanos FakeFt232r::Now() const {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() -
+                                                              origin_)
+      .count();
 }
 
 gboolean FakeFt232r::OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) {
@@ -123,7 +126,7 @@ gboolean FakeFt232r::HandleIoctl(UMockdevIoctlClient* client) {
   std::lock_guard<std::mutex> lock(mutex_);
   const unsigned long request = umockdev_ioctl_client_get_request(client);
   UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
-  if (unplugged_) {
+  if (model_.unplugged()) {
     umockdev_ioctl_client_complete(client, -1, ENODEV);
     return TRUE;
   }
@@ -187,18 +190,18 @@ void FakeFt232r::Submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
   bool bulk_in = false;
   if (urb->type == USBDEVFS_URB_TYPE_CONTROL && urb->buffer_length >= 8) {
     urb->status = Control(bytes, urb->buffer_length, &urb->actual_length);
-  } else if (urb->type == USBDEVFS_URB_TYPE_BULK && urb->endpoint == kEndpointOut) {
+  } else if (urb->type == USBDEVFS_URB_TYPE_BULK && urb->endpoint == ft232r::kEndpointOut) {
     FromHost(bytes, urb->buffer_length);
     urb->actual_length = urb->buffer_length;
     urb->status = 0;
-  } else if (urb->type == USBDEVFS_URB_TYPE_BULK && urb->endpoint == kEndpointIn) {
+  } else if (urb->type == USBDEVFS_URB_TYPE_BULK && urb->endpoint == ft232r::kEndpointIn) {
     bulk_in = true;
   } else {
     g_object_unref(data);
     umockdev_ioctl_client_complete(client, -1, EINVAL);
     return;
   }
-  if (unplugged_) {
+  if (model_.unplugged()) {
     // The request that pulled the cable got no further than the bus.
     g_object_unref(data);
     umockdev_ioctl_client_complete(client, -1, ENODEV);
@@ -211,35 +214,19 @@ void FakeFt232r::Submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
 // An IN transfer comes back when the meter has sent something, or else
 // with the status bytes alone once the latency timer has run out, as the
 // chip does.
-bool FakeFt232r::Ready(const Urb& urb) const {
-  const auto now = std::chrono::steady_clock::now();
-  if (!urb.bulk_in || empty_packet_first_ || (!to_host_.empty() && now >= reply_at_)) return true;
-  return now - urb.submitted >= std::chrono::milliseconds(seen_.latency_ms);
+bool FakeFt232r::Ready(const Urb& urb) {
+  if (!urb.bulk_in || empty_packet_first_ || model_.NextInAt(Now()) <= Now()) return true;
+  return std::chrono::steady_clock::now() - urb.submitted >=
+         std::chrono::milliseconds(model_.latency_ms());
 }
 
 void FakeFt232r::FillBulkIn(Urb& urb) {
   auto* u = reinterpret_cast<usbdevfs_urb*>(urb.data->data);
-  auto* out = static_cast<uint8_t*>(u->buffer);
-  int length = 0;
-  const bool held = std::chrono::steady_clock::now() < reply_at_;
-  if ((empty_packet_first_ || held) && u->buffer_length >= kStatusBytes) {
-    empty_packet_first_ = false;
-    out[length++] = kModemStatus;
-    out[length++] = kLineStatus;
-    u->actual_length = length;
-    u->status = 0;
-    return;
-  }
-  do {
-    if (u->buffer_length - length < kStatusBytes) break;
-    out[length++] = kModemStatus;
-    out[length++] = kLineStatus;
-    int room = std::min(kPacketSize - kStatusBytes, u->buffer_length - length);
-    while (room-- > 0 && !to_host_.empty()) {
-      out[length++] = to_host_.front();
-      to_host_.pop_front();
-    }
-  } while (!to_host_.empty() && length % kPacketSize == 0);
+  std::vector<uint8_t> transfer{sim::kModemStatus, sim::kLineStatus};
+  if (!empty_packet_first_) transfer = model_.TakeIn(Now(), static_cast<std::size_t>(u->buffer_length));
+  empty_packet_first_ = false;
+  const int length = std::min(u->buffer_length, static_cast<int>(transfer.size()));
+  std::memcpy(u->buffer, transfer.data(), static_cast<std::size_t>(length));
   u->actual_length = length;
   u->status = 0;
 }
@@ -274,84 +261,44 @@ void FakeFt232r::Discard(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
 }
 
 int FakeFt232r::Control(uint8_t* setup, int buffer_length, int* length) {
-  const uint8_t type = setup[0];
-  const uint8_t request = setup[1];
-  const uint16_t value = Word(setup + 2);
-  const uint16_t index = Word(setup + 4);
-  const uint16_t wanted = std::min<int>(Word(setup + 6), buffer_length - 8);
+  ft232r::ControlRequest request;
+  request.request_type = setup[0];
+  request.request = setup[1];
+  request.value = Word(setup + 2);
+  request.index = Word(setup + 4);
+  request.length = static_cast<uint16_t>(std::min<int>(Word(setup + 6), buffer_length - 8));
   uint8_t* data = setup + 8;
   *length = 0;
   auto reply = [&](const std::vector<uint8_t>& bytes) {
-    *length = std::min<int>(wanted, static_cast<int>(bytes.size()));
-    std::memcpy(data, bytes.data(), static_cast<std::size_t>(*length));
+    *length = std::min<int>(request.length, static_cast<int>(bytes.size()));
+    std::copy_n(bytes.begin(), *length, data);
     return 0;
   };
-  if (type == 0x80 && request == 0x00) return reply({0, 0});  // GET_STATUS
-  if (type == 0x80 && request == 0x06 && (value >> 8) == 0x03) {
-    switch (value & 0xFF) {
+  const sim::EepromFields& eeprom = model_.meter().config().eeprom;
+  if (request.request_type == 0x80 && request.request == 0x00) return reply({0, 0});  // GET_STATUS
+  if (request.request_type == 0x80 && request.request == 0x06 && (request.value >> 8) == 0x03) {
+    switch (request.value & 0xFF) {
       case 0:
         return reply({4, 0x03, 0x09, 0x04});  // US English only
       case 1:
-        return reply(StringDescriptor(meter_.config().eeprom.manufacturer));
+        return reply(StringDescriptor(eeprom.manufacturer));
       case 2:
-        return reply(StringDescriptor(meter_.config().eeprom.description));
+        return reply(StringDescriptor(eeprom.description));
       case 3:
-        return reply(StringDescriptor(meter_.config().eeprom.serial_number));
+        return reply(StringDescriptor(eeprom.serial_number));
     }
     return -EPIPE;
   }
-  if (type == 0x40) {
-    switch (request) {
-      case 0x00:  // reset, or purge one of the chip's FIFOs
-        if (value == 0) seen_.baud = 9600;
-        if (value == 2) to_host_.clear();  // what the meter sent, not yet fetched
-        return 0;
-      case 0x01:  // modem control: the high byte masks the low one
-        if ((value & 0x0100) != 0) seen_.dtr = (value & 0x01) != 0;
-        return 0;
-      case 0x02:  // flow control
-        return 0;
-      case 0x03:
-        seen_.baud = BaudFromDivisor(value, index);
-        return 0;
-      case 0x04:
-        seen_.line = value;
-        return 0;
-      case 0x09:
-        seen_.latency_ms = value & 0xFF;
-        return 0;
-    }
-  }
-  if (type == 0xC0 && request == 0x0A) return reply({static_cast<uint8_t>(seen_.latency_ms)});
-  if (type == 0xC0 && request == 0x90) {
-    // The 64 words repeat through the address space libftdi walks.
-    const std::size_t at = (index % 64) * 2;
-    ++seen_.eeprom_word_reads;
-    return reply({eeprom_[at], eeprom_[at + 1]});
-  }
-  std::fprintf(stderr, "fake FT232R: control %02X %02X %04X %04X stalled\n", type, request, value,
-               index);
+  std::vector<uint8_t> in;
+  if (model_.Control(Now(), request, &in)) return reply(in);
+  std::fprintf(stderr, "fake FT232R: control %02X %02X %04X %04X stalled\n", request.request_type,
+               request.request, request.value, request.index);
   return -EPIPE;
 }
 
-// 115200 baud within the chip's divisor error, 8 data bits, no parity,
-// 1 stop bit: the only line the meter understands.
-bool FakeFt232r::LineUnderstood() const {
-  return std::abs(static_cast<int>(seen_.baud) - 115200) < 115200 / 33 && seen_.line == 0x0008;
-}
-
 void FakeFt232r::FromHost(const uint8_t* bytes, int count) {
-  if (!LineUnderstood()) return;
-  for (const sim::MeterReply& reply : meter_.Receive(bytes, static_cast<std::size_t>(count))) {
-    if (unplug_at_ > 0 && reply.accepted && meter_.exchanges() >= unplug_at_) {
-      unplugged_ = true;
-      return;
-    }
-    // A delay fault holds the reply back that long.
-    reply_at_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(reply.delay_ms);
-    to_host_.insert(to_host_.end(), reply.bytes.begin(), reply.bytes.end());
-    if (!reply.bytes.empty()) empty_packet_first_ = true;
-  }
+  model_.BulkOut(Now(), bytes, static_cast<std::size_t>(count));
+  if (model_.NextInAt(Now()) != sim::kNever) empty_packet_first_ = true;
 }
 
 }  // namespace sq71::test

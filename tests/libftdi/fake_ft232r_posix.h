@@ -1,9 +1,9 @@
 // An FT232R on the USB bus as libusb sees it through usbdevfs, faked with
 // umockdev: a device description for 0403:6001 and an in-process handler of
-// the device node's ioctls (the chip's vendor control requests, its EEPROM
-// words, its string descriptors, and bulk transfers with the chip's two
-// status bytes in front of every 64-byte packet), with the simulated meter on
-// its serial line.
+// the device node's ioctls (its string descriptors here; the chip's vendor
+// control requests, EEPROM words and bulk transfers with the two status
+// bytes in front of every 64-byte packet from the simulator's USB model of
+// the chip), with the simulated meter on its serial line.
 #ifndef SQ71_TESTS_LIBFTDI_FAKE_FT232R_POSIX_H
 #define SQ71_TESTS_LIBFTDI_FAKE_FT232R_POSIX_H
 
@@ -11,13 +11,13 @@
 
 #include <chrono>
 #include <cstdint>
-#include <deque>
 #include <list>
 #include <mutex>
 #include <string>
 
-#include "sim/ft232r_eeprom_image.h"
-#include "sim/simulated_meter.h"
+#include <vector>
+
+#include "sim/ft232r_usb_model.h"
 
 namespace sq71::test {
 
@@ -50,6 +50,9 @@ class FakeFt232r {
   void UnplugAtExchange(int exchange);
 
   Seen seen();
+  // Every vendor request the chip got, in order.
+  std::vector<sim::SeenRequest> requests();
+  void ClearRequests();
   int exchanges();
   int erases();
   LogImage meter_log();
@@ -70,25 +73,23 @@ class FakeFt232r {
   // the data bytes that came back.
   int Control(uint8_t* setup_and_data, int buffer_length, int* length);
   void FromHost(const uint8_t* bytes, int count);
-  bool LineUnderstood() const;
-  bool Ready(const Urb& urb) const;
+  sim::Nanos Now() const;
+  bool Ready(const Urb& urb);
   // Fills a bulk IN URB with whole packets of status bytes and data.
   void FillBulkIn(Urb& urb);
 
   std::mutex mutex_;
   UMockdevIoctlBase* handler_ = nullptr;
-  sim::SimulatedMeter meter_;
-  sim::Ft232rImage eeprom_;
-  Seen seen_;
-  std::deque<uint8_t> to_host_;
+  // The chip without wire timing: replies reach the host as the meter has
+  // them, delay faults aside.
+  sim::Ft232rUsbModel model_;
+  std::chrono::steady_clock::time_point origin_ = std::chrono::steady_clock::now();
+  Seen seen_;  // what the USB model does not know: the kernel driver's state
   std::list<Urb> urbs_;
   // The meter has answered, but the next IN transfer still comes back with
   // the status bytes alone, as when the latency timer runs out before the
   // reply's first byte: a reader must ask again.
   bool empty_packet_first_ = false;
-  std::chrono::steady_clock::time_point reply_at_{};  // no byte goes out before
-  int unplug_at_ = 0;
-  bool unplugged_ = false;
 };
 
 }  // namespace sq71::test

@@ -7,9 +7,12 @@
 #include <umockdev.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,6 +28,7 @@
 #include "ui/message_catalogue.h"
 #include "usb/libftdi_backend_posix.h"
 #include "usb/usb_device.h"
+#include "usb/webusb_driver.h"
 
 namespace sq71 {
 namespace {
@@ -208,6 +212,73 @@ TEST_F(LibftdiBackendTest, UnplugMidDownloadIsAnIoErrorAndAHandshakeError) {
   EXPECT_EQ(1, RecordAt(image_, 299)[1]);
   EXPECT_EQ(kEndMarker, RecordAt(image_, 300)[rec::kStatus]);
   EXPECT_FALSE(device_->is_open());
+}
+
+// The steps of a download's start: the open sequence with the latency
+// timer and the identity check, then a purge of each direction.
+// Every step is made whatever the one before gave, so the device is always
+// closed (a libftdi handle left open outlives the fake it talks to).
+void OpenAndPurge(Driver& driver) {
+  UsbDevice device(driver);
+  EXPECT_EQ(FT_OK, device.Configure(0, 115200, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE));
+  EXPECT_EQ(FT_OK, device.SetLatencyTimer(kLatencyTimerMs));
+  EXPECT_EQ(FT_OK, device.CheckEepromIdentity());
+  EXPECT_EQ(FT_OK, device.PurgeReceive());
+  EXPECT_EQ(FT_OK, device.PurgeTransmit());
+  device.Close();
+}
+
+std::vector<std::string> Described(const std::vector<sim::SeenRequest>& requests) {
+  std::vector<std::string> text;
+  for (const sim::SeenRequest& r : requests) text.push_back(sim::Describe(r));
+  return text;
+}
+
+// libftdi is the reference for the chip's requests: our own driver sends
+// the very (request, value, index) list that libftdi sends for the same
+// steps. libftdi also reads EEPROM words 64 to 127, to learn the size of
+// an EEPROM that on an FT232R is always 64 words: those are left out.
+TEST_F(LibftdiBackendTest, WebUsbDriverSendsLibftdisRequests) {
+  Plug(SampleMeter());
+  OpenAndPurge(*driver_);
+  std::vector<sim::SeenRequest> reference = fake_->requests();
+  reference.erase(std::remove_if(reference.begin(), reference.end(),
+                                 [](const sim::SeenRequest& r) {
+                                   return r.request == ft232r::kRequestReadEeprom &&
+                                          r.index >= ft232r::kEepromWords;
+                                 }),
+                  reference.end());
+  auto chip = std::make_shared<sim::SimUsbTransport>(SampleMeter(),
+                                                     sim::UsbModelTiming{false, 16, 0, 1000});
+  WebUsbDriver webusb;
+  webusb.Attach(chip);
+  OpenAndPurge(webusb);
+  EXPECT_EQ(Described(reference), Described(chip->model().requests()));
+}
+
+// The baud divisor of each rate as libftdi works it out: the standard rates
+// and the chip's three fixed ones, then random rates (SQ71_SEED replays a
+// run).
+TEST_F(LibftdiBackendTest, BaudDivisorsAreLibftdis) {
+  Plug(SampleMeter());
+  ASSERT_EQ(FT_OK, device_->Open(0));
+  const char* given = std::getenv("SQ71_SEED");
+  const unsigned seed = given != nullptr ? static_cast<unsigned>(std::strtoul(given, nullptr, 10))
+                                         : std::random_device()();
+  std::mt19937 random(seed);
+  std::vector<uint32_t> rates = {183,    300,    1200,    9600,    19200,  57600,
+                                 115200, 921600, 1500000, 2000000, 3000000};
+  std::uniform_int_distribution<uint32_t> any(184, 1499999);
+  for (int i = 0; i < 300; ++i) rates.push_back(any(random));
+  for (const uint32_t rate : rates) {
+    ASSERT_EQ(FT_OK, device_->SetBaudRate(rate)) << rate;
+    const sim::SeenRequest sent = fake_->requests().back();
+    ft232r::ControlRequest ours;
+    ASSERT_TRUE(ft232r::BaudRateRequest(rate, &ours)) << rate;
+    ASSERT_EQ(sim::Describe(sent),
+              sim::Describe({ours.request_type, ours.request, ours.value, ours.index}))
+        << rate << " baud (SQ71_SEED=" << seed << ")";
+  }
 }
 
 }  // namespace
