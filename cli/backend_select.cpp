@@ -26,7 +26,8 @@ namespace {
 std::unique_ptr<Driver> MakeSim(const std::string& scenario_path, std::string* error) {
   sim::Scenario scenario;
   if (!sim::LoadScenarioFile(scenario_path, &scenario, error)) return nullptr;
-  if (scenario.replay != nullptr) return sim::MakeReplayDriver(scenario, error);
+  // A paced replay waits as the meter did, and stops on Ctrl-C as a live read does.
+  if (scenario.replay != nullptr) return sim::MakeReplayDriver(scenario, error, StopRequested);
   auto driver = std::make_unique<sim::SimDriver>();
   // A command's whole session would otherwise be kept in memory.
   driver->SetMemoryTrace(false);

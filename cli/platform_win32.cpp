@@ -82,8 +82,6 @@ std::vector<std::string> SerialPorts() { return {}; }
 
 bool UsbDeviceDenied() { return false; }
 
-std::string PermissionHint(bool) { return "permission denied"; }
-
 std::vector<std::string> StartArguments(int argc, char** argv) {
   RestrictLibrarySearch();
   int count = 0;

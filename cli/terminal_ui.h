@@ -3,7 +3,9 @@
 #ifndef SQ71_CLI_TERMINAL_UI_H
 #define SQ71_CLI_TERMINAL_UI_H
 
+#include <functional>
 #include <iosfwd>
+#include <utility>
 
 #include "ui/ui.h"
 
@@ -27,7 +29,10 @@ class TerminalUi : public MainWindowUi {
   void KillTransferTimer() override { timer_armed_ = false; }
   // Nobody waits on a terminal but for Ctrl-C: a tick stops at the next
   // exchange only when it has come.
-  bool InputPending() override;
+  bool InputPending() override { return StopWanted(); }
+  // Ctrl-C, or the query given in its place.
+  bool StopWanted() override;
+  void set_stop_query(std::function<bool()> stop) { stop_ = std::move(stop); }
 
   bool timer_armed() const { return timer_armed_; }
   // The last error message shown, -1 when none.
@@ -39,6 +44,7 @@ class TerminalUi : public MainWindowUi {
   std::istream* in_;
   std::ostream& ask_;
   int unattended_answer_;
+  std::function<bool()> stop_;
   bool timer_armed_ = false;
   int error_ = -1;
   int information_ = -1;

@@ -237,7 +237,8 @@ std::string TracedCall::Text(const std::string& key) const {
   return it != texts.end() ? it->second : std::string();
 }
 
-bool ParseTrace(const std::string& text, std::vector<TracedCall>* calls, std::string* error) {
+bool ParseTrace(const std::string& text, std::vector<TracedCall>* calls, std::string* error,
+                std::string* backend) {
   calls->clear();
   std::size_t at = 0;
   int number = 0;
@@ -275,6 +276,12 @@ bool ParseTrace(const std::string& text, std::vector<TracedCall>* calls, std::st
     const std::size_t word_end = std::min(line.find(' ', from), line.size());
     const std::string word = line.substr(from, word_end - from);
     if (OneOf(word, kNotes, sizeof kNotes / sizeof *kNotes)) {
+      const std::string driver = " driver=";
+      if (word == "TRACE" && backend != nullptr && backend->empty() &&
+          line.compare(word_end, driver.size(), driver) == 0) {
+        *backend = line.substr(word_end + driver.size(), 32);
+        backend->erase(std::min(backend->find(' '), backend->size()));
+      }
       bytes_may_follow = false;
       continue;
     }
@@ -323,7 +330,8 @@ bool ParseTrace(const std::string& text, std::vector<TracedCall>* calls, std::st
   return true;
 }
 
-bool LoadTraceFile(const std::string& path, std::vector<TracedCall>* calls, std::string* error) {
+bool LoadTraceFile(const std::string& path, std::vector<TracedCall>* calls, std::string* error,
+                   std::string* backend) {
   const std::string quoted = "'" + path + "'";
   struct stat st;
   if (stat(path.c_str(), &st) != 0) {
@@ -365,7 +373,7 @@ bool LoadTraceFile(const std::string& path, std::vector<TracedCall>* calls, std:
     *error = "the trace " + quoted + " is over the 64 MiB limit of a trace";
     return false;
   }
-  if (!ParseTrace(text, calls, error)) {
+  if (!ParseTrace(text, calls, error, backend)) {
     *error = "the trace " + quoted + ": " + *error;
     return false;
   }

@@ -87,6 +87,9 @@ TEST_F(MeterCommandsTest, FailuresNameTheDeviceTheRecordAndTheMessage) {
        "sq71: read: device 0 (sim, CD710001): record 3: Checksum error; nothing written\n"},
       {"fault = record 9 record_number 1024\n",
        "sq71: read: device 0 (sim, CD710001): record 9: Invalid log entry; nothing written\n"},
+      {"fault = record 7 record_number 5\n",
+       "sq71: read: device 0 (sim, CD710001): record 7: the meter answered for record 5; "
+       "nothing written\n"},
       {"open = refuse\n",
        "sq71: read: device 0 (sim, CD710001): USB Port Error (the device cannot be opened, "
        "status 3)\n"},
@@ -212,6 +215,34 @@ TEST_F(MeterCommandsTest, ABackendLeftOutOfTheBuildIsReportedAsSuch) {
       run.err);
 }
 #endif
+
+}  // namespace
+}  // namespace sq71
+
+namespace sq71 {
+namespace {
+
+// Each reason the doctor finds gets its own advice: a chip set up as
+// another device is about its description, one that cannot be opened about
+// who holds it or may open it.
+TEST_F(MeterCommandsTest, DoctorAdvisesForTheReasonItFound) {
+  const struct {
+    const char* device;
+    const char* next;
+  } cases[] = {
+      {"description = FT232R USB UART\n",
+       "0 meters answer. Next: the device found is not a meter: a meter's chip describes itself "
+       "as \"SQ-71 Meter\"; plug in the meter itself, then run sq71 doctor again\n"},
+      {"open = refuse\n", "0 meters answer. Next: close any program that holds the meter; if "
+                          "none does, permission denied; "},
+  };
+  for (const auto& c : cases) {
+    const test::Sq71Outcome run =
+        Sq71({"doctor", "--sim", Scenario(std::string("[device]\n") + c.device)});
+    EXPECT_EQ(kExitFailure, run.status);
+    EXPECT_NE(std::string::npos, run.out.find(c.next)) << run.out;
+  }
+}
 
 }  // namespace
 }  // namespace sq71
