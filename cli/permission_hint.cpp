@@ -18,11 +18,6 @@ bool SaysDenied(std::string text) {
   return text.find("permission denied") != std::string::npos;
 }
 
-bool Set(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr && *value != '\0';
-}
-
 }  // namespace
 
 PermissionFacts LookUpPermissionFacts() {
@@ -40,7 +35,10 @@ PermissionFacts LookUpPermissionFacts() {
   const std::string copy = std::string(SQ71_SOURCE_DIR) + "/packaging/udev/" + kRuleName;
   if (std::filesystem::exists(copy, error)) facts.rule_copy = copy;
 #endif
-  facts.remote = Set("SSH_CONNECTION") || Set("SSH_TTY");
+  for (const char* name : {"SSH_CONNECTION", "SSH_TTY"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') facts.remote = true;
+  }
 #endif
   return facts;
 }

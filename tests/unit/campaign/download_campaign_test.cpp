@@ -41,12 +41,14 @@ struct Plan {
   int retries = 0;
   bool keep_partial = false;
   int stop_at = -1;  // Ctrl-C once the meter has accepted this many requests
+  int resume_stop_at = -1;  // the same for the resume, counted from its start
 
   std::string Describe() const {
     std::ostringstream text;
     text << "seed " << seed << ": " << entries << " entries, --retries " << retries
          << (keep_partial ? " --keep-partial" : "");
     if (stop_at >= 0) text << ", Ctrl-C at exchange " << stop_at;
+    if (resume_stop_at >= 0) text << ", resume's Ctrl-C at its exchange " << resume_stop_at;
     for (const Fault& fault : faults) text << ", fault " << sim::DescribeFault(fault);
     return text.str();
   }
@@ -103,6 +105,7 @@ Plan MakePlan(uint64_t seed) {
   plan.retries = pick(0, 3);
   plan.keep_partial = pick(0, 1) == 1;
   if (pick(0, 4) == 0) plan.stop_at = pick(1, plan.entries + 2);
+  if (pick(0, 2) == 0) plan.resume_stop_at = pick(0, 3);
   return plan;
 }
 
@@ -211,19 +214,18 @@ int Env(const char* name, int fallback) {
 
 class DownloadCampaign : public test::TempDirTest {
  protected:
-  // sq71 read over the bus, stopping when the plan says.
-  test::Sq71Outcome Read(sim::SimDriver& bus, const Plan& plan, std::vector<std::string> args,
-                         bool may_stop) {
+  // sq71 read over the bus, stopped once the meter has accepted `stop_at`
+  // requests (-1: never).
+  test::Sq71Outcome Read(sim::SimDriver& bus, std::vector<std::string> args, int stop_at) {
     std::ostringstream out, err;
     std::istringstream in;
     Console console;
     CommandIo io{out, err, console};
     ReadSeams seams;
     seams.driver = &bus;
-    seams.stop = [&bus, &plan, may_stop] {
+    seams.stop = [&bus, stop_at] {
       const sim::SimulatedMeter* meter = bus.MeterAt(0);
-      return may_stop && plan.stop_at >= 0 && meter != nullptr &&
-             meter->exchanges() >= plan.stop_at;
+      return stop_at >= 0 && meter != nullptr && meter->exchanges() >= stop_at;
     };
     args.insert(args.begin(), "-q");
     const int status = RunReadCommand(args, io, seams);
@@ -249,7 +251,7 @@ class DownloadCampaign : public test::TempDirTest {
     std::remove(log.c_str());
     std::vector<std::string> args{"-o", log, "--retries", std::to_string(plan.retries)};
     if (plan.keep_partial) args.push_back("--keep-partial");
-    const test::Sq71Outcome run = Read(bus, plan, args, true);
+    const test::Sq71Outcome run = Read(bus, args, plan.stop_at);
     if (!Released(bus)) return "the device was left open";
     const std::string file = test::ReadFile(log);
     const int good = GoodRecords(file, plan.log);
@@ -270,9 +272,13 @@ class DownloadCampaign : public test::TempDirTest {
     }
     if (good < 0) return "the kept partial holds a record not the meter's: " + run.err;
     // Gone on with on the same meter, its faults as they are now.
+    const int resume_stop =
+        plan.resume_stop_at < 0 ? -1 : bus.MeterAt(0)->exchanges() + plan.resume_stop_at;
     const test::Sq71Outcome resumed =
-        Read(bus, plan, {"--resume", log, "--retries", std::to_string(plan.retries)}, false);
+        Read(bus, {"--resume", log, "--keep-partial", "--retries", std::to_string(plan.retries)},
+             resume_stop);
     if (!Released(bus)) return "the device was left open by the resume";
+    if (resumed.status == kExitInterrupted && resume_stop < 0) return "resume interrupted unasked";
     const int after = GoodRecords(test::ReadFile(log), plan.log);
     if (after < good) {
       return "the resume shrank the partial from " + std::to_string(good) + " to " +
