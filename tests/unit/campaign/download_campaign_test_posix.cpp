@@ -5,6 +5,7 @@
 // (the engine with its default policy) against a reference model of how it
 // stores replies. A failing plan prints its seed; SQ71_CAMPAIGN_SEED=N runs
 // that plan alone, SQ71_CAMPAIGN_PLANS=N sets how many run (2000 by default).
+// Natively only: the code it drives is portable, and Wine would add minutes.
 #include <gtest/gtest.h>
 
 #include <cstdint>
