@@ -277,6 +277,7 @@ bool ParseRead(const Args& args, CommandIo& io, ReadRequest* request, int* statu
   request->policy.purge_every_request = false;
   request->policy.retries = kDefaultRetries;
   request->policy.check_record_number = true;
+  request->policy.confirm_after_failure = true;
   app.add_option("--retries", request->policy.retries)->check(CLI::Range(0, kMaxRetries));
   app.add_option("--resume", request->resume);
   AddDeviceOptions(app, &request->choice, &request->quiet);

@@ -136,12 +136,28 @@ ReadReplyVerdict TransferEngine::Exchange(UsbDevice* device, int record, uint8_t
   return verdict;
 }
 
+ReadReplyVerdict TransferEngine::Confirm(UsbDevice* device, uint8_t* reply, int* number) {
+  uint8_t again[kReadReplySize];
+  for (int asked = 0; asked < 2; ++asked) {
+    int again_number = 0;
+    const ReadReplyVerdict verdict = Exchange(device, state_.next_record, again, &again_number);
+    if (verdict != ReadReplyVerdict::kGood) return verdict;
+    if (std::memcmp(again, reply, kReadReplySize) == 0) return verdict;
+    std::memcpy(reply, again, kReadReplySize);
+    *number = again_number;
+  }
+  // Three replies, no two alike in a row: the bytes cannot be trusted.
+  purge_needed_ = true;
+  return ReadReplyVerdict::kChecksumFailure;
+}
+
 bool TransferEngine::FetchRecord(UsbDevice* device) {
   bool failed = false;
   if (state_.next_record < state_.total) {
     uint8_t reply[kReadReplySize];
     int number = 0;
     ReadReplyVerdict verdict = Exchange(device, state_.next_record, reply, &number);
+    const bool glitched = verdict != ReadReplyVerdict::kGood;
     // A glitch on the line passes; a driver that fails (the device is gone)
     // does not.
     for (int left = policy_.retries;
@@ -150,6 +166,9 @@ bool TransferEngine::FetchRecord(UsbDevice* device) {
          --left) {
       ++retries_;
       verdict = Exchange(device, state_.next_record, reply, &number);
+    }
+    if (verdict == ReadReplyVerdict::kGood && glitched && policy_.confirm_after_failure) {
+      verdict = Confirm(device, reply, &number);
     }
     if (verdict == ReadReplyVerdict::kGood && state_.next_record == check_record_) {
       check_record_ = -1;

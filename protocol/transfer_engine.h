@@ -43,6 +43,12 @@ struct ExchangePolicy {
   // failed exchange too (a late reply to an earlier request, say), purged and
   // asked again like a bad checksum. False: it is stored where it says.
   bool check_record_number = false;
+  // True: a good reply that follows a failed exchange of the same record
+  // counts only once the same 72 bytes come again. What is left of the
+  // failed exchange (the tail of a reply that came too late for its read)
+  // can frame the next reply wrongly, and one time in 256 its checksum
+  // still adds up.
+  bool confirm_after_failure = false;
 };
 
 // The engine works on state, image and window it does not own: the shell
@@ -123,6 +129,9 @@ class TransferEngine {
   bool FetchRecord(UsbDevice* device);
   // One request out and its reply in, judged.
   ReadReplyVerdict Exchange(UsbDevice* device, int record, uint8_t* reply, int* number);
+  // Asks again for the record of a good `reply` until two replies in a row
+  // agree (at most twice); the reply that counts is left in `reply`.
+  ReadReplyVerdict Confirm(UsbDevice* device, uint8_t* reply, int* number);
   bool PurgeNeeded(UsbDevice* device);
   // Where the log ends when the download stops short: at the first record
   // not fetched, but never before the records a resumed log held.
