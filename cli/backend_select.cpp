@@ -31,7 +31,8 @@ std::unique_ptr<Driver> MakeSim(const std::string& scenario_path, std::string* e
   } else if (!sim::LoadScenarioFile(scenario_path, &scenario, error)) {
     return nullptr;
   }
-  if (scenario.replay != nullptr) return sim::MakeReplayDriver(scenario, error);
+  // A paced replay waits as the meter did, and stops on Ctrl-C as a live read does.
+  if (scenario.replay != nullptr) return sim::MakeReplayDriver(scenario, error, StopRequested);
   auto driver = std::make_unique<sim::SimDriver>();
   // A command's whole session would otherwise be kept in memory.
   driver->SetMemoryTrace(false);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/permission_hint.h"
 #include "cli/platform.h"
 #include "protocol/device_listing.h"
 #include "protocol/open_meter.h"
@@ -37,6 +38,7 @@ enum Problem {
   kSerialPermission,
   kBusy,
   kKernelDriver,
+  kCannotOpen,
   kSilent,
   kNotMeter
 };
@@ -59,6 +61,7 @@ struct Attempt {
   bool answered = false;
   std::string said;
   DriverFailure failure = DriverFailure::kNone;
+  OpenOutcome outcome = OpenOutcome::kOpened;
 };
 
 Attempt TryDevice(Driver& driver, int index) {
@@ -73,8 +76,9 @@ Attempt TryDevice(Driver& driver, int index) {
   UsbDevice device(one);
   const OpenOutcome outcome = OpenMeter(device, 0);
   device.Close();
+  attempt.outcome = outcome;
   attempt.failure = driver.last_failure();
-  const std::string why = driver.last_error();
+  const std::string why = device.last_error();
   switch (outcome) {
     case OpenOutcome::kOpened:
       attempt.said = "opens, but gives no answer to the identify request (is the meter on?)";
@@ -113,11 +117,16 @@ void Tell(Report& report, const std::string& what, const Attempt& attempt,
     if (report.meters++ == 0) report.first_meter = "sq71 read " + read_options;
     return;
   }
+  const bool serial = read_options.rfind("--port", 0) == 0;
   if (attempt.failure == DriverFailure::kPermission) {
-    report.out << "; " << PermissionHint(read_options.rfind("--port", 0) == 0);
-    report.Saw(read_options.rfind("--port", 0) == 0 ? kSerialPermission : kPermission);
+    report.out << "; " << PermissionHint(serial, attempt.said);
+    report.Saw(serial ? kSerialPermission : kPermission);
   } else if (attempt.failure == DriverFailure::kBusy) {
     report.Saw(kBusy);
+  } else if (attempt.outcome == OpenOutcome::kWrongIdentity) {
+    report.Saw(kNotMeter);
+  } else if (attempt.outcome == OpenOutcome::kPortError) {
+    report.Saw(kCannotOpen);
   } else {
     report.Saw(kSilent);
   }
@@ -283,10 +292,14 @@ std::string NextStep(const Report& report) {
              "with --port";
     case kBusy:
       return "close the program that holds the meter, then run sq71 doctor again";
+    case kCannotOpen:
+      return "close any program that holds the meter; if none does, " + PermissionHint(false);
     case kSilent:
       return "switch the meter on and check its cable; sq71 doctor --trace FILE records what "
              "passed";
     case kNotMeter:
+      return "the device found is not a meter: a meter's chip describes itself as \"SQ-71 "
+             "Meter\"; plug in the meter itself, then run sq71 doctor again";
     case kNoProblem:
       break;
   }

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <filesystem>
 #include <memory>
 #include <ostream>
@@ -14,6 +15,7 @@
 #include "cli/backend_select.h"
 #include "cli/command_parser.h"
 #include "cli/doctor.h"
+#include "cli/permission_hint.h"
 #include "cli/platform.h"
 #include "cli/progress_bar.h"
 #include "cli/terminal_ui.h"
@@ -117,15 +119,12 @@ void ReportFailure(const char* command, const std::string& label, int message,
   err << "sq71: " << command << ": " << label << ": " << MessageText(message);
   if (message == kMsgUsbPortError) {
     const Driver& driver = device.driver();
-    const std::string cause = driver.last_error();
-    if (!cause.empty()) {
-      err << " (" << cause << ")";
-    } else {
-      err << " (" << StatusWithName(device.last_status()) << ")";
-    }
+    std::string cause = device.last_error();
+    if (cause.empty()) cause = StatusWithName(device.last_status());
+    err << " (" << cause << ")";
     const bool denied = driver.last_failure() == DriverFailure::kPermission;
     if (denied || UsbDeviceDenied()) {
-      err << ": " << PermissionHint(driver.name() == kTtyBackend);
+      err << ": " << PermissionHint(driver.name() == kTtyBackend, cause);
     } else {
       err << "; run `sq71 doctor` to see why";
     }
@@ -247,6 +246,9 @@ struct Download {
   double seconds = 0;
   int retries = 0;
   bool log_changed = false;  // a resumed log is not the meter's any more
+  int answered_for = -1;     // the record a reply named instead of `record`
+  int gap = -1;              // the first record no good reply brought
+  int downloaded = 0;        // records that came in this run
 };
 
 // 1. The arguments; false with *status when they are wrong.
@@ -262,6 +264,8 @@ bool ParseRead(const Args& args, CommandIo& io, ReadRequest* request, int* statu
   // there, and ride out a glitch.
   request->policy.purge_every_request = false;
   request->policy.retries = kDefaultRetries;
+  request->policy.check_record_number = true;
+  request->policy.confirm_after_failure = true;
   BindDeviceOptions(bindings, &request->choice, &request->quiet);
   BuildMeterParser("read", bindings, app);
   if (!Parse(app, args, "read", &request->choice, io.err, status)) return false;
@@ -281,14 +285,36 @@ std::unique_ptr<Driver> Connect(const char* command, const DeviceChoice& choice,
   return driver;
 }
 
+// The net under every exchange policy: each record up to the end marker
+// (up to where the log ends, for one cut short) must have come in a good
+// reply of this run or from the partial log resumed. At the first that did
+// not, the log ends; a download that said it was complete is not.
+void KeepOnlyWhatCame(const TransferEngine& engine, LogImage& image, Download* download) {
+  const int end = EntryCount(image, nullptr);
+  const int last = download->complete ? std::min(end, kRecordCount - 1) : end - 1;
+  for (int n = 0; n <= last; ++n) {
+    if (engine.stored(n)) continue;
+    MarkLogEnd(image, n);
+    std::fill(image.begin() + static_cast<std::ptrdiff_t>(n + 1) * kRecordSize, image.end(), 0);
+    if (download->complete) {
+      download->complete = false;
+      download->gap = n;
+      download->record = n;
+    }
+    return;
+  }
+}
+
 // 3. The download, with the program's Read code, until it ends or a stop is
 // asked for; from record `from` of a partial log in `image` when resuming.
 // The device is closed afterwards whatever ended it.
 Download DownloadLog(UsbDevice& device, const std::string& label, LogImage& image,
-                     const ReadRequest& request, int from, CommandIo& io) {
+                     const ReadRequest& request, int from, CommandIo& io,
+                     const std::function<bool()>& stop) {
   Download result;
   TransferState state;
   TerminalUi ui(nullptr, io.err, kAnswerNo);
+  ui.set_stop_query(stop);
   TransferEngine engine(state, image, ui, request.policy);
   ProgressBar bar(io.err, io.console.err_terminal && !request.quiet);
   if (request.resume.empty()) {
@@ -301,7 +327,7 @@ Download DownloadLog(UsbDevice& device, const std::string& label, LogImage& imag
   // stays one line.
   if (result.started && !request.quiet) WarnOfPartialIdentity(device.driver(), label, io.err);
   while (ui.timer_armed()) {
-    if (StopRequested()) {
+    if (ui.StopWanted()) {
       // Between two exchanges: the log ends where its records stopped and
       // the device is closed.
       engine.StopEarly(&device);
@@ -322,6 +348,11 @@ Download DownloadLog(UsbDevice& device, const std::string& label, LogImage& imag
   result.seconds = bar.Seconds();
   result.retries = engine.retries();
   result.log_changed = engine.log_changed();
+  result.answered_for = engine.answered_for();
+  result.downloaded = engine.records_stored();
+  // A stop that came while an exchange failed is still the user's.
+  if (!result.complete && !result.interrupted && ui.StopWanted()) result.interrupted = true;
+  if (result.started && !result.log_changed) KeepOnlyWhatCame(engine, image, &result);
   return result;
 }
 
@@ -348,6 +379,12 @@ int WriteDownload(const ReadRequest& request, const std::string& label, const Do
   if (!download.complete) {
     if (download.interrupted) {
       io.err << "sq71: read: " << label << ": interrupted at record " << download.record;
+    } else if (download.gap >= 0) {
+      io.err << "sq71: read: " << label << ": record " << download.gap
+             << ": no good reply brought it";
+    } else if (download.answered_for >= 0) {
+      io.err << "sq71: read: " << label << ": record " << download.record
+             << ": the meter answered for record " << download.answered_for;
     } else {
       io.err << "sq71: read: " << label << ": record " << download.record << ": "
              << MessageText(download.error >= 0 ? download.error : kMsgHandshake);
@@ -370,7 +407,8 @@ int WriteDownload(const ReadRequest& request, const std::string& label, const Do
   if (!WriteFiles(image, request.ulg, request.csv, io)) return kExitFailure;
   if (!request.quiet) {
     const int entries = EntryCount(image, nullptr);
-    const int records = entries < kRecordCount ? entries + 1 : kRecordCount;
+    // Those downloaded now: a resumed log's earlier ones came another time.
+    const int records = download.downloaded;
     const double seconds = download.seconds;
     // The figures on a line of their own that fits 80 columns; the names,
     // as long as they are, on the next.
@@ -388,7 +426,9 @@ int WriteDownload(const ReadRequest& request, const std::string& label, const Do
 
 }  // namespace
 
-int RunReadCommand(const Args& args, CommandIo& io) {
+int RunReadCommand(const Args& args, CommandIo& io) { return RunReadCommand(args, io, {}); }
+
+int RunReadCommand(const Args& args, CommandIo& io, const ReadSeams& seams) {
   ReadRequest request;
   int status = kExitOk;
   if (!ParseRead(args, io, &request, &status)) return status;
@@ -403,15 +443,23 @@ int RunReadCommand(const Args& args, CommandIo& io) {
   if (request.default_name) request.ulg = DefaultLogName();
   if (!OutputsWritable(request, io, &status)) return status;
   std::string label;
-  const std::unique_ptr<Driver> driver = Connect("read", request.choice, io, &label);
-  if (driver == nullptr) return kExitFailure;
+  std::unique_ptr<Driver> chosen_driver;
+  Driver* driver = seams.driver;
+  if (driver == nullptr) {
+    chosen_driver = Connect("read", request.choice, io, &label);
+    if (chosen_driver == nullptr) return kExitFailure;
+    driver = chosen_driver.get();
+  } else {
+    label = DeviceLabel(*driver, request.choice.index);
+  }
 
   ChosenDevice chosen(*driver, request.choice.index, false);
   UsbDevice device(chosen);
   // Held until the files are written: Ctrl-C then can neither leave the
   // device open nor cut a file short.
-  const StopRequests stops;
-  const Download download = DownloadLog(device, label, image, request, from, io);
+  std::unique_ptr<StopRequests> stops;
+  if (!seams.stop) stops = std::make_unique<StopRequests>();
+  const Download download = DownloadLog(device, label, image, request, from, io, seams.stop);
   if (!download.started) {
     ReportFailure("read", label, download.error, device, io.err);
     return kExitFailure;
@@ -446,9 +494,16 @@ int RunEraseCommand(const Args& args, CommandIo& io) {
   ui.set_subject(label);
   // Ctrl-C lets the exchange under way end and the device close: a chip left
   // claimed stays away from the kernel's serial driver until replugged.
+  // Until the request is written Ctrl-C leaves the meter as it was; after
+  // it the meter's answer is waited for.
   const StopRequests stops;
-  EraseLogCommand(&device, ui);
+  const EraseOutcome outcome = EraseLogCommand(&device, ui);
   device.Close();
+  if (outcome == EraseOutcome::kStopped ||
+      (outcome == EraseOutcome::kDeclined && StopRequested())) {
+    io.err << "sq71: erase: " << label << ": interrupted; not erased\n";
+    return kExitInterrupted;
+  }
   if (!quiet && ui.error() != kMsgUsbPortError) WarnOfPartialIdentity(*driver, label, io.err);
   const bool erased = ui.error() < 0 && ui.information() == kMsgLogErased;
   if (StopRequested()) {
@@ -515,7 +570,13 @@ int RunDevicesCommand(const Args& args, CommandIo& io) {
   // Not data: -q leaves standard output to the rows alone.
   if (!quiet) io.out << Counted(count, "meter", "meters") << " found\n";
   if (!quiet && count == 0 && !StopRequested()) {
-    io.err << "sq71: devices: no meter answers; run `sq71 doctor` to see why\n";
+    // A chip the system keeps from this user answers nothing: say why.
+    if (!choice.UsesSim() && UsbDeviceDenied()) {
+      io.err << "sq71: devices: an FTDI chip is attached but not open to you: "
+             << PermissionHint(driver->name() == kTtyBackend) << "\n";
+    } else {
+      io.err << "sq71: devices: no meter answers; run `sq71 doctor` to see why\n";
+    }
   }
   if (!quiet && count > 0) WarnOfPartialIdentity(*driver, "backend " + driver->name(), io.err);
   if (StopRequested()) {

@@ -4,6 +4,7 @@
 #ifndef SQ71_CLI_METER_COMMANDS_H
 #define SQ71_CLI_METER_COMMANDS_H
 
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -18,6 +19,17 @@ int RunReadCommand(const std::vector<std::string>& args, CommandIo& io);
 int RunEraseCommand(const std::vector<std::string>& args, CommandIo& io);
 int RunDevicesCommand(const std::vector<std::string>& args, CommandIo& io);
 int RunDoctorCommand(const std::vector<std::string>& args, CommandIo& io);
+
+class Driver;
+
+// What may stand in for the backend the DEVICE options choose and for
+// Ctrl-C: a driver object of the caller's (the DEVICE options still choose
+// the device index) and a query that says when to stop.
+struct ReadSeams {
+  Driver* driver = nullptr;        // null: the chosen backend
+  std::function<bool()> stop;      // empty: Ctrl-C (SIGINT, SIGTERM)
+};
+int RunReadCommand(const std::vector<std::string>& args, CommandIo& io, const ReadSeams& seams);
 
 }  // namespace sq71
 

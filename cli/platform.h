@@ -1,5 +1,5 @@
 // What the meter commands need from the operating system: stop requests
-// (Ctrl-C), terminals, serial port names and a word on USB permissions.
+// (Ctrl-C), terminals, serial port names and whether USB access is denied.
 #ifndef SQ71_CLI_PLATFORM_H
 #define SQ71_CLI_PLATFORM_H
 
@@ -54,10 +54,6 @@ const char* SerialPortPattern();
 // On Linux, whether the USB device node of an FTDI chip is there but not
 // open to this user (a failed open then is for want of permission).
 bool UsbDeviceDenied();
-
-// What to do when the meter may not be opened for want of permission: the
-// udev rule on Linux (for a serial port, or the dialout group); "" elsewhere.
-std::string PermissionHint(bool serial_port);
 
 // The program's arguments as UTF-8. On Windows they are taken from the wide
 // command line, so a file name outside the ANSI code page survives; the

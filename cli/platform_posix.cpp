@@ -122,20 +122,6 @@ bool UsbDeviceDenied() {
   return denied;
 }
 
-std::string PermissionHint(bool serial_port) {
-#if defined(__linux__)
-  return std::string(
-             "permission denied; install the udev rule: sudo install -m 644 "
-             "packaging/udev/60-sq71-meter.rules /etc/udev/rules.d/ && sudo udevadm "
-             "control --reload-rules && sudo udevadm trigger, then plug the meter in "
-             "again") +
-         (serial_port ? " (or join the dialout group)" : "");
-#else
-  (void)serial_port;
-  return "permission denied";
-#endif
-}
-
 std::vector<std::string> StartArguments(int argc, char** argv) {
   return std::vector<std::string>(argv, argv + argc);
 }

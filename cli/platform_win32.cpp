@@ -122,8 +122,6 @@ const char* SerialPortPattern() { return ""; }
 
 bool UsbDeviceDenied() { return false; }
 
-std::string PermissionHint(bool) { return "permission denied"; }
-
 std::vector<std::string> StartArguments(int argc, char** argv) {
   RestrictLibrarySearch();
   int count = 0;

@@ -13,7 +13,7 @@ void TerminalUi::ShowMessage(int number, MessageStyle style) {
   (style == MessageStyle::kError ? error_ : information_) = number;
 }
 
-bool TerminalUi::InputPending() { return StopRequested(); }
+bool TerminalUi::StopWanted() { return stop_ ? stop_() : StopRequested(); }
 
 int TerminalUi::AskQuestion(int number) {
   if (in_ == nullptr) return unattended_answer_;

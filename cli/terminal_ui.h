@@ -3,8 +3,10 @@
 #ifndef SQ71_CLI_TERMINAL_UI_H
 #define SQ71_CLI_TERMINAL_UI_H
 
+#include <functional>
 #include <iosfwd>
 #include <string>
+#include <utility>
 
 #include "ui/ui.h"
 
@@ -28,7 +30,10 @@ class TerminalUi : public MainWindowUi {
   void KillTransferTimer() override { timer_armed_ = false; }
   // Nobody waits on a terminal but for Ctrl-C: a tick stops at the next
   // exchange only when it has come.
-  bool InputPending() override;
+  bool InputPending() override { return StopWanted(); }
+  // Ctrl-C, or the query given in its place.
+  bool StopWanted() override;
+  void set_stop_query(std::function<bool()> stop) { stop_ = std::move(stop); }
 
   // What a question is about, said before it ("device 0 (d2xx, CD710001)").
   void set_subject(const std::string& subject) { subject_ = subject; }
@@ -44,6 +49,7 @@ class TerminalUi : public MainWindowUi {
   std::ostream& ask_;
   int unattended_answer_;
   std::string subject_;
+  std::function<bool()> stop_;
   bool timer_armed_ = false;
   int error_ = -1;
   int information_ = -1;

@@ -6,25 +6,26 @@
 
 namespace sq71 {
 
-void EraseLogCommand(UsbDevice* device, Messages& ui, TransferEngine* download) {
+EraseOutcome EraseLogCommand(UsbDevice* device, Messages& ui, TransferEngine* download) {
   // No, Cancel and closing the box all leave the meter alone.
-  if (ui.AskQuestion(kMsgConfirmErase) != kAnswerYes) return;
+  if (ui.AskQuestion(kMsgConfirmErase) != kAnswerYes) return EraseOutcome::kDeclined;
   if (download != nullptr) download->StopEarly(device);
-  EraseMeterLog(device, ui);
+  return EraseMeterLog(device, ui);
 }
 
-void EraseMeterLog(UsbDevice* device, Messages& ui) {
+EraseOutcome EraseMeterLog(UsbDevice* device, Messages& ui) {
+  if (ui.StopWanted()) return EraseOutcome::kStopped;
   if (device == nullptr) {
     ui.ShowMessage(kMsgNoMemory, MessageStyle::kError);
-    return;
+    return EraseOutcome::kNotSent;
   }
   switch (OpenMeter(*device, 0)) {
     case OpenOutcome::kPortError:
       ui.ShowMessage(kMsgUsbPortError, MessageStyle::kError);
-      return;
+      return EraseOutcome::kNotSent;
     case OpenOutcome::kWrongIdentity:
       ui.ShowMessage(kMsgDeviceRecycling, MessageStyle::kError);
-      return;
+      return EraseOutcome::kNotSent;
     case OpenOutcome::kOpened:
       break;
   }
@@ -34,6 +35,12 @@ void EraseMeterLog(UsbDevice* device, Messages& ui) {
 
   uint8_t request[kEraseRequestSize];
   BuildEraseRequest(request);
+  // The last moment to stop with the meter's log untouched: the open took a
+  // while (the EEPROM alone is 64 requests).
+  if (ui.StopWanted()) {
+    device->Close();
+    return EraseOutcome::kStopped;
+  }
   // A failed write shows as a missing ACK; it is not judged by itself.
   device->Write(request, kEraseRequestSize);
 
@@ -48,6 +55,7 @@ void EraseMeterLog(UsbDevice* device, Messages& ui) {
   } else {
     ui.ShowMessage(kMsgHandshake, MessageStyle::kError);
   }
+  return EraseOutcome::kSent;
 }
 
 }  // namespace sq71

@@ -49,6 +49,11 @@ void TransferEngine::Arm(UsbDevice* device, int first) {
   purge_needed_ = true;
   retries_ = 0;
   log_changed_ = false;
+  answered_for_ = -1;
+  records_stored_ = 0;
+  // Only what the resumed log holds counts as there before any reply.
+  stored_.fill(false);
+  std::fill(stored_.begin(), stored_.begin() + std::max(check_record_ + 1, 0), true);
   state_.next_record = first;
   state_.busy = 0;
   state_.reading = 1;
@@ -118,10 +123,32 @@ ReadReplyVerdict TransferEngine::Exchange(UsbDevice* device, int record, uint8_t
   // Zeroed so that a read which delivers nothing can never pass as ACK.
   std::memset(reply, 0, kReadReplySize);
   const FT_STATUS status = device->Read(reply, kReadReplySize);
-  const ReadReplyVerdict verdict = TestReadReply(status, device->bytes_read(), reply, number);
+  ReadReplyVerdict verdict = TestReadReply(status, device->bytes_read(), reply, number);
+  answered_for_ = -1;
+  if (verdict == ReadReplyVerdict::kGood && policy_.check_record_number && *number != record) {
+    // An answer to another request (one that came too late for its own
+    // read): what follows it in the queue belongs to this one.
+    answered_for_ = *number;
+    verdict = ReadReplyVerdict::kInvalidRecord;
+  }
   // Whatever is left of a bad reply must not open the next one.
   if (verdict != ReadReplyVerdict::kGood) purge_needed_ = true;
   return verdict;
+}
+
+ReadReplyVerdict TransferEngine::Confirm(UsbDevice* device, uint8_t* reply, int* number) {
+  uint8_t again[kReadReplySize];
+  for (int asked = 0; asked < 2; ++asked) {
+    int again_number = 0;
+    const ReadReplyVerdict verdict = Exchange(device, state_.next_record, again, &again_number);
+    if (verdict != ReadReplyVerdict::kGood) return verdict;
+    if (std::memcmp(again, reply, kReadReplySize) == 0) return verdict;
+    std::memcpy(reply, again, kReadReplySize);
+    *number = again_number;
+  }
+  // Three replies, no two alike in a row: the bytes cannot be trusted.
+  purge_needed_ = true;
+  return ReadReplyVerdict::kChecksumFailure;
 }
 
 bool TransferEngine::FetchRecord(UsbDevice* device) {
@@ -130,12 +157,18 @@ bool TransferEngine::FetchRecord(UsbDevice* device) {
     uint8_t reply[kReadReplySize];
     int number = 0;
     ReadReplyVerdict verdict = Exchange(device, state_.next_record, reply, &number);
+    const bool glitched = verdict != ReadReplyVerdict::kGood;
     // A glitch on the line passes; a driver that fails (the device is gone)
     // does not.
     for (int left = policy_.retries;
-         verdict != ReadReplyVerdict::kGood && left > 0 && device->last_status() == FT_OK; --left) {
+         verdict != ReadReplyVerdict::kGood && left > 0 && device->last_status() == FT_OK &&
+         !ui_.StopWanted();
+         --left) {
       ++retries_;
       verdict = Exchange(device, state_.next_record, reply, &number);
+    }
+    if (verdict == ReadReplyVerdict::kGood && glitched && policy_.confirm_after_failure) {
+      verdict = Confirm(device, reply, &number);
     }
     if (verdict == ReadReplyVerdict::kGood && state_.next_record == check_record_) {
       check_record_ = -1;
@@ -156,7 +189,7 @@ bool TransferEngine::FetchRecord(UsbDevice* device) {
       // it delivers from starting another exchange.
       // Records are asked for in order, so this one and all after it never
       // came: without the marker their zeros would read as entries.
-      MarkLogEnd(image_, state_.next_record);
+      MarkLogEnd(image_, KeptEnd());
       ui_.ShowMessage(message, MessageStyle::kError);
       state_.reading = 0;
       ui_.KillTransferTimer();
@@ -166,6 +199,8 @@ bool TransferEngine::FetchRecord(UsbDevice* device) {
       // The reply, not the request, names the record.
       uint8_t* record = RecordAt(image_, number);
       std::memcpy(record, reply + 7, kRecordSize);
+      stored_[static_cast<std::size_t>(number)] = true;
+      ++records_stored_;
       if (record[rec::kStatus] == kEndMarker) {
         // Nothing follows the end marker: complete on this tick.
         state_.next_record = state_.total - 1;
@@ -201,10 +236,16 @@ void TransferEngine::StopForLoad(UsbDevice* device) {
   if (device != nullptr) device->Close();
 }
 
+int TransferEngine::KeptEnd() const {
+  // Before its check a resumed download is still on the held records' last.
+  return check_record_ >= 0 ? std::max(state_.next_record, check_record_ + 1)
+                            : state_.next_record;
+}
+
 void TransferEngine::StopEarly(UsbDevice* device) {
   if (state_.reading == 0) return;
   StopTimer();
-  MarkLogEnd(image_, state_.next_record);
+  MarkLogEnd(image_, KeptEnd());
   ui_.Invalidate(true);
   if (device != nullptr) device->Close();
 }

@@ -6,6 +6,7 @@
 #ifndef SQ71_PROTOCOL_TRANSFER_ENGINE_H
 #define SQ71_PROTOCOL_TRANSFER_ENGINE_H
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 
@@ -38,6 +39,16 @@ struct ExchangePolicy {
   // purged and asked again before it ends the download. A driver error (an
   // unplugged device) is never asked again.
   int retries = 0;
+  // True: a reply that names another record than the one asked for is a
+  // failed exchange too (a late reply to an earlier request, say), purged and
+  // asked again like a bad checksum. False: it is stored where it says.
+  bool check_record_number = false;
+  // True: a good reply that follows a failed exchange of the same record
+  // counts only once the same 72 bytes come again. What is left of the
+  // failed exchange (the tail of a reply that came too late for its read)
+  // can frame the next reply wrongly, and one time in 256 its checksum
+  // still adds up.
+  bool confirm_after_failure = false;
 };
 
 // The engine works on state, image and window it does not own: the shell
@@ -98,6 +109,14 @@ class TransferEngine {
   // Failed exchanges asked again since the download started.
   int retries() const { return retries_; }
   bool log_changed() const { return log_changed_; }
+  // The record a reply named instead of the one asked for, when that ended
+  // the download; -1 otherwise.
+  int answered_for() const { return answered_for_; }
+  // Whether record n was stored from a good reply of this download, or held
+  // by the partial log a resumed one goes on with.
+  bool stored(int n) const { return n >= 0 && n < kRecordCount && stored_[n]; }
+  // Records stored from replies since the download started.
+  int records_stored() const { return records_stored_; }
 
  private:
   // Opens and checks the device; false (reported) when the download cannot
@@ -110,7 +129,13 @@ class TransferEngine {
   bool FetchRecord(UsbDevice* device);
   // One request out and its reply in, judged.
   ReadReplyVerdict Exchange(UsbDevice* device, int record, uint8_t* reply, int* number);
+  // Asks again for the record of a good `reply` until two replies in a row
+  // agree (at most twice); the reply that counts is left in `reply`.
+  ReadReplyVerdict Confirm(UsbDevice* device, uint8_t* reply, int* number);
   bool PurgeNeeded(UsbDevice* device);
+  // Where the log ends when the download stops short: at the first record
+  // not fetched, but never before the records a resumed log held.
+  int KeptEnd() const;
 
   TransferState& state_;
   LogImage& image_;
@@ -122,6 +147,9 @@ class TransferEngine {
   int retries_ = 0;
   int check_record_ = -1;  // the record a resumed download must find unchanged
   bool log_changed_ = false;
+  int answered_for_ = -1;
+  int records_stored_ = 0;
+  std::array<bool, kRecordCount> stored_{};
 };
 
 }  // namespace sq71

@@ -39,7 +39,10 @@ const TracedCall* ReplayDriver::Queue::Next() {
 
 ReplayDriver::ReplayDriver(std::shared_ptr<const std::vector<TracedCall>> calls, bool paced,
                            std::function<void(const std::string&)> note)
-    : calls_(std::move(calls)), paced_(paced), note_(std::move(note)) {
+    : calls_(std::move(calls)),
+      paced_(paced),
+      pace_{[] { return Clock::now(); }, SleepUntil},
+      note_(std::move(note)) {
   // The exchange under way on each recorded handle, and when its request went.
   std::map<uint32_t, std::pair<std::size_t, int64_t>> current;
   for (const TracedCall& call : *calls_) {
@@ -125,6 +128,8 @@ FT_STATUS ReplayDriver::Close(FT_HANDLE handle) {
 
 FT_STATUS ReplayDriver::Write(FT_HANDLE handle, const void* buffer, uint32_t count,
                               uint32_t* written) {
+  // Nothing passes on a refused call.
+  if (written != nullptr) *written = 0;
   std::lock_guard<std::mutex> lock(mutex_);
   FT_STATUS refusal;
   OpenHandle* open = Find(handle, &refusal);
@@ -147,12 +152,13 @@ FT_STATUS ReplayDriver::Write(FT_HANDLE handle, const void* buffer, uint32_t cou
   const std::size_t at = std::min(used++, found->second.size() - 1);
   open->exchange = &exchanges_[found->second[at]];
   open->replies_used = 0;
-  open->requested = Clock::now();
+  open->requested = pace_.now();
   *written = std::min(open->exchange->written, count);
   return open->exchange->write_status;
 }
 
 FT_STATUS ReplayDriver::Read(FT_HANDLE handle, void* buffer, uint32_t wanted, uint32_t* returned) {
+  if (returned != nullptr) *returned = 0;
   std::unique_lock<std::mutex> lock(mutex_);
   FT_STATUS refusal;
   OpenHandle* open = Find(handle, &refusal);
@@ -167,13 +173,23 @@ FT_STATUS ReplayDriver::Read(FT_HANDLE handle, void* buffer, uint32_t wanted, ui
   if (paced_) {
     const Clock::time_point due = open->requested + std::chrono::microseconds(reply.delay_us);
     lock.unlock();
-    SleepUntil(due);
+    const bool waited = PaceUntil(due);
     lock.lock();
+    if (!waited) return FT_OK;
   }
   const std::size_t n = std::min<std::size_t>(reply.bytes.size(), wanted);
   if (n > 0) std::memcpy(buffer, reply.bytes.data(), n);
   *returned = static_cast<uint32_t>(n);
   return reply.status;
+}
+
+bool ReplayDriver::PaceUntil(Clock::time_point due) {
+  constexpr std::chrono::milliseconds kStep{50};
+  for (Clock::time_point now = pace_.now(); now < due; now = pace_.now()) {
+    if (stop_ && stop_()) return false;
+    pace_.sleep_until(std::min(due, now + kStep));
+  }
+  return true;
 }
 
 FT_STATUS ReplayDriver::GetQueueStatus(FT_HANDLE handle, uint32_t* rx_bytes) {
@@ -219,7 +235,8 @@ FT_STATUS ReplayDriver::EE_Read(FT_HANDLE handle, FT_PROGRAM_DATA* data) {
   return FT_OK;
 }
 
-std::unique_ptr<Driver> MakeReplayDriver(const Scenario& scenario, std::string* error) {
+std::unique_ptr<Driver> MakeReplayDriver(const Scenario& scenario, std::string* error,
+                                         std::function<bool()> stop) {
   std::unique_ptr<TraceFile> file;
   if (!scenario.trace_path.empty()) {
     file = TraceFile::Create(scenario.trace_path, error);
@@ -231,6 +248,8 @@ std::unique_ptr<Driver> MakeReplayDriver(const Scenario& scenario, std::string* 
         if (sink != nullptr) sink->Line(note);
         std::fprintf(stderr, "simulated meter: %s\n", note.c_str());
       });
+  replay->set_backend(scenario.replay_backend);
+  replay->set_stop_query(std::move(stop));
   if (file == nullptr) return replay;
   return std::make_unique<TracingDriver>(std::move(replay), std::move(file));
 }

@@ -23,6 +23,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/scenario.h"
@@ -37,7 +38,22 @@ class ReplayDriver : public Driver {
   ReplayDriver(std::shared_ptr<const std::vector<TracedCall>> calls, bool paced,
                std::function<void(const std::string&)> note);
 
-  std::string name() const override { return "sim"; }
+  // The backend that recorded the session, so a replay is labelled and
+  // warned of as it was; "sim" when the trace does not say.
+  std::string name() const override { return backend_.empty() ? "sim" : backend_; }
+  void set_backend(std::string backend) { backend_ = std::move(backend); }
+  // The tty backend cannot read the chip's whole identity; its replay neither.
+  bool partial_identity() const override { return backend_ == "tty"; }
+
+  // What a paced replay keeps time by (the steady clock and a sleep by
+  // default), and the query that cuts its waits short (Ctrl-C): a read that
+  // is stopped returns with nothing, as a live read's time-out does.
+  struct PaceClock {
+    std::function<std::chrono::steady_clock::time_point()> now;
+    std::function<void(std::chrono::steady_clock::time_point)> sleep_until;
+  };
+  void set_pace_clock(PaceClock clock) { pace_ = std::move(clock); }
+  void set_stop_query(std::function<bool()> stop) { stop_ = std::move(stop); }
   FT_STATUS CountDevices(uint32_t* count) override;
   std::string Where(int index) override;
   FT_STATUS Open(int index, FT_HANDLE* handle) override;
@@ -97,8 +113,14 @@ class ReplayDriver : public Driver {
   // FT_IO_ERROR once the meter is gone). Callers hold mutex_.
   OpenHandle* Find(FT_HANDLE handle, FT_STATUS* refusal);
 
+  // Waits until `due` in steps short enough to notice a stop; false when stopped.
+  bool PaceUntil(Clock::time_point due);
+
   std::shared_ptr<const std::vector<TracedCall>> calls_;
   bool paced_;
+  std::string backend_;
+  PaceClock pace_;
+  std::function<bool()> stop_;
   std::function<void(const std::string&)> note_;
 
   std::mutex mutex_;
@@ -118,7 +140,8 @@ class ReplayDriver : public Driver {
 // scenario's trace file when it names one. What it cannot answer goes to that
 // trace and to stderr. Null, with the reason, when the trace file cannot be
 // created.
-std::unique_ptr<Driver> MakeReplayDriver(const Scenario& scenario, std::string* error);
+std::unique_ptr<Driver> MakeReplayDriver(const Scenario& scenario, std::string* error,
+                                         std::function<bool()> stop = nullptr);
 
 }  // namespace sq71::sim
 

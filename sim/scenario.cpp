@@ -104,7 +104,10 @@ class Parser {
       auto calls = std::make_shared<std::vector<TracedCall>>();
       std::string error;
       scenario_->replay_path = Resolve(base_dir_, value);
-      if (!LoadTraceFile(scenario_->replay_path, calls.get(), &error)) return Fail(error);
+      if (!LoadTraceFile(scenario_->replay_path, calls.get(), &error,
+                         &scenario_->replay_backend)) {
+        return Fail(error);
+      }
       scenario_->replay = std::move(calls);
     } else if (IsDeviceKey(key)) {
       return Fail("'" + key + "' belongs in a [device] section");

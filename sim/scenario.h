@@ -34,8 +34,16 @@ enum class Timing {
   kWire,     // 115200 baud on the wall clock, USB packets and latency timer
 };
 
+// Whose time the bus runs on.
+enum class BusClock {
+  kWall,     // a delayed reply, or a read waiting for one, waits as long
+  kVirtual,  // the bus's own time, moved on to whatever a call would wait
+             // for: a late reply costs no real time (for test campaigns)
+};
+
 struct Scenario {
   Timing timing = Timing::kWire;
+  BusClock clock = BusClock::kWall;
   int latency_ms = 16;
   bool latency_settable = true;
   int erase_ms = 1500;
@@ -43,6 +51,7 @@ struct Scenario {
   // The trace the meter answers from (replay_driver.h); null: the devices do.
   std::string replay_path;
   std::shared_ptr<const std::vector<TracedCall>> replay;
+  std::string replay_backend;  // the backend that recorded it ("" when not told)
   std::vector<MeterConfig> devices;
 };
 

@@ -239,7 +239,8 @@ std::string TracedCall::Text(const std::string& key) const {
   return it != texts.end() ? it->second : std::string();
 }
 
-bool ParseTrace(const std::string& text, std::vector<TracedCall>* calls, std::string* error) {
+bool ParseTrace(const std::string& text, std::vector<TracedCall>* calls, std::string* error,
+                std::string* backend) {
   calls->clear();
   std::size_t at = 0;
   int number = 0;
@@ -286,6 +287,7 @@ bool ParseTrace(const std::string& text, std::vector<TracedCall>* calls, std::st
         if (!OneOf(driver, kDriverNames, sizeof kDriverNames / sizeof *kDriverNames)) {
           return fail(Said("unknown driver ", driver));
         }
+        if (backend != nullptr && backend->empty()) *backend = driver;
       }
       bytes_may_follow = false;
       continue;
@@ -335,7 +337,8 @@ bool ParseTrace(const std::string& text, std::vector<TracedCall>* calls, std::st
   return true;
 }
 
-bool LoadTraceFile(const std::string& path, std::vector<TracedCall>* calls, std::string* error) {
+bool LoadTraceFile(const std::string& path, std::vector<TracedCall>* calls, std::string* error,
+                   std::string* backend) {
   const std::string quoted = "'" + path + "'";
   struct stat st;
   if (stat(path.c_str(), &st) != 0) {
@@ -377,7 +380,7 @@ bool LoadTraceFile(const std::string& path, std::vector<TracedCall>* calls, std:
     *error = "the trace " + quoted + " is over the 64 MiB limit of a trace";
     return false;
   }
-  if (!ParseTrace(text, calls, error)) {
+  if (!ParseTrace(text, calls, error, backend)) {
     *error = "the trace " + quoted + ": " + *error;
     return false;
   }

@@ -44,10 +44,14 @@ struct TracedCall {
 
 // Parses a whole trace. On the first bad line returns false with
 // "line N: ..." in *error.
-bool ParseTrace(const std::string& text, std::vector<TracedCall>* calls, std::string* error);
+// `backend`, when given, gets the backend the tracer's first line names
+// ("TRACE driver=tty"), or stays empty.
+bool ParseTrace(const std::string& text, std::vector<TracedCall>* calls, std::string* error,
+                std::string* backend = nullptr);
 
 // Reads and parses a trace file; errors name the file.
-bool LoadTraceFile(const std::string& path, std::vector<TracedCall>* calls, std::string* error);
+bool LoadTraceFile(const std::string& path, std::vector<TracedCall>* calls, std::string* error,
+                   std::string* backend = nullptr);
 
 }  // namespace sq71::sim
 

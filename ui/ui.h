@@ -28,6 +28,9 @@ class Messages {
   virtual void ShowMessage(int number, MessageStyle style) = 0;
   // A Yes/No/Cancel question; returns kAnswerYes, kAnswerNo or kAnswerCancel.
   virtual int AskQuestion(int number) = 0;
+  // Whether the user has asked the running command to stop (Ctrl-C on a
+  // terminal). A window never does: its commands run to their end.
+  virtual bool StopWanted() { return false; }
 };
 
 // The View item of the main window's menu.

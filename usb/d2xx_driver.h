@@ -28,11 +28,14 @@ class D2xxDriver : public Driver {
   std::string Where(int index) override;
   FT_STATUS Open(int index, FT_HANDLE* handle) override { return f_.Open(index, handle); }
   FT_STATUS Close(FT_HANDLE handle) override { return f_.Close(handle); }
+  // The library may leave the count as it was when a call fails: 0 then.
   FT_STATUS Read(FT_HANDLE handle, void* buffer, uint32_t wanted, uint32_t* returned) override {
+    if (returned != nullptr) *returned = 0;
     return f_.Read(handle, buffer, wanted, returned);
   }
   FT_STATUS Write(FT_HANDLE handle, const void* buffer, uint32_t count,
                   uint32_t* written) override {
+    if (written != nullptr) *written = 0;
     // The driver's signature is not const-correct; it only reads the buffer.
     return f_.Write(handle, const_cast<void*>(buffer), count, written);
   }

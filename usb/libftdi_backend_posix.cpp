@@ -179,6 +179,7 @@ FT_STATUS LibftdiDriver::Close(FT_HANDLE handle) {
 // read time-out on the monotonic clock. A time-out of 0 takes what one pass
 // brings rather than waiting without end.
 FT_STATUS LibftdiDriver::Read(FT_HANDLE handle, void* buffer, uint32_t wanted, uint32_t* returned) {
+  if (returned != nullptr) *returned = 0;  // nothing passes on a refused call
   Handle* h = Find(handle);
   if (h == nullptr) return FT_INVALID_HANDLE;
   if (returned == nullptr || (buffer == nullptr && wanted != 0)) return FT_INVALID_PARAMETER;
@@ -205,6 +206,7 @@ FT_STATUS LibftdiDriver::Read(FT_HANDLE handle, void* buffer, uint32_t wanted, u
 
 FT_STATUS LibftdiDriver::Write(FT_HANDLE handle, const void* buffer, uint32_t count,
                                uint32_t* written) {
+  if (written != nullptr) *written = 0;  // nothing passes on a refused call
   Handle* h = Find(handle);
   if (h == nullptr) return FT_INVALID_HANDLE;
   if (written == nullptr || (buffer == nullptr && count != 0)) return FT_INVALID_PARAMETER;

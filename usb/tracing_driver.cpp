@@ -182,6 +182,9 @@ FT_STATUS TracingDriver::Close(FT_HANDLE handle) {
 }
 
 FT_STATUS TracingDriver::Read(FT_HANDLE handle, void* buffer, uint32_t wanted, uint32_t* returned) {
+  // A backend that fails without saying how much came has passed nothing:
+  // what the count held before is no byte of this read.
+  if (returned != nullptr) *returned = 0;
   const FT_STATUS status = inner_.Read(handle, buffer, wanted, returned);
   const uint32_t got = returned != nullptr && buffer != nullptr ? std::min(*returned, wanted) : 0;
   Done("FT_Read " + HandleText(handle) + " wanted=" + Number(wanted), status,
@@ -192,6 +195,7 @@ FT_STATUS TracingDriver::Read(FT_HANDLE handle, void* buffer, uint32_t wanted, u
 
 FT_STATUS TracingDriver::Write(FT_HANDLE handle, const void* buffer, uint32_t count,
                                uint32_t* written) {
+  if (written != nullptr) *written = 0;
   const FT_STATUS status = inner_.Write(handle, buffer, count, written);
   Done("FT_Write " + HandleText(handle) + " count=" + Number(count), status,
        " written=" + Number(written != nullptr ? *written : 0));

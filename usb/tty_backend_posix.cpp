@@ -309,6 +309,7 @@ FT_STATUS TtyDriver::Close(FT_HANDLE handle) {
 }
 
 FT_STATUS TtyDriver::Read(FT_HANDLE handle, void* buffer, uint32_t wanted, uint32_t* returned) {
+  if (returned != nullptr) *returned = 0;  // nothing passes on a refused call
   Port* port = Find(handle);
   if (port == nullptr) return FT_INVALID_HANDLE;
   if (returned == nullptr || (buffer == nullptr && wanted > 0)) return FT_INVALID_PARAMETER;
@@ -347,6 +348,7 @@ FT_STATUS TtyDriver::Read(FT_HANDLE handle, void* buffer, uint32_t wanted, uint3
 
 FT_STATUS TtyDriver::Write(FT_HANDLE handle, const void* buffer, uint32_t count,
                            uint32_t* written) {
+  if (written != nullptr) *written = 0;  // nothing passes on a refused call
   Port* port = Find(handle);
   if (port == nullptr) return FT_INVALID_HANDLE;
   if (written == nullptr || (buffer == nullptr && count > 0)) return FT_INVALID_PARAMETER;

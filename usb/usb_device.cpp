@@ -33,13 +33,19 @@ FT_STATUS UsbDevice::Configure(int index, uint32_t baud, uint8_t word_length, ui
   // All three are made even when one fails, as the driver's users expect;
   // the first refusal is the one that counts (a refused baud rate would
   // otherwise go unnoticed until the replies come garbled).
-  const FT_STATUS baud_status = SetBaudRate(baud);
-  const FT_STATUS line_status = SetDataCharacteristics(word_length, stop_bits, parity);
-  const FT_STATUS flow_status = SetFlowControl(FT_FLOW_NONE, 0, 0);
-  const FT_STATUS first = baud_status != FT_OK   ? baud_status
-                          : line_status != FT_OK ? line_status
-                                                 : flow_status;
-  return Store(first);
+  FT_STATUS first = FT_OK;
+  std::string first_error;
+  const auto keep_first = [&](FT_STATUS status) {
+    if (first != FT_OK || status == FT_OK) return;
+    first = status;
+    first_error = last_error_;
+  };
+  keep_first(SetBaudRate(baud));
+  keep_first(SetDataCharacteristics(word_length, stop_bits, parity));
+  keep_first(SetFlowControl(FT_FLOW_NONE, 0, 0));
+  last_status_ = first;
+  last_error_ = first_error;
+  return first;
 }
 
 FT_STATUS UsbDevice::Write(const void* buffer, uint32_t count) {

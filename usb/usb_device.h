@@ -8,6 +8,7 @@
 #define SQ71_USB_USB_DEVICE_H
 
 #include <cstdint>
+#include <string>
 
 #include "usb/d2xx.h"
 #include "usb/driver.h"
@@ -68,6 +69,9 @@ class UsbDevice {
   int32_t device_index() const { return device_index_; }
   FT_HANDLE handle() const { return handle_; }
   FT_STATUS last_status() const { return last_status_; }
+  // The driver's own words for last_status(), when it has any: of the first
+  // failing call of Configure, not of a later one.
+  const std::string& last_error() const { return last_error_; }
   uint32_t bytes_written() const { return bytes_written_; }
   uint32_t bytes_read() const { return bytes_read_; }
   uint32_t baud_rate() const { return baud_rate_; }
@@ -88,6 +92,7 @@ class UsbDevice {
  private:
   FT_STATUS Store(FT_STATUS status) {
     last_status_ = status;
+    if (status != FT_OK) last_error_ = driver_.last_error();
     return status;
   }
 
@@ -113,6 +118,7 @@ class UsbDevice {
   char description_[64] = {};
   char serial_number_[16] = {};
   bool identity_changed_ = false;
+  std::string last_error_;
 };
 
 }  // namespace sq71

@@ -80,7 +80,7 @@ TEST(DoctorTest, TellsAMeterFromAnotherChipAndFromANodeItMayNotOpen) {
   EXPECT_NE(std::string::npos,
             out.find("\"FT232R USB UART\" A50285BI: not a meter: its description is not"))
       << out;
-  EXPECT_NE(std::string::npos, out.find("1-4: permission denied; install the udev rule")) << out;
+  EXPECT_NE(std::string::npos, out.find("1-4: permission denied; ")) << out;
   // The meter's index is its place among the chips as libusb lists them.
   std::istringstream lines(out);
   std::string line;

@@ -87,6 +87,9 @@ TEST_F(MeterCommandsTest, FailuresNameTheDeviceTheRecordAndTheMessage) {
        "sq71: read: device 0 (sim, CD710001): record 3: Checksum error; nothing written\n"},
       {"fault = record 9 record_number 1024\n",
        "sq71: read: device 0 (sim, CD710001): record 9: Invalid log entry; nothing written\n"},
+      {"fault = record 7 record_number 5\n",
+       "sq71: read: device 0 (sim, CD710001): record 7: the meter answered for record 5; "
+       "nothing written\n"},
       {"open = refuse\n",
        "sq71: read: device 0 (sim, CD710001): USB Port Error (the device cannot be opened, "
        "status 3); run `sq71 doctor` to see why\n"},
@@ -154,6 +157,9 @@ TEST_F(MeterCommandsTest, ResumeGoesOnFromAPartialLogOnlyWhenItsLastRecordIsUnch
   run = Sq71({"read", "--sim", Scenario("[device]\nopen_bytes = 0x3C\n"), "--resume", partial});
   EXPECT_EQ(kExitOk, run.status) << run.err;
   EXPECT_EQ(ReadFile(kDataDir + "/sample.ulg"), ReadFile(partial));
+  // Counted are record 6 again and 7 to the end marker at 36: this run's.
+  EXPECT_NE(std::string::npos, run.err.find(": Transfer Complete! 31 records, 36 entries in "))
+      << run.err;
   EXPECT_EQ(0, TraceCount("METER 0 LR 5:"));
   EXPECT_EQ(1, TraceCount("METER 0 LR 6:"));
 }
@@ -270,6 +276,34 @@ TEST_F(MeterCommandsTest, ABackendLeftOutOfTheBuildIsReportedAsSuch) {
       run.err);
 }
 #endif
+
+}  // namespace
+}  // namespace sq71
+
+namespace sq71 {
+namespace {
+
+// Each reason the doctor finds gets its own advice: a chip set up as
+// another device is about its description, one that cannot be opened about
+// who holds it or may open it.
+TEST_F(MeterCommandsTest, DoctorAdvisesForTheReasonItFound) {
+  const struct {
+    const char* device;
+    const char* next;
+  } cases[] = {
+      {"description = FT232R USB UART\n",
+       "0 meters answer. Next: the device found is not a meter: a meter's chip describes itself "
+       "as \"SQ-71 Meter\"; plug in the meter itself, then run sq71 doctor again\n"},
+      {"open = refuse\n", "0 meters answer. Next: close any program that holds the meter; if "
+                          "none does, permission denied; "},
+  };
+  for (const auto& c : cases) {
+    const test::Sq71Outcome run =
+        Sq71({"doctor", "--sim", Scenario(std::string("[device]\n") + c.device)});
+    EXPECT_EQ(kExitFailure, run.status);
+    EXPECT_NE(std::string::npos, run.out.find(c.next)) << run.out;
+  }
+}
 
 }  // namespace
 }  // namespace sq71

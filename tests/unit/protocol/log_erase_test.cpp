@@ -229,3 +229,38 @@ TEST_F(LogEraseTest, WithoutADeviceObjectSaysSo) {
 
 }  // namespace
 }  // namespace sq71
+
+namespace sq71 {
+namespace {
+
+// A terminal's user who presses Ctrl-C once the erase has asked `after`
+// times whether to stop.
+class StoppingUi : public test::RecordingUi {
+ public:
+  explicit StoppingUi(int after) : after_(after) {}
+  bool StopWanted() override { return ++asked_ > after_; }
+
+ private:
+  int after_;
+  int asked_ = 0;
+};
+
+// The request is the point of no return: a stop before it (before the open,
+// or after the open and purge) sends nothing and closes the device; none
+// lets the erase through.
+TEST(EraseStopTest, AStopBeforeTheRequestSendsNothing) {
+  for (int after : {0, 1, 2}) {
+    SCOPED_TRACE("stop after " + std::to_string(after) + " queries");
+    AttachMeters({sim::MeterConfig()});
+    StoppingUi ui(after);
+    UsbDevice device(TestBus());
+    const EraseOutcome outcome = EraseMeterLog(&device, ui);
+    EXPECT_EQ(after < 2 ? EraseOutcome::kStopped : EraseOutcome::kSent, outcome);
+    EXPECT_EQ(after < 2 ? 0 : 1, TestBus().MeterAt(0)->erases());
+    EXPECT_EQ(after < 2 ? 0u : 1u, TraceStarting("WRITE").size());
+    EXPECT_FALSE(device.is_open());
+  }
+}
+
+}  // namespace
+}  // namespace sq71
