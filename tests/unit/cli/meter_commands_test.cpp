@@ -158,7 +158,7 @@ TEST_F(MeterCommandsTest, ResumeGoesOnFromAPartialLogOnlyWhenItsLastRecordIsUnch
   EXPECT_EQ(kExitOk, run.status) << run.err;
   EXPECT_EQ(ReadFile(kDataDir + "/sample.ulg"), ReadFile(partial));
   // Counted are record 6 again and 7 to the end marker at 36: this run's.
-  EXPECT_NE(std::string::npos, run.err.find(": Transfer Complete! 31 records, 36 entries in "))
+  EXPECT_NE(std::string::npos, run.err.find("sq71: read: 31 records, 36 entries in "))
       << run.err;
   EXPECT_EQ(0, TraceCount("METER 0 LR 5:"));
   EXPECT_EQ(1, TraceCount("METER 0 LR 6:"));
