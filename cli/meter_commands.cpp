@@ -19,6 +19,7 @@
 #include "log/decoder.h"
 #include "log/log_files.h"
 #include "log/log_image.h"
+#include "log/trace_output.h"
 #include "protocol/device_listing.h"
 #include "protocol/log_erase.h"
 #include "protocol/transfer_engine.h"
@@ -516,7 +517,7 @@ int RunDoctorCommand(const Args& args, CommandIo& io) {
   std::unique_ptr<TraceFile> trace;
   if (!choice.trace.empty()) {
     std::string error;
-    trace = TraceFile::Create(choice.trace, &error);
+    trace = CreateTraceFile(choice.trace, &error);
     if (trace == nullptr) {
       io.err << "sq71: doctor: " << error << "\n";
       return kExitFailure;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "log/trace_output.h"
 #include "sim/precise_sleep.h"
 #include "sim/simulated_meter.h"
 #include "usb/tracing_driver.h"
@@ -222,7 +223,7 @@ FT_STATUS ReplayDriver::EE_Read(FT_HANDLE handle, FT_PROGRAM_DATA* data) {
 std::unique_ptr<Driver> MakeReplayDriver(const Scenario& scenario, std::string* error) {
   std::unique_ptr<TraceFile> file;
   if (!scenario.trace_path.empty()) {
-    file = TraceFile::Create(scenario.trace_path, error);
+    file = CreateTraceFile(scenario.trace_path, error);
     if (file == nullptr) return nullptr;
   }
   TraceSink* sink = file.get();
