@@ -20,6 +20,7 @@
 
 #include "log/log_files.h"
 #include "log/replacing_file.h"
+#include "log/trace_output.h"
 #include "sim/sample_log.h"
 #include "tests/support/sq71_fixture.h"
 
@@ -181,7 +182,11 @@ TEST_F(WriteAttackTest, AnotherUsersLinkToAFolderInThePathIsNotFollowed) {
   const FileResult refused = Export(shared_ + "/dl/out.csv");
   EXPECT_EQ(FileStatus::kCannotCreate, refused.status);
   EXPECT_EQ(shared_ + "/dl", refused.refused_link);
-  EXPECT_FALSE(fs::exists(elsewhere + "/out.csv"));
+  std::string error;
+  EXPECT_EQ(nullptr, OpenTraceStream(shared_ + "/dl/trace.txt", &error));
+  EXPECT_NE(std::string::npos, error.find("another user's link")) << error;
+  EXPECT_TRUE(fs::is_empty(elsewhere + "/inner"));
+  EXPECT_EQ(1, std::distance(fs::directory_iterator(elsewhere), fs::directory_iterator()));
   fs::create_directory_symlink(elsewhere + "/inner", PathOf("mine"));
   ASSERT_TRUE(Export(PathOf("mine/../up.csv")).ok());
   EXPECT_TRUE(fs::is_regular_file(elsewhere + "/up.csv"));
@@ -204,6 +209,36 @@ TEST_F(WriteAttackTest, AnotherUsersFifoOrFileInAStickyFolderIsNotWritten) {
   close(reader);
   EXPECT_EQ(FileStatus::kCannotCreate, Export(planted).status);
   EXPECT_EQ("", ReadFile(planted));
+}
+
+// What the user named keeps working: a dangling link of the user's own gets
+// its target made, as the shell's ">" does; a pipe behind /dev/fd/N and
+// /dev/stdout is written through the kernel's link.
+TEST_F(WriteAttackTest, OwnDanglingLinkAndDescriptorLinksAreWritten) {
+  fs::create_symlink("made.csv", PathOf("dangling.csv"));
+  ASSERT_TRUE(Export(PathOf("dangling.csv")).ok());
+  EXPECT_TRUE(fs::is_symlink(PathOf("dangling.csv")));
+  RecordDecoder decoder;
+  std::string csv;
+  AppendCsv(sim::MakeSampleLog(), sim::kSampleEntryCount, &decoder, &csv);
+  EXPECT_EQ(csv, ReadFile(PathOf("made.csv")));
+  for (const bool stdout_link : {false, true}) {
+    int ends[2];
+    ASSERT_EQ(0, pipe(ends));
+    const int saved = dup(1);
+    if (stdout_link) dup2(ends[1], 1);
+    const FileResult result =
+        Export(stdout_link ? "/dev/stdout" : "/dev/fd/" + std::to_string(ends[1]));
+    dup2(saved, 1);
+    close(saved);
+    close(ends[1]);
+    std::string got;
+    char chunk[4096];
+    for (ssize_t n; (n = read(ends[0], chunk, sizeof chunk)) > 0;) got.append(chunk, n);
+    close(ends[0]);
+    EXPECT_TRUE(result.ok()) << WriteFailureText("/dev/stdout", result);
+    EXPECT_EQ(csv, got) << stdout_link;
+  }
 }
 
 // A file of another user replaced in a folder of the user's own gets the
