@@ -10,6 +10,7 @@
 #include "cli/platform.h"
 #include "protocol/device_listing.h"
 #include "protocol/open_meter.h"
+#include "ui/message_quote.h"
 #include "usb/d2xx_driver.h"
 #include "usb/usb_device.h"
 
@@ -66,7 +67,7 @@ Attempt TryDevice(Driver& driver, int index) {
   ChosenDevice one(driver, index, false);
   ListDevices(one, [&attempt](int, const char* name) {
     attempt.answered = true;
-    attempt.said = std::string("a meter, answers as \"") + name + "\"";
+    attempt.said = std::string("a meter, answers as \"") + EscapeForMessage(name) + "\"";
   });
   if (attempt.answered) return attempt;
   // Once more, step by step, to say where it stops.
@@ -84,7 +85,7 @@ Attempt TryDevice(Driver& driver, int index) {
       break;
     case OpenOutcome::kPortError:
       attempt.said = "cannot be opened (status " + std::to_string(device.last_status()) + ")";
-      if (!why.empty()) attempt.said = "cannot be opened: " + why;
+      if (!why.empty()) attempt.said = "cannot be opened: " + EscapeForMessage(why);
       break;
   }
   return attempt;
@@ -134,24 +135,26 @@ void LookThroughLibftdi(const DeviceChoice& choice, Report& report) {
   std::vector<FtdiChip> chips;
   std::string error;
   if (!ProbeFtdiChips(&chips, &error)) {
-    report.out << "  " << error << "\n";
+    report.out << "  " << EscapeForMessage(error) << "\n";
     return;
   }
   if (chips.empty()) report.out << "  none\n";
   for (const FtdiChip& chip : chips) {
     char ids[16];
     std::snprintf(ids, sizeof ids, "%04x:%04x", chip.vendor_id, chip.product_id);
-    std::string what = std::string(ids) + " usb " + chip.place;
-    if (!chip.description.empty()) what += " \"" + chip.description + "\"";
-    if (!chip.serial.empty()) what += " " + chip.serial;
-    if (!chip.kernel_driver.empty()) what += " (kernel driver " + chip.kernel_driver + ")";
+    std::string what = std::string(ids) + " usb " + EscapeForMessage(chip.place);
+    if (!chip.description.empty()) what += " \"" + EscapeForMessage(chip.description) + "\"";
+    if (!chip.serial.empty()) what += " " + EscapeForMessage(chip.serial);
+    if (!chip.kernel_driver.empty()) {
+      what += " (kernel driver " + EscapeForMessage(chip.kernel_driver) + ")";
+    }
     if (chip.failure == DriverFailure::kPermission) {
       report.out << "  " << what << ": " << PermissionHint(false) << "\n";
       report.Saw(kPermission);
       continue;
     }
     if (chip.failure != DriverFailure::kNone) {
-      report.out << "  " << what << ": cannot be opened: " << chip.error << "\n";
+      report.out << "  " << what << ": cannot be opened: " << EscapeForMessage(chip.error) << "\n";
       report.Saw(chip.failure == DriverFailure::kBusy ? kBusy : kSilent);
       continue;
     }
@@ -166,7 +169,7 @@ void LookThroughLibftdi(const DeviceChoice& choice, Report& report) {
     if (!Wanted(choice, chip.meter_chip_index)) continue;
     std::unique_ptr<LibftdiDriver> made = MakeLibftdiDriver(&error);
     if (made == nullptr) {
-      report.out << "  " << what << ": " << error << "\n";
+      report.out << "  " << what << ": " << EscapeForMessage(error) << "\n";
       continue;
     }
     Traced driver = Wrap(std::move(made), report.trace);
@@ -195,7 +198,7 @@ void LookThroughTty(const DeviceChoice& choice, Report& report) {
     std::string error;
     std::unique_ptr<TtyDriver> made = MakeTtyDriver({port}, &error);
     if (made == nullptr) {
-      report.out << "  " << port << ": " << error << "\n";
+      report.out << "  " << QuoteForMessage(port) << ": " << EscapeForMessage(error) << "\n";
       continue;
     }
     TtyDriver& tty = *made;
@@ -206,7 +209,7 @@ void LookThroughTty(const DeviceChoice& choice, Report& report) {
       attempt.failure = DriverFailure::kPermission;
     }
     if (!attempt.answered && e == EBUSY) attempt.failure = DriverFailure::kBusy;
-    Tell(report, port, attempt, "--port " + port);
+    Tell(report, QuoteForMessage(port), attempt, "--port " + QuoteForMessage(port));
   }
 }
 #endif
@@ -223,7 +226,8 @@ void TryEachDevice(std::unique_ptr<Driver> made, const DeviceChoice& choice, con
     if (!Wanted(choice, i)) continue;
     const std::string where = driver.get().Where(i);
     const Attempt attempt = TryDevice(driver.get(), i);
-    Tell(report, "device " + std::to_string(i) + (where.empty() ? "" : " " + where), attempt,
+    Tell(report, "device " + std::to_string(i) + (where.empty() ? "" : " " + EscapeForMessage(where)),
+         attempt,
          how + " -d " + std::to_string(i));
   }
 }
@@ -240,7 +244,7 @@ void LookThroughD2xx(const DeviceChoice& choice, Report& report) {
 #endif
   report.out << "d2xx, FTDI's library " << library << ": ";
   if (made == nullptr) {
-    report.out << "not loaded (" << error << ")\n";
+    report.out << "not loaded (" << EscapeForMessage(error) << ")\n";
     return;
   }
   uint32_t version = 0;
@@ -257,14 +261,14 @@ void LookThroughD2xx(const DeviceChoice& choice, Report& report) {
 }
 
 void LookThroughSim(const DeviceChoice& choice, Report& report) {
-  report.out << "sim, scenario " << choice.sim << ":\n";
+  report.out << "sim, scenario " << QuoteForMessage(choice.sim) << ":\n";
   std::string error;
   std::unique_ptr<Driver> made = SelectDriver(choice, &error);
   if (made == nullptr) {
-    report.out << "  " << error << "\n";
+    report.out << "  " << EscapeForMessage(error) << "\n";
     return;
   }
-  TryEachDevice(std::move(made), choice, "--sim " + choice.sim, report);
+  TryEachDevice(std::move(made), choice, "--sim " + QuoteForMessage(choice.sim), report);
 }
 
 std::string NextStep(const Report& report) {

@@ -85,7 +85,7 @@ std::unique_ptr<Driver> ChooseDriver(const char* command, const DeviceChoice& ch
   std::unique_ptr<Driver> driver = SelectDriver(choice, &error);
   // Traced as it is, before any view narrows it to the device chosen.
   driver = TraceInto(choice.trace, std::move(driver), &error);
-  if (driver == nullptr) err << "sq71: " << command << ": " << error << "\n";
+  if (driver == nullptr) err << "sq71: " << command << ": " << EscapeForMessage(error) << "\n";
   return driver;
 }
 
@@ -128,7 +128,7 @@ void ReportFailure(const char* command, const std::string& label, int message,
     const Driver& driver = device.driver();
     const std::string cause = driver.last_error();
     if (!cause.empty()) {
-      err << " (" << cause << ")";
+      err << " (" << EscapeForMessage(cause) << ")";
     } else {
       err << " (" << StatusText(device.last_status()) << ", status " << device.last_status() << ")";
     }
@@ -519,7 +519,7 @@ int RunDoctorCommand(const Args& args, CommandIo& io) {
     std::string error;
     trace = CreateTraceFile(choice.trace, &error);
     if (trace == nullptr) {
-      io.err << "sq71: doctor: " << error << "\n";
+      io.err << "sq71: doctor: " << EscapeForMessage(error) << "\n";
       return kExitFailure;
     }
   }

@@ -11,6 +11,7 @@
 #include "report/html_report.h"
 #include "report/report_entries.h"
 #include "report/report_file.h"
+#include "ui/message_quote.h"
 
 #ifndef SQ71_VERSION
 #define SQ71_VERSION "unknown"
@@ -68,7 +69,7 @@ int RunReportCommand(const std::vector<std::string>& args, CommandIo& io) {
   if (output.empty()) output = std::filesystem::path(log).replace_extension(".html").string();
   std::error_code same_error;
   if (std::filesystem::equivalent(log, output, same_error)) {
-    io.err << "sq71: '" << output << "' is the log file itself; not overwritten\n";
+    io.err << "sq71: " << QuoteForMessage(output) << " is the log file itself; not overwritten\n";
     return kExitFailure;
   }
   info.log_name = std::filesystem::path(log).filename().string();
@@ -81,7 +82,7 @@ int RunReportCommand(const std::vector<std::string>& args, CommandIo& io) {
   }
   const FileResult result = WriteReportFile(output.c_str(), image, count, &decoder, info);
   if (!result.ok()) {
-    io.err << "sq71: cannot write '" << output << "': " << ErrorReason(result.error) << "\n";
+    io.err << "sq71: " << WriteFailureText(output, result) << "\n";
     return kExitFailure;
   }
   return kExitOk;

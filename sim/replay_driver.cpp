@@ -200,7 +200,7 @@ FT_STATUS ReplayDriver::EE_Read(FT_HANDLE handle, FT_PROGRAM_DATA* data) {
   // What the trace leaves out is what the meter's chip holds.
   const EepromFields chip;
   const auto text = [recorded](const char* key, const std::string& otherwise) {
-    return recorded->texts.count(key) != 0 ? recorded->Text(key) : otherwise;
+    return recorded->HasText(key) ? recorded->Text(key) : otherwise;
   };
   CopyText(data->Description, 64, text("description", chip.description));
   CopyText(data->Manufacturer, 32, text("manufacturer", chip.manufacturer));

@@ -65,6 +65,10 @@ class Parser {
     if (line.empty() || line[0] == '#') return true;
     if (line[0] == '[') {
       if (line != "[device]") return Fail("unknown section '" + line + "' (only [device])");
+      // Each device holds a whole log image: a bus of at most so many.
+      if (scenario_->devices.size() == kMaxScenarioDevices) {
+        return Fail("more than " + std::to_string(kMaxScenarioDevices) + " [device] sections");
+      }
       scenario_->devices.emplace_back();
       return true;
     }

@@ -34,6 +34,9 @@ enum class Timing {
   kWire,     // 115200 baud on the wall clock, USB packets and latency timer
 };
 
+// The devices a scenario may attach; each holds a 65,536-byte log image.
+constexpr std::size_t kMaxScenarioDevices = 16;
+
 struct Scenario {
   Timing timing = Timing::kWire;
   int latency_ms = 16;

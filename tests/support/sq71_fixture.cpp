@@ -21,7 +21,7 @@ void WriteFile(const std::string& path, const std::string& bytes) {
 }
 
 Sq71Outcome RunSq71Command(const std::vector<std::string>& args, const std::string& input,
-                           bool terminal) {
+                           bool terminal, bool out_terminal) {
   std::vector<const char*> argv{"sq71"};
   for (const std::string& arg : args) argv.push_back(arg.c_str());
   std::ostringstream out, err;
@@ -29,6 +29,7 @@ Sq71Outcome RunSq71Command(const std::vector<std::string>& args, const std::stri
   Console console;
   console.in = &in;
   console.in_terminal = terminal;
+  console.out_terminal = out_terminal;
   const int status = RunSq71(static_cast<int>(argv.size()), argv.data(), out, err, console);
   return {status, out.str(), err.str()};
 }

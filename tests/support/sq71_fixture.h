@@ -21,9 +21,10 @@ struct Sq71Outcome {
 };
 
 // "sq71 ARGS..." in this process. `input` answers its questions, asked only
-// when `terminal` says standard input is one.
+// when `terminal` says standard input is one; `out_terminal` says standard
+// output is one.
 Sq71Outcome RunSq71Command(const std::vector<std::string>& args, const std::string& input = "",
-                           bool terminal = false);
+                           bool terminal = false, bool out_terminal = false);
 
 // A fresh folder for each test, removed with everything in it afterwards.
 class TempDirTest : public ::testing::Test {
