@@ -198,7 +198,7 @@ void LookThroughTty(const DeviceChoice& choice, Report& report) {
     std::string error;
     std::unique_ptr<TtyDriver> made = MakeTtyDriver({port}, &error);
     if (made == nullptr) {
-      report.out << "  " << QuoteForMessage(port) << ": " << EscapeForMessage(error) << "\n";
+      report.out << "  " << EscapeForMessage(port) << ": " << EscapeForMessage(error) << "\n";
       continue;
     }
     TtyDriver& tty = *made;
@@ -209,7 +209,7 @@ void LookThroughTty(const DeviceChoice& choice, Report& report) {
       attempt.failure = DriverFailure::kPermission;
     }
     if (!attempt.answered && e == EBUSY) attempt.failure = DriverFailure::kBusy;
-    Tell(report, QuoteForMessage(port), attempt, "--port " + QuoteForMessage(port));
+    Tell(report, EscapeForMessage(port), attempt, "--port " + EscapeForMessage(port));
   }
 }
 #endif
@@ -261,14 +261,14 @@ void LookThroughD2xx(const DeviceChoice& choice, Report& report) {
 }
 
 void LookThroughSim(const DeviceChoice& choice, Report& report) {
-  report.out << "sim, scenario " << QuoteForMessage(choice.sim) << ":\n";
+  report.out << "sim, scenario " << EscapeForMessage(choice.sim) << ":\n";
   std::string error;
   std::unique_ptr<Driver> made = SelectDriver(choice, &error);
   if (made == nullptr) {
     report.out << "  " << EscapeForMessage(error) << "\n";
     return;
   }
-  TryEachDevice(std::move(made), choice, "--sim " + QuoteForMessage(choice.sim), report);
+  TryEachDevice(std::move(made), choice, "--sim " + EscapeForMessage(choice.sim), report);
 }
 
 std::string NextStep(const Report& report) {
