@@ -90,6 +90,8 @@ TEST_F(ReaderMemoryTest, ReadersHoldToAFixedMultipleOfTheirInput) {
     std::vector<TracedCall> calls;
     std::string error;
     const std::size_t peak = PeakOf([&] { LoadTraceFile(path, &calls, &error); });
+    RecordProperty("trace" + std::to_string(i) + "_peak_per_input_byte",
+                   std::to_string(static_cast<double>(peak) / traces[i].size()));
     EXPECT_LE(peak, kTraceMemoryFactor * traces[i].size() + kTraceMemorySlack)
         << "trace " << i << ": " << peak << " bytes for " << traces[i].size() << " " << error;
   }
