@@ -224,11 +224,11 @@ void TryEachDevice(std::unique_ptr<Driver> made, const DeviceChoice& choice, con
   if (count == 0) report.out << "  no devices\n";
   for (int i = 0; i < static_cast<int>(count); ++i) {
     if (!Wanted(choice, i)) continue;
-    const std::string where = driver.get().Where(i);
+    std::string what = "device " + std::to_string(i);
+    const std::string where = EscapeForMessage(driver.get().Where(i));
+    if (!where.empty()) what += " " + where;
     const Attempt attempt = TryDevice(driver.get(), i);
-    Tell(report, "device " + std::to_string(i) + (where.empty() ? "" : " " + EscapeForMessage(where)),
-         attempt,
-         how + " -d " + std::to_string(i));
+    Tell(report, what, attempt, how + " -d " + std::to_string(i));
   }
 }
 

@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -193,7 +194,8 @@ TEST_F(WriteAttackTest, AnotherUsersLinkToAFolderInThePathIsNotFollowed) {
 }
 
 // Another user's FIFO or regular file in a sticky folder is not opened for
-// writing, whatever the kernel's settings; the FIFO's reader gets nothing.
+// writing, whatever the kernel's settings; the FIFO's reader gets nothing. A
+// block device is never a target.
 TEST_F(WriteAttackTest, AnotherUsersFifoOrFileInAStickyFolderIsNotWritten) {
   const std::string fifo = shared_ + "/pipe.csv";
   const std::string planted = shared_ + "/planted.csv";
@@ -209,6 +211,9 @@ TEST_F(WriteAttackTest, AnotherUsersFifoOrFileInAStickyFolderIsNotWritten) {
   close(reader);
   EXPECT_EQ(FileStatus::kCannotCreate, Export(planted).status);
   EXPECT_EQ("", ReadFile(planted));
+  const std::string block = PathOf("block");
+  if (mknod(block.c_str(), S_IFBLK | 0600, makedev(7, 200)) != 0) GTEST_SKIP() << "no mknod here";
+  EXPECT_EQ(WriteRefusal::kNotWritable, Export(block).refusal);
 }
 
 // What the user named keeps working: a dangling link of the user's own gets
