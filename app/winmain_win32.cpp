@@ -14,6 +14,7 @@
 #include "app/main_window_win32.h"
 #include "app/message_box_win32.h"
 #include "app/progress_bar.h"
+#include "log/trace_output.h"
 #include "resources/resource_ids.h"
 #include "resources/strings.h"
 #include "ui/message_catalogue.h"
@@ -96,7 +97,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show_c
   std::unique_ptr<TracingDriver> tracer;
   if (const char* path = std::getenv("SQ71_TRACE"); path != nullptr && *path != '\0') {
     std::string error;
-    trace_file = TraceFile::Create(path, &error);
+    trace_file = CreateTraceFile(path, &error);
     if (trace_file != nullptr) {
       tracer = std::make_unique<TracingDriver>(*driver, *trace_file);
       g_driver = tracer.get();

@@ -11,6 +11,7 @@
 #include "cli/platform.h"
 #include "protocol/device_listing.h"
 #include "protocol/open_meter.h"
+#include "ui/message_quote.h"
 #include "usb/d2xx_driver.h"
 #include "usb/usb_device.h"
 
@@ -69,7 +70,7 @@ Attempt TryDevice(Driver& driver, int index) {
   ChosenDevice one(driver, index, false);
   ListDevices(one, [&attempt](int, const char* name) {
     attempt.answered = true;
-    attempt.said = std::string("a meter, answers as \"") + name + "\"";
+    attempt.said = std::string("a meter, answers as \"") + EscapeForMessage(name) + "\"";
   });
   if (attempt.answered) return attempt;
   // Once more, step by step, to say where it stops.
@@ -88,7 +89,7 @@ Attempt TryDevice(Driver& driver, int index) {
       break;
     case OpenOutcome::kPortError:
       attempt.said = "cannot be opened (" + StatusWithName(device.last_status()) + ")";
-      if (!why.empty()) attempt.said = "cannot be opened: " + why;
+      if (!why.empty()) attempt.said = "cannot be opened: " + EscapeForMessage(why);
       break;
   }
   return attempt;
@@ -143,24 +144,26 @@ void LookThroughLibftdi(const DeviceChoice& choice, Report& report) {
   std::vector<FtdiChip> chips;
   std::string error;
   if (!ProbeFtdiChips(&chips, &error)) {
-    report.out << "  " << error << "\n";
+    report.out << "  " << EscapeForMessage(error) << "\n";
     return;
   }
   if (chips.empty()) report.out << "  none\n";
   for (const FtdiChip& chip : chips) {
     char ids[16];
     std::snprintf(ids, sizeof ids, "%04x:%04x", chip.vendor_id, chip.product_id);
-    std::string what = std::string(ids) + " usb " + chip.place;
-    if (!chip.description.empty()) what += " \"" + chip.description + "\"";
-    if (!chip.serial.empty()) what += " " + chip.serial;
-    if (!chip.kernel_driver.empty()) what += " (kernel driver " + chip.kernel_driver + ")";
+    std::string what = std::string(ids) + " usb " + EscapeForMessage(chip.place);
+    if (!chip.description.empty()) what += " \"" + EscapeForMessage(chip.description) + "\"";
+    if (!chip.serial.empty()) what += " " + EscapeForMessage(chip.serial);
+    if (!chip.kernel_driver.empty()) {
+      what += " (kernel driver " + EscapeForMessage(chip.kernel_driver) + ")";
+    }
     if (chip.failure == DriverFailure::kPermission) {
       report.out << "  " << what << ": " << PermissionHint(false) << "\n";
       report.Saw(kPermission);
       continue;
     }
     if (chip.failure != DriverFailure::kNone) {
-      report.out << "  " << what << ": cannot be opened: " << chip.error << "\n";
+      report.out << "  " << what << ": cannot be opened: " << EscapeForMessage(chip.error) << "\n";
       report.Saw(chip.failure == DriverFailure::kBusy ? kBusy : kSilent);
       continue;
     }
@@ -175,7 +178,7 @@ void LookThroughLibftdi(const DeviceChoice& choice, Report& report) {
     if (!Wanted(choice, chip.meter_chip_index)) continue;
     std::unique_ptr<LibftdiDriver> made = MakeLibftdiDriver(&error);
     if (made == nullptr) {
-      report.out << "  " << what << ": " << error << "\n";
+      report.out << "  " << what << ": " << EscapeForMessage(error) << "\n";
       continue;
     }
     Traced driver = Wrap(std::move(made), report.trace);
@@ -204,7 +207,7 @@ void LookThroughTty(const DeviceChoice& choice, Report& report) {
     std::string error;
     std::unique_ptr<TtyDriver> made = MakeTtyDriver({port}, &error);
     if (made == nullptr) {
-      report.out << "  " << port << ": " << error << "\n";
+      report.out << "  " << EscapeForMessage(port) << ": " << EscapeForMessage(error) << "\n";
       continue;
     }
     TtyDriver& tty = *made;
@@ -215,7 +218,7 @@ void LookThroughTty(const DeviceChoice& choice, Report& report) {
       attempt.failure = DriverFailure::kPermission;
     }
     if (!attempt.answered && e == EBUSY) attempt.failure = DriverFailure::kBusy;
-    Tell(report, port, attempt, "--port " + port);
+    Tell(report, EscapeForMessage(port), attempt, "--port " + EscapeForMessage(port));
   }
 }
 #endif
@@ -230,10 +233,11 @@ void TryEachDevice(std::unique_ptr<Driver> made, const DeviceChoice& choice, con
   if (count == 0) report.out << "  no devices\n";
   for (int i = 0; i < static_cast<int>(count); ++i) {
     if (!Wanted(choice, i)) continue;
-    const std::string where = driver.get().Where(i);
+    std::string what = "device " + std::to_string(i);
+    const std::string where = EscapeForMessage(driver.get().Where(i));
+    if (!where.empty()) what += " " + where;
     const Attempt attempt = TryDevice(driver.get(), i);
-    Tell(report, "device " + std::to_string(i) + (where.empty() ? "" : " " + where), attempt,
-         how + " -d " + std::to_string(i));
+    Tell(report, what, attempt, how + " -d " + std::to_string(i));
   }
 }
 
@@ -249,7 +253,7 @@ void LookThroughD2xx(const DeviceChoice& choice, Report& report) {
 #endif
   report.out << "d2xx, FTDI's library " << library << ": ";
   if (made == nullptr) {
-    report.out << "not loaded (" << error << ")\n";
+    report.out << "not loaded (" << EscapeForMessage(error) << ")\n";
     return;
   }
   uint32_t version = 0;
@@ -269,15 +273,16 @@ void LookThroughSim(const DeviceChoice& choice, Report& report) {
   if (choice.sim.empty()) {
     report.out << "sim, the demo meter:\n";
   } else {
-    report.out << "sim, scenario " << choice.sim << ":\n";
+    report.out << "sim, scenario " << EscapeForMessage(choice.sim) << ":\n";
   }
   std::string error;
   std::unique_ptr<Driver> made = SelectDriver(choice, &error);
   if (made == nullptr) {
-    report.out << "  " << error << "\n";
+    report.out << "  " << EscapeForMessage(error) << "\n";
     return;
   }
-  TryEachDevice(std::move(made), choice, choice.sim.empty() ? "--sim" : "--sim " + choice.sim, report);
+  TryEachDevice(std::move(made), choice,
+                choice.sim.empty() ? "--sim" : "--sim " + EscapeForMessage(choice.sim), report);
 }
 
 std::string NextStep(const Report& report) {

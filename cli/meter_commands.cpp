@@ -22,6 +22,7 @@
 #include "log/decoder.h"
 #include "log/log_files.h"
 #include "log/log_image.h"
+#include "log/trace_output.h"
 #include "protocol/device_listing.h"
 #include "protocol/log_erase.h"
 #include "protocol/transfer_engine.h"
@@ -101,7 +102,7 @@ std::unique_ptr<Driver> ChooseDriver(const char* command, const DeviceChoice& ch
   std::unique_ptr<Driver> driver = SelectDriver(choice, &error);
   // Traced as it is, before any view narrows it to the device chosen.
   driver = TraceInto(choice.trace, std::move(driver), &error);
-  if (driver == nullptr) err << "sq71: " << command << ": " << error << "\n";
+  if (driver == nullptr) err << "sq71: " << command << ": " << EscapeForMessage(error) << "\n";
   return driver;
 }
 
@@ -119,7 +120,7 @@ void ReportFailure(const char* command, const std::string& label, int message,
   err << "sq71: " << command << ": " << label << ": " << MessageText(message);
   if (message == kMsgUsbPortError) {
     const Driver& driver = device.driver();
-    std::string cause = device.last_error();
+    std::string cause = EscapeForMessage(device.last_error());
     if (cause.empty()) cause = StatusWithName(device.last_status());
     err << " (" << cause << ")";
     const bool denied = driver.last_failure() == DriverFailure::kPermission;
@@ -598,9 +599,9 @@ int RunDoctorCommand(const Args& args, CommandIo& io) {
   std::unique_ptr<TraceFile> trace;
   if (!choice.trace.empty()) {
     std::string error;
-    trace = TraceFile::Create(choice.trace, &error);
+    trace = CreateTraceFile(choice.trace, &error);
     if (trace == nullptr) {
-      io.err << "sq71: doctor: " << error << "\n";
+      io.err << "sq71: doctor: " << EscapeForMessage(error) << "\n";
       return kExitFailure;
     }
   }

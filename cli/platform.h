@@ -28,8 +28,9 @@ class StopRequests {
 };
 bool StopRequested();
 
-// Whether standard input / standard error is a terminal.
+// Whether standard input / output / error is a terminal.
 bool StdinIsTerminal();
+bool StdoutIsTerminal();
 bool StderrIsTerminal();
 bool StdoutIsTerminal();
 

@@ -54,6 +54,7 @@ StopRequests::~StopRequests() {
 bool StopRequested() { return g_stop != 0; }
 
 bool StdinIsTerminal() { return isatty(STDIN_FILENO) == 1; }
+bool StdoutIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 bool StdoutIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
 

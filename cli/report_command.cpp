@@ -119,8 +119,7 @@ int RunReportCommand(const std::vector<std::string>& args, CommandIo& io) {
   }
   const FileResult result = WriteReportFile(output.c_str(), image, count, &decoder, info);
   if (!result.ok()) {
-    io.err << "sq71: cannot write " << QuoteForMessage(output) << ": " << ErrorReason(result.error)
-           << "\n";
+    io.err << "sq71: " << WriteFailureText(output, result) << "\n";
     return kExitFailure;
   }
   return kExitOk;

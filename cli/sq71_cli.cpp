@@ -1,5 +1,6 @@
 #include "cli/sq71_cli.h"
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <ostream>
@@ -13,6 +14,7 @@
 #include "log/decoder.h"
 #include "log/log_files.h"
 #include "log/log_image.h"
+#include "report/report_entries.h"
 #include "ui/message_catalogue.h"
 #include "ui/message_quote.h"
 
@@ -62,6 +64,17 @@ int EntriesOf(const LogImage& image, const std::string& path, CommandIo& io) {
   return count;
 }
 
+// The list row as a terminal or a pipe may take it: the name's Windows-1252
+// bytes in UTF-8, escaped (report_entries.h), the other columns as they are.
+std::string ViewRow(const DecodedEntry& entry) {
+  const std::string row = entry.list_row;
+  char padded[sizeof entry.name];
+  std::snprintf(padded, sizeof padded, "%16s", entry.name);
+  const std::size_t name_at = row.find('\t') + 1;
+  return row.substr(0, name_at) + Cp1252ForTerminal(padded) +
+         row.substr(name_at + std::strlen(padded));
+}
+
 bool Flushed(CommandIo& io) { return StandardOutputFlushed(io); }
 
 int RunView(const Args& operands, CommandIo& io) {
@@ -72,7 +85,7 @@ int RunView(const Args& operands, CommandIo& io) {
   RecordDecoder decoder;
   DecodedEntry entry;
   for (int i = 0; i < count && decoder.Decode(image, i, &entry); ++i) {
-    io.out << entry.list_row << '\n';
+    io.out << ViewRow(entry) << '\n';
   }
   return Flushed(io) ? kExitOk : kExitFailure;
 }
@@ -89,6 +102,17 @@ int RunExport(const Args& operands, CommandIo& io) {
     // A slip of the keyboard must not turn the log into its own CSV.
     io.err << "sq71: " << Quoted(target) << " is the log file itself; not overwritten\n";
     return kExitFailure;
+  }
+  if (target == "-" && io.console.out_terminal) {
+    // A name's bytes never act on the terminal; a file or a pipe gets them
+    // exactly.
+    std::string csv;
+    AppendCsv(image, count, &decoder, &csv);
+    for (std::size_t at = 0, end; at < csv.size(); at = end + 2) {
+      end = csv.find("\r\n", at);
+      io.out << Cp1252ForTerminal(std::string_view(csv).substr(at, end - at)) << "\r\n";
+    }
+    return Flushed(io) ? kExitOk : kExitFailure;
   }
   if (target == "-") {
     WriteCsv(io.out, image, count, &decoder);

@@ -19,6 +19,7 @@ int main(int argc, char** argv) {
   sq71::Console console;
   console.in = &std::cin;
   console.in_terminal = sq71::StdinIsTerminal();
+  console.out_terminal = sq71::StdoutIsTerminal();
   console.err_terminal = sq71::StderrIsTerminal();
   console.out_terminal = sq71::StdoutIsTerminal();
   std::vector<std::string> arguments = sq71::StartArguments(argc, argv);

@@ -87,12 +87,27 @@ FileResult ReadUlgFile(const char* path, LogImage* image) {
 
 std::string WriteFailureText(const std::string& path, const FileResult& result) {
   std::string text = "cannot write " + QuoteForMessage(path) + ": ";
+  switch (result.refusal) {
+    case WriteRefusal::kForeignFile:
+      return text + "another user's file in a shared folder; not written";
+    case WriteRefusal::kForeignPath:
+      return text + "a pipe or device reached through another user's entry in a shared folder; "
+                    "not written";
+    case WriteRefusal::kChanged:
+      return text + "the name changed while it was opened; not written";
+    case WriteRefusal::kNotWritable:
+      return text + "a block device or a socket; not written";
+    default:
+      break;
+  }
   if (!result.refused_link.empty()) {
     // The link may be one further along than the name given.
     return text +
            (result.refused_link == path ? "" : QuoteForMessage(result.refused_link) + " is ") +
            "another user's link in a shared folder; not followed";
   }
+  // Opening a named pipe does not wait for a reader.
+  if (result.error == ENXIO) return text + "a named pipe that nobody reads; not written";
   return text + (result.error != 0 ? std::strerror(result.error)
                                    : "the file changed while it was written");
 }

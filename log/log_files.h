@@ -30,6 +30,17 @@ enum class FileStatus {
   kWriteFailed,   // a write, the close or the final replace failed
 };
 
+// Why a write refused its target beyond what errno says (POSIX; see
+// log/path_walk.h).
+enum class WriteRefusal {
+  kNone,
+  kForeignLink,  // another user's link in a shared folder: refused_link
+  kForeignFile,  // another user's file or FIFO in a shared folder
+  kForeignPath,  // a pipe or device reached through another user's entry
+  kChanged,      // the name changed between the look and the open
+  kNotWritable,  // a block device or a socket
+};
+
 struct FileResult {
   FileStatus status = FileStatus::kOk;
   int error = 0;      // errno of the call that failed, 0 when none applies
@@ -38,6 +49,7 @@ struct FileResult {
   // Writes refused because the name is another user's symbolic link in a
   // shared folder (the kernel's rule for links in sticky folders): that link.
   std::string refused_link;
+  WriteRefusal refusal = WriteRefusal::kNone;
   bool ok() const { return status == FileStatus::kOk; }
 };
 

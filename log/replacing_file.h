@@ -67,6 +67,7 @@ class ReplacingFile {
   // Removes the target's temporary files that killed runs of this user left,
   // once they are old enough to be no other writer's.
   void RemoveLeftovers() const;
+  void CloseFolder();
 #endif
   bool Flush();
   void Close();
@@ -79,13 +80,23 @@ class ReplacingFile {
   void* handle_ = nullptr;  // HANDLE
 #else
   int fd_ = -1;
+  int folder_ = -1;   // the folder the walk found the target's name in
+  std::string name_;  // the target's name there
   bool unnamed_ = false;  // an O_TMPFILE file, named only on Commit
-  unsigned mode_bits_ = 0;
+  unsigned mode_bits_ = 0666;
+  bool keep_bits_ = false;  // the replaced file's own permission bits
 #endif
   std::vector<char> buffer_;
   uint64_t written_ = 0;
   int error_ = 0;  // errno of the first failed write
 };
+
+// Opens path for writing straight into it, for a file that must keep every
+// line written before the program stops (a trace): the same walk and checks
+// as ReplacingFile::Open, then a regular file is cut to nothing and written
+// in place, a new one is made exclusively, a pipe or device is written
+// directly. The descriptor (the caller closes it), or -1 and *result says why.
+int OpenForStreaming(const char* path, FileResult* result);
 
 }  // namespace sq71
 

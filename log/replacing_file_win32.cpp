@@ -9,7 +9,11 @@
 #endif
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <cerrno>
+#include <cstdint>
 #include <string>
 
 #include "log/replacing_file.h"
@@ -199,6 +203,25 @@ void ReplacingFile::Abandon() {
   temp_.clear();
   buffer_.clear();
   mode_ = Mode::kClosed;
+}
+
+int OpenForStreaming(const char* path, FileResult* result) {
+  // Shared for reading, so the trace can be watched while it grows.
+  HANDLE handle = CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  result->status = FileStatus::kCannotCreate;
+  if (handle == INVALID_HANDLE_VALUE) {
+    result->error = ErrnoOf(GetLastError());
+    return -1;
+  }
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(handle);
+    result->error = EMFILE;
+    return -1;
+  }
+  result->status = FileStatus::kOk;
+  return fd;
 }
 
 }  // namespace sq71

@@ -117,6 +117,24 @@ std::string Cp1252ToUtf8(const std::string& bytes) {
   return out;
 }
 
+std::string Cp1252ForTerminal(std::string_view bytes) {
+  std::string out;
+  for (const char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte == '\\') {
+      out += "\\\\";
+    } else if (byte < 0x20 || byte == 0x7F ||
+               (byte >= 0x80 && byte < 0xA0 && kHighControls[byte - 0x80] == 0)) {
+      char escaped[5];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+      out += escaped;
+    } else {
+      AppendCp1252(byte, &out);
+    }
+  }
+  return out;
+}
+
 std::string ValidUtf8(const std::string& text) {
   std::string out;
   for (std::size_t i = 0; i < text.size();) {

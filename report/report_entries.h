@@ -4,6 +4,7 @@
 #define SQ71_REPORT_REPORT_ENTRIES_H
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "log/decoder.h"
@@ -39,6 +40,11 @@ std::vector<ReportEntry> CollectEntries(const LogImage& image, int count, Record
 // Windows program shows it in, written as UTF-8. Bytes that code page leaves
 // undefined become U+FFFD.
 std::string Cp1252ToUtf8(const std::string& bytes);
+
+// The same for a terminal or a tab-separated row: C0 controls, DEL and the
+// five undefined bytes as \xNN, a backslash as \\, so no byte of a name acts
+// on a terminal and no tab or newline in it splits a row.
+std::string Cp1252ForTerminal(std::string_view bytes);
 
 // Text that should be UTF-8 (a file name, a title) made sure to be: valid
 // sequences are kept, other bytes are read as Windows-1252.

@@ -2,22 +2,17 @@
 // log image), so the same bytes can be checked in as test data.
 #include <cstdio>
 
+#include "log/log_files.h"
 #include "sim/sample_log.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {
-    std::fprintf(stderr, "usage: %s OUTPUT.ulg\n", argv[0]);
+    std::fprintf(stderr, "usage: make_sample_log OUTPUT.ulg\n");
     return 2;
   }
-  const sq71::LogImage image = sq71::sim::MakeSampleLog();
-  std::FILE* f = std::fopen(argv[1], "wb");
-  if (f == nullptr) {
-    std::perror(argv[1]);
-    return 1;
-  }
-  const bool ok = std::fwrite(image.data(), 1, image.size(), f) == image.size();
-  if (std::fclose(f) != 0 || !ok) {
-    std::fprintf(stderr, "%s: write failed\n", argv[1]);
+  const sq71::FileResult result = sq71::WriteUlgFile(argv[1], sq71::sim::MakeSampleLog());
+  if (!result.ok()) {
+    std::fprintf(stderr, "make_sample_log: %s\n", sq71::WriteFailureText(argv[1], result).c_str());
     return 1;
   }
   return 0;

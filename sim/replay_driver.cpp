@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "log/trace_output.h"
 #include "sim/precise_sleep.h"
 #include "sim/simulated_meter.h"
 #include "usb/tracing_driver.h"
@@ -215,7 +216,7 @@ FT_STATUS ReplayDriver::EE_Read(FT_HANDLE handle, FT_PROGRAM_DATA* data) {
   // What the trace leaves out is what the meter's chip holds.
   const EepromFields chip;
   const auto text = [recorded](const char* key, const std::string& otherwise) {
-    return recorded->texts.count(key) != 0 ? recorded->Text(key) : otherwise;
+    return recorded->HasText(key) ? recorded->Text(key) : otherwise;
   };
   CopyText(data->Description, 64, text("description", chip.description));
   CopyText(data->Manufacturer, 32, text("manufacturer", chip.manufacturer));
@@ -239,7 +240,7 @@ std::unique_ptr<Driver> MakeReplayDriver(const Scenario& scenario, std::string* 
                                          std::function<bool()> stop) {
   std::unique_ptr<TraceFile> file;
   if (!scenario.trace_path.empty()) {
-    file = TraceFile::Create(scenario.trace_path, error);
+    file = CreateTraceFile(scenario.trace_path, error);
     if (file == nullptr) return nullptr;
   }
   TraceSink* sink = file.get();

@@ -57,6 +57,10 @@ class Parser {
   bool Setting(const std::string& key, const std::string& value, bool section) {
     if (section) {
       if (key != "[device]") return Fail("unknown section '" + key + "' (only [device])");
+      // Each device holds a whole log image: a bus of at most so many.
+      if (scenario_->devices.size() == kMaxScenarioDevices) {
+        return Fail("more than " + std::to_string(kMaxScenarioDevices) + " [device] sections");
+      }
       scenario_->devices.emplace_back();
       return true;
     }

@@ -41,6 +41,9 @@ enum class BusClock {
              // for: a late reply costs no real time (for test campaigns)
 };
 
+// The devices a scenario may attach; each holds a 65,536-byte log image.
+constexpr std::size_t kMaxScenarioDevices = 16;
+
 struct Scenario {
   Timing timing = Timing::kWire;
   BusClock clock = BusClock::kWall;

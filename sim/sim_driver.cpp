@@ -10,6 +10,7 @@
 #include <mutex>
 #include <utility>
 
+#include "log/trace_output.h"
 #include "sim/ft232r_timing.h"
 #include "sim/precise_sleep.h"
 #include "ui/message_quote.h"
@@ -205,12 +206,10 @@ void SimDriver::Configure(const Scenario& scenario) {
   if (bus.trace_file != nullptr) std::fclose(bus.trace_file);
   bus.trace_file = nullptr;
   if (!scenario.trace_path.empty()) {
-    // Binary: the same "\n" line ends on every system.
-    bus.trace_file = std::fopen(scenario.trace_path.c_str(), "wb");
-    if (bus.trace_file == nullptr) {
-      std::fprintf(stderr, "simulated meter: cannot create trace file %s\n",
-                   QuoteForMessage(scenario.trace_path).c_str());
-    }
+    // Through the program's one writer: never through another user's link.
+    std::string error;
+    bus.trace_file = OpenTraceStream(scenario.trace_path, &error);
+    if (bus.trace_file == nullptr) std::fprintf(stderr, "simulated meter: %s\n", error.c_str());
   }
   Trace(bus, std::string("BUS timing=") + (scenario.timing == Timing::kWire ? "wire" : "instant") +
                  " latency_ms=" + std::to_string(scenario.latency_ms) +

@@ -1,10 +1,10 @@
 #include "sim/trace_reader.h"
 
-#include <sys/stat.h>
+#include <algorithm>
+#include <string_view>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
+#include "log/regular_file.h"
+#include "ui/message_quote.h"
 
 #include "usb/driver.h"
 
@@ -146,22 +146,47 @@ bool Tokenize(const std::string& line, std::size_t from, std::vector<Token>* tok
       token.value = line.substr(start, i - start);
       if (token.value.size() > kMaxText) return *error = "a word is too long", false;
     }
+    if (tokens->size() == 2 * kMaxTraceKeys) {
+      return *error = "more than " + std::to_string(kMaxTraceKeys) + " values on a line", false;
+    }
     tokens->push_back(std::move(token));
   }
   return true;
 }
 
-// A WRITE or READ line's hex bytes, from tokens[first].
-bool HexBytes(const std::vector<Token>& tokens, std::size_t first, std::vector<uint8_t>* bytes,
-              std::string* error) {
-  for (std::size_t t = first; t < tokens.size(); ++t) {
-    const Token& token = tokens[t];
-    if (!token.key.empty() || token.quoted || token.value.size() != 2 ||
-        HexDigit(token.value[0]) < 0 || HexDigit(token.value[1]) < 0) {
-      return *error = Said("bad hex byte ", token.value), false;
+template <typename Value>
+void Set(std::vector<std::pair<std::string, Value>>* fields, const std::string& key,
+         const Value& value) {
+  for (auto& field : *fields) {
+    if (field.first == key) {
+      field.second = value;
+      return;
     }
-    bytes->push_back(
-        static_cast<uint8_t>(HexDigit(token.value[0]) * 16 + HexDigit(token.value[1])));
+  }
+  fields->emplace_back(key, value);
+}
+
+// The blank-separated words of line from `from` on, read one at a time.
+bool NextWord(const std::string& line, std::size_t* at, std::string* word) {
+  while (*at < line.size() && line[*at] == ' ') ++*at;
+  if (*at >= line.size()) return false;
+  const std::size_t start = *at;
+  while (*at < line.size() && line[*at] != ' ') ++*at;
+  *word = line.substr(start, *at - start);
+  return true;
+}
+
+// A WRITE or READ line's hex bytes, from `at` on: read straight into a
+// vector of the size the line can hold, never through a word list.
+bool HexBytes(const std::string& line, std::size_t at, std::vector<uint8_t>* bytes,
+              std::string* error) {
+  bytes->reserve((line.size() - std::min(at, line.size())) / 3 + 1);
+  std::string word;
+  while (NextWord(line, &at, &word)) {
+    if (word.size() != 2 || HexDigit(word[0]) < 0 || HexDigit(word[1]) < 0) {
+      return *error = Said("bad hex byte ", word), false;
+    }
+    bytes->push_back(static_cast<uint8_t>(HexDigit(word[0]) * 16 + HexDigit(word[1])));
   }
   return true;
 }
@@ -182,14 +207,14 @@ bool ParseCall(const std::vector<Token>& tokens, TracedCall* call, std::string* 
     if (token.quoted || !ParseNumber(token.value, &value)) {
       return *error = Said("bad argument ", token.value), false;
     }
-    call->numbers[token.key.empty() ? std::to_string(++positional) : token.key] = value;
+    Set(&call->numbers, token.key.empty() ? std::to_string(++positional) : token.key, value);
   }
   if (!arrow) return *error = "no '->' before the result", false;
   if (call->name == "Where") {
     if (t + 1 != tokens.size() || !tokens[t].quoted || !tokens[t].key.empty()) {
       return *error = "Where answers one quoted text", false;
     }
-    call->texts["where"] = tokens[t].value;
+    Set(&call->texts, std::string("where"), tokens[t].value);
     return true;
   }
   if (t >= tokens.size() || !tokens[t].key.empty() || tokens[t].quoted ||
@@ -203,9 +228,9 @@ bool ParseCall(const std::vector<Token>& tokens, TracedCall* call, std::string* 
     const char first = token.value.empty() ? '\0' : token.value[0];
     uint32_t value = 0;
     if (token.quoted || !(first >= '0' && first <= '9')) {
-      call->texts[token.key] = token.value;
+      Set(&call->texts, token.key, token.value);
     } else if (ParseNumber(token.value, &value)) {
-      call->numbers[token.key] = value;
+      Set(&call->numbers, token.key, value);
     } else {
       return *error = Said("bad number ", token.value), false;
     }
@@ -224,24 +249,60 @@ bool ParseCall(const std::vector<Token>& tokens, TracedCall* call, std::string* 
     needs = "handle=";
   }
   if (needs != nullptr) return *error = call->name + " without " + needs, false;
+  // Kept at their exact size: a line's values take a bounded multiple of it.
+  call->numbers.shrink_to_fit();
+  call->texts.shrink_to_fit();
   return true;
 }
 
 }  // namespace
 
+bool TracedCall::Has(const std::string& key) const {
+  for (const auto& field : numbers) {
+    if (field.first == key) return true;
+  }
+  return false;
+}
+
+bool TracedCall::HasText(const std::string& key) const {
+  for (const auto& field : texts) {
+    if (field.first == key) return true;
+  }
+  return false;
+}
+
 uint32_t TracedCall::Number(const std::string& key, uint32_t otherwise) const {
-  const auto it = numbers.find(key);
-  return it != numbers.end() ? it->second : otherwise;
+  for (const auto& field : numbers) {
+    if (field.first == key) return field.second;
+  }
+  return otherwise;
 }
 
 std::string TracedCall::Text(const std::string& key) const {
-  const auto it = texts.find(key);
-  return it != texts.end() ? it->second : std::string();
+  for (const auto& field : texts) {
+    if (field.first == key) return field.second;
+  }
+  return std::string();
 }
 
 bool ParseTrace(const std::string& text, std::vector<TracedCall>* calls, std::string* error,
                 std::string* backend) {
   calls->clear();
+  // Room for every line that can be a call, taken once: a vector that
+  // doubles as it goes would hold up to three times what it keeps.
+  std::size_t room = 0;
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    const std::string_view line = std::string_view(text).substr(at, end - at);
+    const std::size_t name = line.find_first_not_of("0123456789 ");
+    if (name != std::string_view::npos && line.find(" -> ") != std::string_view::npos &&
+        (line.compare(name, 3, "FT_") == 0 || line.compare(name, 5, "Where") == 0)) {
+      ++room;
+    }
+    at = end + 1;
+  }
+  calls->reserve(room);
   std::size_t at = 0;
   int number = 0;
   int64_t last_micros = -1;
@@ -292,10 +353,7 @@ bool ParseTrace(const std::string& text, std::vector<TracedCall>* calls, std::st
       bytes_may_follow = false;
       continue;
     }
-    std::vector<Token> tokens;
     std::string why;
-    if (!Tokenize(line, from, &tokens, &why)) return fail(why);
-
     if (word == "WRITE" || word == "READ") {
       if (!bytes_may_follow || calls->empty() ||
           calls->back().name != (word == "WRITE" ? "FT_Write" : "FT_Read")) {
@@ -303,16 +361,18 @@ bool ParseTrace(const std::string& text, std::vector<TracedCall>* calls, std::st
       }
       TracedCall& call = calls->back();
       std::vector<uint8_t> bytes;
+      std::size_t at = word_end;
       if (word == "WRITE") {
-        if (!HexBytes(tokens, 1, &bytes, &why)) return fail(why);
+        if (!HexBytes(line, at, &bytes, &why)) return fail(why);
         if (bytes.size() != call.Number("count"))
           return fail("WRITE holds other than count= bytes");
       } else {
         uint32_t n = 0;
-        if (tokens.size() < 2 || !ParseNumber(tokens[1].value, &n) || !tokens[1].key.empty()) {
+        std::string count;
+        if (!NextWord(line, &at, &count) || !ParseNumber(count, &n)) {
           return fail("READ without its byte count");
         }
-        if (!HexBytes(tokens, 2, &bytes, &why)) return fail(why);
+        if (!HexBytes(line, at, &bytes, &why)) return fail(why);
         if (bytes.size() != n) return fail("READ holds other than its count of bytes");
         if (n > call.Number("wanted") || (call.Has("read") && n != call.Number("read"))) {
           return fail("READ holds more than was wanted, or other than read=");
@@ -326,6 +386,8 @@ bool ParseTrace(const std::string& text, std::vector<TracedCall>* calls, std::st
     if (!OneOf(word, kCalls, sizeof kCalls / sizeof *kCalls)) {
       return fail(Said("unknown call ", word));
     }
+    std::vector<Token> tokens;
+    if (!Tokenize(line, from, &tokens, &why)) return fail(why);
     TracedCall call;
     call.line = number;
     call.micros = micros;
@@ -339,49 +401,12 @@ bool ParseTrace(const std::string& text, std::vector<TracedCall>* calls, std::st
 
 bool LoadTraceFile(const std::string& path, std::vector<TracedCall>* calls, std::string* error,
                    std::string* backend) {
-  const std::string quoted = "'" + path + "'";
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) {
-    *error = "cannot open the trace " + quoted + ": " + std::strerror(errno);
-    return false;
-  }
-  if (S_ISDIR(st.st_mode)) {
-    *error = "the trace " + quoted + " is a directory";
-    return false;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    *error = "the trace " + quoted + " is not a regular file";
-    return false;
-  }
-  if (static_cast<uint64_t>(st.st_size) > kTraceFileLimit) {
-    *error = "the trace " + quoted + " is over the 64 MiB limit of a trace";
-    return false;
-  }
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) {
-    *error = "cannot open the trace " + quoted + ": " + std::strerror(errno);
-    return false;
-  }
-  // Read no more than the limit even if the file grows meanwhile.
+  // Only a regular file, read into a string of its own size, no more than
+  // the limit even if the file grows meanwhile.
   std::string text;
-  char buffer[65536];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-    text.append(buffer, n);
-    if (text.size() > kTraceFileLimit) break;
-  }
-  const bool failed = std::ferror(file) != 0;
-  std::fclose(file);
-  if (failed) {
-    *error = "cannot read the trace " + quoted;
-    return false;
-  }
-  if (text.size() > kTraceFileLimit) {
-    *error = "the trace " + quoted + " is over the 64 MiB limit of a trace";
-    return false;
-  }
+  if (!ReadRegularFile(path, kTraceFileLimit, &text, error, "trace")) return false;
   if (!ParseTrace(text, calls, error, backend)) {
-    *error = "the trace " + quoted + ": " + *error;
+    *error = "the trace " + QuoteForMessage(path) + ": " + *error;
     return false;
   }
   return true;

@@ -8,7 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -18,7 +18,17 @@ namespace sq71::sim {
 
 // A larger file is refused: a session of a whole download traces to about
 // 1 MiB.
-constexpr std::size_t kTraceFileLimit = std::size_t{64} << 20;
+constexpr std::size_t kTraceFileLimit = std::size_t{16} << 20;
+
+// Reading a trace holds at most this many times the file's size, plus
+// kTraceMemorySlack: the text once, each call in a fixed record, its named
+// values in vectors of their own exact size (the time-stamped text of each
+// key or call is never shorter than a quarter of what it takes).
+constexpr std::size_t kTraceMemoryFactor = 16;
+constexpr std::size_t kTraceMemorySlack = std::size_t{1} << 20;
+
+// Named values on one line, at most; a line with more is refused.
+constexpr std::size_t kMaxTraceKeys = 48;
 
 // One driver call as the trace recorded it.
 struct TracedCall {
@@ -30,14 +40,15 @@ struct TracedCall {
   // The named numbers on either side of the arrow ("index", "handle",
   // "count", "written", "read", "pnp", ...); bare numbers before the arrow
   // are "1", "2", ... in order.
-  std::map<std::string, uint32_t> numbers;
+  std::vector<std::pair<std::string, uint32_t>> numbers;
   // Quoted or bare words ("description", "serial_number", "error"); a Where
   // call's answer is "where".
-  std::map<std::string, std::string> texts;
+  std::vector<std::pair<std::string, std::string>> texts;
   std::vector<uint8_t> bytes;  // a write's request, a read's reply
   bool has_bytes = false;      // a WRITE or READ line came with it
 
-  bool Has(const std::string& key) const { return numbers.count(key) != 0; }
+  bool Has(const std::string& key) const;
+  bool HasText(const std::string& key) const;
   uint32_t Number(const std::string& key, uint32_t otherwise = 0) const;
   std::string Text(const std::string& key) const;
 };

@@ -4,11 +4,6 @@
 #include <cerrno>
 #include <cstring>
 
-#if !defined(_WIN32)
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace sq71 {
 namespace {
@@ -55,42 +50,8 @@ std::string TraceQuoted(const std::string& text) {
   return quoted + "\"";
 }
 
-std::unique_ptr<TraceFile> TraceFile::Create(const std::string& path, std::string* error) {
-  if (path == "-") return std::unique_ptr<TraceFile>(new TraceFile(stderr, false));
-  const std::string quoted = "'" + path + "'";
-#if defined(_WIN32)
-  // Binary: "\n" line ends on every system.
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) {
-    *error = "cannot create the trace file " + quoted + ": " + std::strerror(errno);
-    return nullptr;
-  }
-#else
-  // Never through a link planted where the trace goes, and never blocking on
-  // a pipe nobody reads.
-  const int fd =
-      open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    const int e = errno;
-    *error = "cannot create the trace file " + quoted + ": " +
-             (e == ELOOP ? std::string("it is a symbolic link") : std::strerror(e));
-    return nullptr;
-  }
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
-    *error = "cannot create the trace file " + quoted + ": it is not a regular file";
-    return nullptr;
-  }
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  std::FILE* file = fdopen(fd, "w");
-  if (file == nullptr) {
-    close(fd);
-    *error = "cannot create the trace file " + quoted + ": " + std::strerror(errno);
-    return nullptr;
-  }
-#endif
-  return std::unique_ptr<TraceFile>(new TraceFile(file, true));
+std::unique_ptr<TraceFile> TraceFile::Over(std::FILE* file, bool owned) {
+  return std::unique_ptr<TraceFile>(new TraceFile(file, owned));
 }
 
 TraceFile::TraceFile(std::FILE* file, bool owned)
@@ -119,14 +80,6 @@ TracingDriver::TracingDriver(std::unique_ptr<Driver> inner, std::unique_ptr<Trac
       inner_(*owned_inner_),
       sink_(*owned_sink_) {
   sink_.Line("TRACE driver=" + inner_.name());
-}
-
-std::unique_ptr<Driver> TraceInto(const std::string& path, std::unique_ptr<Driver> driver,
-                                  std::string* error) {
-  if (path.empty() || driver == nullptr) return driver;
-  std::unique_ptr<TraceFile> file = TraceFile::Create(path, error);
-  if (file == nullptr) return nullptr;
-  return std::make_unique<TracingDriver>(std::move(driver), std::move(file));
 }
 
 std::string TracingDriver::HandleText(FT_HANDLE handle) {

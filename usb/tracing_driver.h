@@ -42,10 +42,10 @@ class TraceSink {
 // opened, and flushed.
 class TraceFile : public TraceSink {
  public:
-  // Creates (or empties) the file as the user, never following a symbolic
-  // link at the last step; "-" is standard error. Null with one line in
-  // *error when that fails.
-  static std::unique_ptr<TraceFile> Create(const std::string& path, std::string* error);
+  // Lines into file, which the caller opened (log/trace_output.h opens
+  // files through the program's one writer); closed with the trace when
+  // owned.
+  static std::unique_ptr<TraceFile> Over(std::FILE* file, bool owned);
   ~TraceFile() override;
   void Line(const std::string& text) override;
 
@@ -108,11 +108,6 @@ class TracingDriver : public Driver {
   std::string last_error_said_;
 };
 
-// The driver traced into the file at `path` (a TracingDriver owning both),
-// or the driver itself when `path` is empty. Null, with one line in *error,
-// when the file cannot be created.
-std::unique_ptr<Driver> TraceInto(const std::string& path, std::unique_ptr<Driver> driver,
-                                  std::string* error);
 
 }  // namespace sq71
 

@@ -553,18 +553,20 @@ TEST_F(LogFilesTest, AnotherUsersLinkInAStickyFolderIsNotFollowed) {
 }
 
 // A killed write's temporary file, once old, goes with the next write to its
-// target; names of another pattern and a fresh one (another writer's) stay.
+// target; names of another pattern, the short form any target may have used
+// and a fresh one (another writer's) stay.
 TEST_F(LogFilesTest, AnOldTemporaryFileOfTheTargetGoesWithTheNextWrite) {
   const auto old = fs::file_time_type::clock::now() - std::chrono::minutes(11);
   for (const char* name : {"out.csv.tmp0123abcd", "out.csv.tmp0123abcz", "out.csv.tmp0123abcd~",
-                           "in.csv.tmp0123abcd", "out.csv.tmp89abcdef"}) {
+                           "in.csv.tmp0123abcd", "sq71.tmp0123abcd", "out.csv.tmp89abcdef"}) {
     WriteBytes(PathOf(name), "x");
     if (name != std::string("out.csv.tmp89abcdef")) fs::last_write_time(PathOf(name), old);
   }
   RecordDecoder decoder;
   ASSERT_TRUE(WriteCsvFile(PathOf("out.csv").c_str(), FullLog(), 3, &decoder).ok());
   EXPECT_EQ((std::vector<std::string>{"in.csv.tmp0123abcd", "out.csv", "out.csv.tmp0123abcd~",
-                                      "out.csv.tmp0123abcz", "out.csv.tmp89abcdef"}),
+                                      "out.csv.tmp0123abcz", "out.csv.tmp89abcdef",
+                                      "sq71.tmp0123abcd"}),
             Listing());
 }
 

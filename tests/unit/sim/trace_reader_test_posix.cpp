@@ -33,9 +33,9 @@ TEST_F(TraceReaderTest, RefusesFilesThatAreNoTraceAndNamesTheBadLine) {
     std::string path;
     std::string error;
   } cases[] = {
-      {dir.string(), "the trace '" + dir.string() + "' is a directory"},
-      {fifo, "the trace '" + fifo + "' is not a regular file"},
-      {big, "the trace '" + big + "' is over the 64 MiB limit of a trace"},
+      {dir.string(), "trace '" + dir.string() + "' is a directory"},
+      {fifo, "trace '" + fifo + "' is not a regular file"},
+      {big, "trace '" + big + "' is larger than 16 MiB"},
       {junk, "the trace '" + junk + "': line 4: bad hex byte '0G'"},
   };
   for (const auto& c : cases) {
