@@ -32,7 +32,6 @@ bool StopRequested();
 bool StdinIsTerminal();
 bool StdoutIsTerminal();
 bool StderrIsTerminal();
-bool StdoutIsTerminal();
 
 // Whether a new file named `path` could not be made: 0 when its folder is
 // there and takes new files (or the file is there and may be written), else

@@ -56,7 +56,6 @@ bool StopRequested() { return g_stop != 0; }
 bool StdinIsTerminal() { return isatty(STDIN_FILENO) == 1; }
 bool StdoutIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
-bool StdoutIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
 
 int FolderRefuses(const std::string& path) {
   // An existing file the user may write is written in place if need be.

@@ -83,11 +83,6 @@ bool StderrIsTerminal() {
   return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
 }
 
-bool StdoutIsTerminal() {
-  DWORD mode = 0;
-  return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
-}
-
 int FolderRefuses(const std::string& path) {
   // Whether the folder is there; what may be written in it is for the
   // writer to find out (its access lists are more than one call can tell).

@@ -23,9 +23,10 @@ constexpr int kExitInterrupted = 130;
 struct Console {
   std::istream* in = nullptr;  // answers to questions; null: none can be asked
   bool in_terminal = false;    // questions are asked only on a terminal
-  bool out_terminal = false;   // outside text escaped on a terminal (export -)
   bool err_terminal = false;   // a progress bar only on a terminal
-  bool out_terminal = false;   // a binary log is never written to one
+  // Standard output is a terminal: outside text is escaped there (export -)
+  // and a binary log is never written to it.
+  bool out_terminal = false;
 };
 
 // The name that means standard output wherever a file is written.

@@ -21,7 +21,6 @@ int main(int argc, char** argv) {
   console.in_terminal = sq71::StdinIsTerminal();
   console.out_terminal = sq71::StdoutIsTerminal();
   console.err_terminal = sq71::StderrIsTerminal();
-  console.out_terminal = sq71::StdoutIsTerminal();
   std::vector<std::string> arguments = sq71::StartArguments(argc, argv);
   std::vector<char*> pointers;
   for (std::string& argument : arguments) pointers.push_back(argument.data());

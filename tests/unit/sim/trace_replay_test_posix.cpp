@@ -41,8 +41,7 @@ TEST_F(TraceReplayTest, EveryLineWrittenBeforeAKillIsKept) {
   ASSERT_GE(child, 0);
   if (child == 0) {
     SimDriver bus(OneMeter());
-    std::string error;
-    std::unique_ptr<TraceFile> file = TraceFile::Create(path, &error);
+    std::unique_ptr<TraceFile> file = TraceFile::Over(std::fopen(path.c_str(), "w"), true);
     TracingDriver traced(bus, *file);
     FT_HANDLE handle = nullptr;
     traced.Open(0, &handle);
