@@ -5,6 +5,8 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 tools/web.sh
+# The tests' simulated FT232R behind their fake USB device and serial port.
+cmake --build build/web-module -j"$(nproc)" --target sq71fake
 if [ ! -x build/native/cli/sq71 ]; then
   cmake --preset native >/dev/null
   cmake --build build/native -j"$(nproc)" --target sq71

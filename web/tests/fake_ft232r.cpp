@@ -78,6 +78,23 @@ EMSCRIPTEN_KEEPALIVE int fake_take_in(int chip, double now, int capacity) {
   return static_cast<int>(out.size());
 }
 
+// The line a serial driver sets as it opens a port: baud rate, 8N1 or the
+// like, no flow control. 0, or -1 for a rate the chip cannot make.
+EMSCRIPTEN_KEEPALIVE int fake_line(int chip, double now, int baud, int bits, int stop_bits,
+                                   int parity) {
+  ft232r::ControlRequest rate;
+  if (!ft232r::BaudRateRequest(static_cast<uint32_t>(baud), &rate)) return -1;
+  std::vector<uint8_t> in;
+  Ft232rUsbModel& c = *chips[chip];
+  c.Control(At(now), rate, &in);
+  c.Control(At(now), ft232r::DataCharacteristicsRequest(static_cast<uint8_t>(bits),
+                                                        stop_bits == 2 ? 2 : 0,
+                                                        static_cast<uint8_t>(parity)),
+            &in);
+  c.Control(At(now), ft232r::FlowControlRequest(0, 0, 0), &in);
+  return 0;
+}
+
 EMSCRIPTEN_KEEPALIVE int fake_unplugged(int chip) { return chips[chip]->unplugged() ? 1 : 0; }
 EMSCRIPTEN_KEEPALIVE void fake_unplug(int chip) { chips[chip]->Unplug(); }
 

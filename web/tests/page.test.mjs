@@ -14,7 +14,7 @@ import { launch } from '../../tests/browser/harness.mjs';
 const root = resolve(dirname(fileURLToPath(import.meta.url)), '../..');
 const sq71Path = process.env.SQ71 ?? join(root, 'build/native/cli/sq71');
 const sample = join(root, 'data/sample.ulg');
-const temp = mkdtempSync(join(tmpdir(), 'sq71-web-'));
+const temp = process.env.SQ71_WEB_TEMP ?? mkdtempSync(join(tmpdir(), 'sq71-web-'));
 const sq71 = (...args) => execFileSync(sq71Path, args, { maxBuffer: 1 << 26 });
 
 // The page's own static server, which a test can stop.
@@ -224,3 +224,88 @@ test('offline after one visit, and no sideways scrolling at 360 px', async () =>
   assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= window.innerWidth));
   await page.context().close();
 });
+
+// ---- real meters through fakes of the browser's USB and serial interfaces ----
+// A fake USBDevice and SerialPort (fake_devices.js) in front of the
+// simulated meter's FT232R (fake_ft232r.cpp, its own module), in place of
+// navigator.usb and navigator.serial. The page must come to what sq71 read
+// --sim comes to with the same scenario: the same log bytes, the same message.
+
+const fakeModule = join(root, 'build/web-module/web');
+const kWays = { usb: 'WebUSB', serial: 'Web Serial' };
+
+async function fakePage() {
+  const context = await browser.newContext({ acceptDownloads: true, serviceWorkers: 'block' });
+  await context.route('**/fake/*', (route) => route.fulfill({ path: join(fakeModule, new URL(route.request().url()).pathname.slice(6)) }));
+  await context.addInitScript({ path: join(root, 'web/tests/fake_devices.js') });
+  return openPage({ context });
+}
+
+// Plugs a chip running `scenario` in, connects to it the given way, and
+// starts a trace.
+async function connectFake(page, way, scenario, options = {}) {
+  await page.evaluate(([way, scenario, options]) => (way === 'usb' ? sq71Fakes.plugUsb : sq71Fakes.plugSerial)(scenario, options),
+    [way, scenario, options]);
+  await page.getByLabel('Connect by').selectOption({ label: kWays[way] });
+  await button(page, 'Connect meter').click();
+  await page.waitForSelector('#trace:not([disabled])');
+  await button(page, 'Record a trace').click();
+}
+
+// Clicks a command and waits until the meter's buttons are back.
+async function meterCommand(page, name) {
+  await button(page, name).click();
+  await page.waitForSelector('#read:not([disabled])', { timeout: 60000 });
+  return (await page.locator('#status').textContent()).trim();
+}
+
+// sq71 read --sim on a scenario: its log (null when it wrote none) and its
+// error line.
+function nativeRead(scenario, name) {
+  const file = logFile(`${name}.txt`, scenario);
+  const out = join(temp, `${name}.ulg`);
+  let error = '';
+  try {
+    execFileSync(sq71Path, ['read', '--sim', file, '--keep-partial', '-q', '-o', out], { stdio: ['ignore', 'ignore', 'pipe'] });
+  } catch (failure) {
+    error = String(failure.stderr);
+  }
+  let log = null;
+  try { log = readFileSync(out); } catch { /* none written */ }
+  return { log, error };
+}
+
+const kScenarios = {
+  'glitch': 'fault = record 3 bad_checksum once\nfault = exchange 9 no_reply once',
+  'unplugged': 'fault = record 17 unplug',
+  'not a meter': 'description = "Door Bell"',
+  'silent': 'fault = identify no_reply',
+};
+
+for (const way of ['usb', 'serial']) {
+  test(`a meter over ${kWays[way]}: reads as sq71 does, faults included, and its trace replays in sq71`, async () => {
+    for (const [name, faults] of Object.entries(kScenarios)) {
+      // Web Serial cannot read the chip's description.
+      if (way === 'serial' && name === 'not a meter') continue;
+      const scenario = `timing = wire\n[device]\nlog = sample\n${faults}\n`;
+      const page = await fakePage();
+      await connectFake(page, way, scenario);
+      const status = await meterCommand(page, 'Read');
+      const native = nativeRead(scenario, `${way}-${name}`);
+      const what = `${kWays[way]}, ${name}: "${status}" / ${native.error}`;
+      const trace = (await downloaded(page, 'Save trace')).toString();
+      logFile(`${way}-${name}.trace`, trace);
+      assert.match(trace, new RegExp(`^\\d+ TRACE driver=web${way}\\n`), what);
+      // No log from sq71: the page has none either (it had none before).
+      if (native.log === null) assert.ok(await button(page, 'Save log').isDisabled(), what);
+      else assert.deepEqual(await downloaded(page, 'Save log'), native.log, what);
+      if (native.error === '') assert.match(status, /Transfer Complete!/, what);
+      else assert.ok(status !== '' && native.error.includes(status.split(': ').pop()), what);
+
+      const replayed = nativeRead(`replay = ${way}-${name}.trace\n`, `${way}-${name}-replayed`);
+      assert.deepEqual(replayed.log, native.log, `${what}: replayed`);
+      assert.equal(replayed.error.split(': ').pop(), native.error.split(': ').pop(), `${what}: replayed`);
+      await page.context().close();
+    }
+  });
+}
