@@ -53,8 +53,14 @@ EM_JS(void, sq71_show_message, (int number, const char* text, int error), {
 // been put by the page before the call that asks it.
 class PageUi : public MainWindowUi {
  public:
+  // A port that would not open is said with the driver's reason, as sq71
+  // says it (a chip a system driver holds, a device gone).
   void ShowMessage(int number, MessageStyle style) override {
-    sq71_show_message(number, MessageText(number), style == MessageStyle::kError ? 1 : 0);
+    std::string text = MessageText(number);
+    if (number == kMsgUsbPortError && driver != nullptr && !driver->last_error().empty()) {
+      text += " (" + driver->last_error() + ")";
+    }
+    sq71_show_message(number, text.c_str(), style == MessageStyle::kError ? 1 : 0);
   }
   int AskQuestion(int number) override { return (void)number, answer; }
   void SetViewEnabled(bool) override {}
@@ -65,6 +71,7 @@ class PageUi : public MainWindowUi {
 
   bool timer_armed = false;
   int answer = kAnswerNo;
+  const Driver* driver = nullptr;  // the meter's
 };
 
 // Ask again for a record whose reply failed, as sq71 read does by default.
@@ -133,6 +140,7 @@ struct Page {
     // A trace being kept goes on with the new meter, from a new first line.
     if (trace != nullptr) tracer = std::make_unique<TracingDriver>(*meter, *trace);
     device = std::make_unique<UsbDevice>(Used());
+    ui.driver = meter;
   }
 };
 

@@ -447,13 +447,10 @@ async function connect() {
 }
 const nameOf = (error: unknown) => (error as { name?: string })?.name ?? '';
 
-// After a failed open over WebUSB: a system driver holding the chip is said
-// by name, with the way round it.
+// After a failed open over WebUSB because a system driver holds the chip
+// (said by the message), Web Serial is the way offered next.
 function explainBusy() {
-  if (kind === kWebUsb && /another driver holds the chip/.test(ui.status.textContent ?? '')) {
-    say(`${ui.status.textContent}. A system serial driver holds the chip here: choose Web Serial and connect again.`, true);
-    ui.via.value = 'webserial';
-  }
+  if (kind === kWebUsb && /another driver holds the chip/.test(ui.status.textContent ?? '')) ui.via.value = 'webserial';
 }
 
 // ---- the trace ----

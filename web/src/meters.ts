@@ -67,6 +67,7 @@ const kTransferSize = 4096;
 class UsbSession {
   gone = false;
   private claimed = false;
+  private claims = 0;  // transfers of an earlier claim are not this one's
   private received: Uint8Array[] = [];
   private failed = false;
   private readonly arrived = new Waiter();
@@ -87,6 +88,7 @@ class UsbSession {
       return this.gone ? kGone : nameOf(error) === 'SecurityError' ? kDenied : kBusy;
     }
     this.claimed = true;
+    this.claims++;
     this.failed = false;
     this.received = [];
     for (let i = 0; i < kInFlight; i++) this.pump();
@@ -95,7 +97,9 @@ class UsbSession {
 
   private pump() {
     if (!this.claimed || this.gone) return;
+    const claim = this.claims;
     this.device.transferIn(1, kTransferSize).then((result) => {
+      if (claim !== this.claims) return;
       // A status-only packet carries nothing.
       if (result.data && result.data.byteLength > 2) {
         this.received.push(new Uint8Array(result.data.buffer, result.data.byteOffset, result.data.byteLength));
@@ -104,13 +108,14 @@ class UsbSession {
       this.pump();
     }, (error) => {
       if (nameOf(error) === 'NotFoundError') this.gone = true;
-      else if (this.claimed) this.failed = true;
+      else if (claim === this.claims && this.claimed) this.failed = true;
       this.arrived.notify();
     });
   }
 
   async close() {
     this.claimed = false;
+    this.claims++;
     this.received = [];
     if (this.gone) return;
     await this.device.releaseInterface(0).catch(() => undefined);

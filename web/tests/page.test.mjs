@@ -149,6 +149,46 @@ test('random logs and hostile names: rows as sq71 views them, names as text only
   await page.context().close();
 });
 
+// Reads, and presses Cancel as soon as the bar passes record 4 (a short log
+// would otherwise be read before a click came), then Keep or Discard: the
+// record the read stopped at and the log then.
+async function readCancelled(page, keep) {
+  await page.evaluate(() => {
+    const bar = document.querySelector('progress');
+    const observer = new MutationObserver(() => {
+      if (bar.value > 4) { observer.disconnect(); document.getElementById('cancel').click(); }
+    });
+    observer.observe(bar, { attributes: true });
+  });
+  await button(page, 'Read').click();
+  const dialog = page.getByRole('dialog');
+  const came = Number(/record (\d+)/.exec(await dialog.textContent())[1]);
+  await dialog.getByRole('button', { name: keep ? 'Keep' : 'Discard' }).click();
+  await page.waitForSelector('#cancel', { state: 'hidden' });
+  return [came, await downloaded(page, 'Save log')];
+}
+
+// The records that came of the full log, then the end of the log, shown.
+async function keptUpTo(page, came, log, full) {
+  assert.ok(came > 0 && came < 1024, `stopped at ${came}`);
+  assert.deepEqual(log.subarray(0, came * 64), full.subarray(0, came * 64));
+  assert.deepEqual(log.subarray(came * 64, came * 64 + 64), Buffer.alloc(64, 255));
+  assert.equal((await tableRows(page)).length, came);
+}
+
+// Erase (the dialog naming `name`), then a Read finds nothing.
+async function eraseThenRead(page, name) {
+  await button(page, 'Erase').click();
+  const confirm = page.getByRole('dialog');
+  assert.match(await confirm.textContent(), name);
+  await confirm.getByRole('button', { name: 'Erase' }).click();
+  await page.waitForSelector('#status:text("Meter log data erased")', { timeout: 20000 });
+  await button(page, 'Read').click();
+  await page.waitForSelector('#status:text("No logging data present")', { timeout: 20000 });
+  assert.deepEqual(await tableRows(page), []);
+  assert.deepEqual((await downloaded(page, 'Save log')).subarray(0, 64), Buffer.alloc(64, 255));
+}
+
 test('demo meter: a full read is the demo log, Cancel keeps what came or gives the old log back, Erase then Read is empty', async () => {
   const page = await openPage();
   await button(page, 'Demo meter').click();
@@ -168,40 +208,15 @@ test('demo meter: a full read is the demo log, Cancel keeps what came or gives t
   // held before the read comes back.
   for (const keep of [true, false]) {
     const previous = await downloaded(page, 'Save log');
-    // Cancel is pressed as soon as the bar passes record 4: the demo log is
-    // short, and the read would otherwise be over before a click came.
-    await page.evaluate(() => {
-      const bar = document.querySelector('progress');
-      const observer = new MutationObserver(() => {
-        if (bar.value > 4) { observer.disconnect(); document.getElementById('cancel').click(); }
-      });
-      observer.observe(bar, { attributes: true });
-    });
-    await button(page, 'Read').click();
-    const dialog = page.getByRole('dialog');
-    const came = Number(/record (\d+)/.exec(await dialog.textContent())[1]);
-    await dialog.getByRole('button', { name: keep ? 'Keep' : 'Discard' }).click();
-    await page.waitForSelector('#cancel', { state: 'hidden' });
-    const log = await downloaded(page, 'Save log');
+    const [came, log] = await readCancelled(page, keep);
     if (keep) {
-      assert.ok(came > 0 && came < 1024, `stopped at ${came}`);
-      assert.deepEqual(log.subarray(0, came * 64), full.subarray(0, came * 64));
-      assert.deepEqual(log.subarray(came * 64, came * 64 + 64), Buffer.alloc(64, 255));
-      assert.equal((await tableRows(page)).length, came);
+      await keptUpTo(page, came, log, full);
     } else {
       assert.deepEqual(log, previous);
     }
   }
 
-  await button(page, 'Erase').click();
-  const confirm = page.getByRole('dialog');
-  assert.match(await confirm.textContent(), /Demo meter/);
-  await confirm.getByRole('button', { name: 'Erase' }).click();
-  await page.waitForSelector('#status:text("Meter log data erased")', { timeout: 20000 });
-  await button(page, 'Read').click();
-  await page.waitForSelector('#status:text("No logging data present")', { timeout: 20000 });
-  assert.deepEqual(await tableRows(page), []);
-  assert.deepEqual((await downloaded(page, 'Save log')).subarray(0, 64), Buffer.alloc(64, 255));
+  await eraseThenRead(page, /Demo meter/);
   await page.context().close();
 });
 
@@ -309,3 +324,41 @@ for (const way of ['usb', 'serial']) {
     }
   });
 }
+
+test('through each fake: Meters, Cancel keeping what came, Erase then an empty Read', async () => {
+  const full = readFileSync(sample);
+  for (const way of ['usb', 'serial']) {
+    const page = await fakePage();
+    await connectFake(page, way, 'timing = wire\n[device]\nlog = sample\n');
+    await button(page, 'Meters').click();
+    await page.waitForSelector('#meter-list li');
+    assert.match(await page.getByRole('list', { name: 'Meters found' }).textContent(), /^0: SQ-71 Meter/, way);
+    const [came, log] = await readCancelled(page, true);
+    await keptUpTo(page, came, log, full);
+    await eraseThenRead(page, /the log kept in the meter/);
+    await page.context().close();
+  }
+});
+
+test('WebUSB: a chip a system driver holds points to Web Serial; an unplug ends only its own device; a meter plugged in again is read without asking', async () => {
+  const scenario = 'timing = wire\n[device]\nlog = sample\n';
+  let page = await fakePage();
+  await connectFake(page, 'usb', scenario, { busy: true });
+  assert.match(await meterCommand(page, 'Read'), /^USB Port Error \(.*another driver holds the chip.*use Web Serial/);
+  assert.equal(await page.getByLabel('Connect by').inputValue(), 'webserial');
+  await page.context().close();
+
+  // Two identical adapters, both granted: the other one goes.
+  page = await fakePage();
+  await page.evaluate((s) => sq71Fakes.plugUsb(s, { granted: true }), scenario);
+  await connectFake(page, 'usb', scenario, { granted: true });
+  await page.evaluate(() => sq71Fakes.unplug('usb', 1));
+  assert.match(await meterCommand(page, 'Read'), /Transfer Complete!/);
+  assert.deepEqual(await downloaded(page, 'Save log'), readFileSync(sample));
+  // Ours goes, and comes back as a new device the browser lets the page have.
+  await page.evaluate(() => sq71Fakes.unplug('usb', 0));
+  assert.match(await meterCommand(page, 'Meters'), /^No devices found$/);
+  await page.evaluate((s) => sq71Fakes.plugUsb(s, { granted: true }), scenario.replace('sample', 'empty'));
+  assert.match(await meterCommand(page, 'Read'), /No logging data present/);
+  await page.context().close();
+});
