@@ -108,7 +108,8 @@ class UsbSession {
       this.pump();
     }, (error) => {
       if (nameOf(error) === 'NotFoundError') this.gone = true;
-      else if (claim === this.claims && this.claimed) this.failed = true;
+      else if (claim !== this.claims) return;
+      else if (this.claimed) this.failed = true;
       this.arrived.notify();
     });
   }
@@ -158,7 +159,13 @@ class UsbSession {
   // One queued transfer's bytes (whole packets up to `capacity`), waiting
   // at most `timeout` ms for one.
   async bulkIn(capacity: number, timeout: number) {
-    if (this.received.length === 0 && timeout > 0 && !this.gone && !this.failed) await this.arrived.wait(timeout);
+    // Woken by every transfer, status-only ones included: wait on to the
+    // deadline while nothing has come.
+    const deadline = performance.now() + timeout;
+    for (let left = timeout; this.received.length === 0 && left > 0 && !this.gone && !this.failed;
+      left = deadline - performance.now()) {
+      await this.arrived.wait(left);
+    }
     if (this.gone) return kGone;
     const first = this.received.shift();
     if (first === undefined) return this.failed ? kFailed : kTimedOut;
