@@ -11,6 +11,7 @@ tools/web.sh >/dev/null
 cmake --preset native >/dev/null
 cmake --build build/native -j"$(nproc)" --target sq71 >/dev/null
 if [ "${1:-}" = meters ]; then
+  export NODE_PATH=/usr/share/nodejs
   cmake --build build/web-module -j"$(nproc)" --target sq71fake >/dev/null
   exec node web/bench_meters.mjs "${2:-3}"
 fi

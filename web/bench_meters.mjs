@@ -46,7 +46,8 @@ async function pageRead(way) {
   const page = await context.newPage();
   await page.goto(url);
   await page.waitForSelector('body[data-ready="true"]');
-  await page.evaluate(([way, s]) => (way === 'usb' ? sq71Fakes.plugUsb : sq71Fakes.plugSerial)(s), [way, scenario(way === 'serial')]);
+  await page.evaluate(([way, s, log]) => (way === 'usb' ? sq71Fakes.plugUsb : sq71Fakes.plugSerial)(s, { log }),
+    [way, scenario(way === 'serial').replace(/log = .*/, 'log = sample'), [...full]]);
   await page.getByLabel('Connect by').selectOption(way === 'usb' ? 'webusb' : 'webserial');
   await page.getByRole('button', { name: 'Connect meter', exact: true }).click();
   await page.waitForSelector('#read:not([disabled])');

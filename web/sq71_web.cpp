@@ -241,10 +241,12 @@ EMSCRIPTEN_KEEPALIVE const char* sq71_json() {
 }
 
 // The report as sq71 report writes it; the thresholds in dB (marginal not
-// above good, as the page's settings keep them).
+// above good, as the page's settings keep them); the installation's date is
+// the log file's, as sq71 report takes it.
 EMSCRIPTEN_KEEPALIVE const char* sq71_report(const char* title, double good, double marginal,
-                                             const char* log_name) {
+                                             const char* log_name, const char* log_date) {
   ReportInfo info;
+  info.job.date = log_date;
   info.title = title;
   info.thresholds.good = static_cast<int>(std::lround(good * 100));
   info.thresholds.marginal = static_cast<int>(std::lround(marginal * 100));

@@ -67,6 +67,9 @@ function say(text: string, error = false) {
 }
 
 let logName = '';
+// The day the log was written (YYYY-MM-DD, local): the installation's date.
+let logDate = '';
+const day = (d: Date) => `${d.getFullYear()}-${String(d.getMonth() + 1).padStart(2, '0')}-${String(d.getDate()).padStart(2, '0')}`;
 let entryCount = 0;
 // Counts the logs opened, so a Read that a newly opened log stopped leaves it be.
 let opened = 0;
@@ -183,6 +186,7 @@ async function openFile(file: File) {
     return;
   }
   logName = file.name;
+  logDate = day(new Date(file.lastModified));
   opened++;
   say('');
   await serial(showEntries);
@@ -254,7 +258,7 @@ async function openReport() {
   const s = settings();
   const started = performance.now();
   const bytes = await serial(() => bytesAt(Number(module.ccall('sq71_report', 'number',
-    ['string', 'number', 'number', 'string'], [s.title, s.good, s.marginal, logName]))));
+    ['string', 'number', 'number', 'string', 'string'], [s.title, s.good, s.marginal, logName, logDate]))));
   const url = URL.createObjectURL(new Blob([bytes], { type: 'text/html;charset=utf-8' }));
   performance.measure('sq71-report', { start: started });
   if (view) view.location.href = url; else download(bytes, `${baseName(logName)}.html`, 'text/html');
@@ -352,7 +356,10 @@ async function read() {
   performance.measure('sq71-read', { start: started });
   setReading(false);
   if (log !== opened) return;
-  if (kept) logName = `sq71-${stamp()}.ulg`;
+  if (kept) {
+    logName = `sq71-${stamp()}.ulg`;
+    logDate = day(new Date());
+  }
   await serial(showEntries);
 }
 

@@ -197,11 +197,15 @@
   Object.defineProperty(navigator, 'usb', { value: usb, configurable: true });
   Object.defineProperty(navigator, 'serial', { value: serial, configurable: true });
 
-  async function plug(api, scenario, latency, make, { granted = false } = {}) {
+  // options: granted (the user gave the page this device before), log (the
+  // meter's log bytes), and busy (a system driver holds the USB chip).
+  async function plug(api, scenario, latency, make, options = {}) {
+    const { granted = false } = options;
     const m = await chips();
     const id = m.ccall('fake_plug', 'number', ['string', 'number'], [scenario, latency]);
     if (id < 0) throw new Error(`scenario: ${m.UTF8ToString(m._fake_text())}`);
     const chip = new Chip(m, id);
+    if (options.log) m.HEAPU8.set(options.log, m._fake_log(id));
     const device = make(chip);
     chip.onGone.push(() => {
       const event = new Event('disconnect');

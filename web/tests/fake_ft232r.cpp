@@ -95,6 +95,9 @@ EMSCRIPTEN_KEEPALIVE int fake_line(int chip, double now, int baud, int bits, int
   return 0;
 }
 
+// The meter's log, for a caller to fill (the module has no files).
+EMSCRIPTEN_KEEPALIVE uint8_t* fake_log(int chip) { return chips[chip]->meter().log().data(); }
+
 EMSCRIPTEN_KEEPALIVE int fake_unplugged(int chip) { return chips[chip]->unplugged() ? 1 : 0; }
 EMSCRIPTEN_KEEPALIVE void fake_unplug(int chip) { chips[chip]->Unplug(); }
 
