@@ -291,7 +291,7 @@ function nativeRead(scenario, name) {
 }
 
 const kScenarios = {
-  'glitch': 'fault = record 3 bad_checksum once\nfault = exchange 9 no_reply once\nfault = record 20 delay 300\nfault = record 7 stray 5 once',
+  'glitch': 'fault = record 3 bad_checksum once\nfault = exchange 9 no_reply once\nfault = record 20 delay 300\nfault = record 7 stray 5 once\nfault = record 12 late 100 once',
   'unplugged': 'fault = record 17 unplug',
   'not a meter': 'description = "Door Bell"',
   'silent': 'fault = identify no_reply',
