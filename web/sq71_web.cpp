@@ -1,6 +1,8 @@
 // The core as the web page calls it: one log image, its table, files and
-// report, and the demo meter (the simulated meter at wire timing) read, erased
-// and listed by the same transfer engine, erase and listing as sq71.
+// report, and a meter - the demo meter (the simulated meter at wire timing),
+// an FT232R over WebUSB or a serial port over Web Serial - read, erased and
+// listed by the same transfer engine, erase and listing as sq71, traced on
+// request in sq71's trace format.
 //
 // Plain C calls for emscripten's ccall. Texts go back as a pointer to bytes
 // the module keeps until the next call, with their length from sq71_size().
@@ -10,6 +12,7 @@
 #include <emscripten.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -28,7 +31,10 @@
 #include "sim/scenario.h"
 #include "sim/sim_driver.h"
 #include "ui/message_catalogue.h"
+#include "usb/tracing_driver.h"
 #include "usb/usb_device.h"
+#include "usb/webusb_driver.h"
+#include "web/browser_meters_web.h"
 
 #ifndef SQ71_VERSION
 #define SQ71_VERSION "unknown"
@@ -47,8 +53,14 @@ EM_JS(void, sq71_show_message, (int number, const char* text, int error), {
 // been put by the page before the call that asks it.
 class PageUi : public MainWindowUi {
  public:
+  // A port that would not open is said with the driver's reason, as sq71
+  // says it (a chip a system driver holds, a device gone).
   void ShowMessage(int number, MessageStyle style) override {
-    sq71_show_message(number, MessageText(number), style == MessageStyle::kError ? 1 : 0);
+    std::string text = MessageText(number);
+    if (number == kMsgUsbPortError && driver != nullptr && !driver->last_error().empty()) {
+      text += " (" + driver->last_error() + ")";
+    }
+    sq71_show_message(number, text.c_str(), style == MessageStyle::kError ? 1 : 0);
   }
   int AskQuestion(int number) override { return (void)number, answer; }
   void SetViewEnabled(bool) override {}
@@ -59,10 +71,29 @@ class PageUi : public MainWindowUi {
 
   bool timer_armed = false;
   int answer = kAnswerNo;
+  const Driver* driver = nullptr;  // the meter's
 };
 
 // Ask again for a record whose reply failed, as sq71 read does by default.
-constexpr int kDemoRetries = 2;
+constexpr int kRetries = 2;
+
+// A trace kept in the page until it is saved: each line stamped with the
+// microseconds since the trace began, as a trace file has them.
+class TraceText : public TraceSink {
+ public:
+  void Line(const std::string& line) override {
+    const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(
+                            std::chrono::steady_clock::now() - start_)
+                            .count();
+    text += std::to_string(micros) + " " + line + "\n";
+  }
+  std::string text;
+
+ private:
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+enum MeterKind { kDemo = 0, kWebUsb = 1, kWebSerial = 2 };
 
 struct Page {
   LogImage image{};
@@ -70,22 +101,46 @@ struct Page {
   std::string text;        // the last text handed out
   uint8_t scratch[kLogImageSize];
 
+  // The demo meter: one simulated meter with the sample log, on the wall
+  // clock, the chip's latency timer settable.
   std::unique_ptr<sim::SimDriver> demo;
+  WebUsbDriver webusb;
+  web::WebSerialDriver webserial;
+  Driver* meter = nullptr;  // the one chosen
+  std::unique_ptr<TraceText> trace;
+  std::unique_ptr<TracingDriver> tracer;  // over `meter` while a trace is kept
   std::unique_ptr<UsbDevice> device;
   PageUi ui;
   TransferState state;
   std::unique_ptr<TransferEngine> engine;
 
-  // The demo meter: one simulated meter with the sample log, on the wall
-  // clock, the chip's latency timer settable; the page's policy is sq71's.
-  void EnsureDemo() {
-    if (demo != nullptr) return;
-    demo = std::make_unique<sim::SimDriver>(sim::DefaultScenario());
-    device = std::make_unique<UsbDevice>(*demo);
+  Driver& Used() { return tracer != nullptr ? static_cast<Driver&>(*tracer) : *meter; }
+
+  // The meter the commands go to; the demo meter until another is chosen.
+  // The page's policy is sq71's.
+  void Ensure() {
+    if (meter == nullptr) Choose(kDemo);
+    if (engine != nullptr) return;
     ExchangePolicy policy;
     policy.purge_every_request = false;
-    policy.retries = kDemoRetries;
+    policy.retries = kRetries;
     engine = std::make_unique<TransferEngine>(state, image, ui, policy);
+  }
+
+  void Choose(int kind) {
+    if (device != nullptr) device->Close();
+    if (kind == kWebUsb) {
+      meter = &webusb;
+    } else if (kind == kWebSerial) {
+      meter = &webserial;
+    } else {
+      if (demo == nullptr) demo = std::make_unique<sim::SimDriver>(sim::DefaultScenario());
+      meter = demo.get();
+    }
+    // A trace being kept goes on with the new meter, from a new first line.
+    if (trace != nullptr) tracer = std::make_unique<TracingDriver>(*meter, *trace);
+    device = std::make_unique<UsbDevice>(Used());
+    ui.driver = meter;
   }
 };
 
@@ -186,10 +241,12 @@ EMSCRIPTEN_KEEPALIVE const char* sq71_json() {
 }
 
 // The report as sq71 report writes it; the thresholds in dB (marginal not
-// above good, as the page's settings keep them).
+// above good, as the page's settings keep them); the installation's date is
+// the log file's, as sq71 report takes it.
 EMSCRIPTEN_KEEPALIVE const char* sq71_report(const char* title, double good, double marginal,
-                                             const char* log_name) {
+                                             const char* log_name, const char* log_date) {
   ReportInfo info;
+  info.job.date = log_date;
   info.title = title;
   info.thresholds.good = static_cast<int>(std::lround(good * 100));
   info.thresholds.marginal = static_cast<int>(std::lround(marginal * 100));
@@ -201,18 +258,18 @@ EMSCRIPTEN_KEEPALIVE const char* sq71_report(const char* title, double good, dou
                          info));
 }
 
-// Read from the demo meter: 1 when the download runs (the log is kept aside
+// Read from the meter: 1 when the download runs (the log is kept aside
 // until it ends), 0 when it could not start (reported).
-EMSCRIPTEN_KEEPALIVE int sq71_demo_read_start() {
+EMSCRIPTEN_KEEPALIVE int sq71_read_start() {
   Page& page = ThePage();
-  page.EnsureDemo();
+  page.Ensure();
   page.before_read = page.image;
   page.engine->StartTransfer(page.device.get());
   return page.ui.timer_armed ? 1 : 0;
 }
 
 // One tick of the download; 1 while it goes on.
-EMSCRIPTEN_KEEPALIVE int sq71_demo_read_tick() {
+EMSCRIPTEN_KEEPALIVE int sq71_read_tick() {
   Page& page = ThePage();
   if (page.engine == nullptr) return 0;
   page.engine->TransferTick(page.device.get());
@@ -225,7 +282,7 @@ EMSCRIPTEN_KEEPALIVE int sq71_next_record() { return ThePage().state.next_record
 
 // Cancel: the log ends at the first record not fetched; keep = 0 gives the
 // log held before the read back instead.
-EMSCRIPTEN_KEEPALIVE void sq71_demo_read_stop(int keep) {
+EMSCRIPTEN_KEEPALIVE void sq71_read_stop(int keep) {
   Page& page = ThePage();
   if (page.engine == nullptr) return;
   page.engine->StopEarly(page.device.get());
@@ -233,27 +290,64 @@ EMSCRIPTEN_KEEPALIVE void sq71_demo_read_stop(int keep) {
   if (keep == 0) page.image = page.before_read;
 }
 
-// Erase the demo meter's log; the page has had the user confirm it.
-EMSCRIPTEN_KEEPALIVE void sq71_demo_erase() {
+// Erase the meter's log; the page has had the user confirm it.
+EMSCRIPTEN_KEEPALIVE void sq71_erase() {
   Page& page = ThePage();
-  page.EnsureDemo();
+  page.Ensure();
   page.ui.answer = kAnswerYes;
   EraseLogCommand(page.device.get(), page.ui, page.engine.get());
   page.ui.answer = kAnswerNo;
   page.device->Close();
 }
 
-// The meters that answer on the demo bus: "index TAB name TAB serial" lines.
-EMSCRIPTEN_KEEPALIVE const char* sq71_demo_meters() {
+// The meters that answer through the chosen driver: "index TAB name TAB
+// where" lines.
+EMSCRIPTEN_KEEPALIVE const char* sq71_meters() {
   Page& page = ThePage();
-  page.EnsureDemo();
+  page.Ensure();
   std::string out;
-  ListDevices(*page.demo, [&](int index, const char* name) {
+  Driver& driver = page.Used();
+  ListDevices(driver, [&](int index, const char* name) {
     out += std::to_string(index) + "\t";
     AppendName(name, std::strlen(name), &out);
-    out += "\t" + page.demo->Where(index) + "\n";
+    out += "\t" + driver.Where(index) + "\n";
   });
   return Hand(std::move(out));
+}
+
+// The meter the commands go to: 0 the demo meter, 1 the FT232Rs granted over
+// WebUSB, 2 the ports granted over Web Serial.
+EMSCRIPTEN_KEEPALIVE void sq71_choose(int kind) { ThePage().Choose(kind); }
+
+// A device the page was granted, by the page's number for it.
+EMSCRIPTEN_KEEPALIVE void sq71_usb_attach(int id, const char* serial) {
+  ThePage().webusb.Attach(std::make_shared<web::WebUsbTransport>(id, serial));
+}
+EMSCRIPTEN_KEEPALIVE void sq71_serial_attach(int id, const char* where) {
+  ThePage().webserial.Attach(id, where);
+}
+
+// 1 when the chosen driver cannot check the chip's identity whole.
+EMSCRIPTEN_KEEPALIVE int sq71_partial_identity() {
+  Page& page = ThePage();
+  page.Ensure();
+  return page.meter->partial_identity() ? 1 : 0;
+}
+
+// Starts keeping a trace of every call to the meter (a new one each time).
+EMSCRIPTEN_KEEPALIVE void sq71_trace_start() {
+  Page& page = ThePage();
+  page.Ensure();
+  page.device->Close();
+  page.trace = std::make_unique<TraceText>();
+  page.tracer = std::make_unique<TracingDriver>(*page.meter, *page.trace);
+  page.device = std::make_unique<UsbDevice>(page.Used());
+}
+
+// The trace kept so far, in sq71's trace format.
+EMSCRIPTEN_KEEPALIVE const char* sq71_trace_text() {
+  Page& page = ThePage();
+  return Hand(page.trace != nullptr ? page.trace->text : std::string());
 }
 
 }  // extern "C"

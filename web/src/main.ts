@@ -1,8 +1,9 @@
 // The page: opens a log and shows its entries, saves, exports and reports it,
-// and reads, erases and lists the demo meter, all through the core compiled
-// to WebAssembly. Calls into the module run one at a time (a Read's calls
+// and reads, erases and lists a meter (the demo meter, or a real one over Web
+// Serial or WebUSB), all through the core compiled to WebAssembly. Calls into the module run one at a time (a Read's calls
 // suspend while the simulated chip waits): every call goes through serial().
 import createSq71, { Sq71Module } from './sq71.js';
+import { Meters, SerialLike, SerialPortLike, UsbDeviceLike, UsbLike, isFtdiPort, kFt232rProduct, kFtdiVendor } from './meters.js';
 
 const kLogSize = 65536;
 const kMsgNoLogData = 26;
@@ -10,6 +11,10 @@ const kMsgInvalidBinaryFile = 4;
 const kMsgConfirmErase = 23;
 const kMsgNoDevices = 13;
 const kDemoName = 'Demo meter';
+// The module's numbers for the meters it reads.
+const kDemo = 0;
+const kWebUsb = 1;
+const kWebSerial = 2;
 
 const $ = <T extends HTMLElement>(id: string) => document.getElementById(id) as T;
 const ui = {
@@ -18,7 +23,9 @@ const ui = {
   report: $<HTMLButtonElement>('report'), json: $<HTMLButtonElement>('json'),
   demo: $<HTMLButtonElement>('demo'), read: $<HTMLButtonElement>('read'),
   cancel: $<HTMLButtonElement>('cancel'), erase: $<HTMLButtonElement>('erase'),
-  meters: $<HTMLButtonElement>('meters'), progress: $<HTMLProgressElement>('progress'),
+  meters: $<HTMLButtonElement>('meters'), connect: $<HTMLButtonElement>('connect'),
+  via: $<HTMLSelectElement>('via'), trace: $<HTMLButtonElement>('trace'),
+  saveTrace: $<HTMLButtonElement>('save-trace'), progress: $<HTMLProgressElement>('progress'),
   meterName: $('meter-name'), meterList: $<HTMLUListElement>('meter-list'),
   status: $('status'), logName: $('log-name'), table: $('entries'),
   body: $('entries').querySelector<HTMLElement>('.body')!,
@@ -60,6 +67,9 @@ function say(text: string, error = false) {
 }
 
 let logName = '';
+// The day the log was written (YYYY-MM-DD, local): the installation's date.
+let logDate = '';
+const day = (d: Date) => `${d.getFullYear()}-${String(d.getMonth() + 1).padStart(2, '0')}-${String(d.getDate()).padStart(2, '0')}`;
 let entryCount = 0;
 // Counts the logs opened, so a Read that a newly opened log stopped leaves it be.
 let opened = 0;
@@ -176,6 +186,7 @@ async function openFile(file: File) {
     return;
   }
   logName = file.name;
+  logDate = day(new Date(file.lastModified));
   opened++;
   say('');
   await serial(showEntries);
@@ -247,7 +258,7 @@ async function openReport() {
   const s = settings();
   const started = performance.now();
   const bytes = await serial(() => bytesAt(Number(module.ccall('sq71_report', 'number',
-    ['string', 'number', 'number', 'string'], [s.title, s.good, s.marginal, logName]))));
+    ['string', 'number', 'number', 'string', 'string'], [s.title, s.good, s.marginal, logName, logDate]))));
   const url = URL.createObjectURL(new Blob([bytes], { type: 'text/html;charset=utf-8' }));
   performance.measure('sq71-report', { start: started });
   if (view) view.location.href = url; else download(bytes, `${baseName(logName)}.html`, 'text/html');
@@ -320,9 +331,10 @@ async function read() {
   const started = performance.now();
   const log = opened;
   let kept = true;
-  let going = (await callAsync('sq71_demo_read_start')) === 1;
+  let going = (await callAsync('sq71_read_start')) === 1;
   if (!going) {
     // Not started (said): the log stays as it was.
+    explainBusy();
     setReading(false);
     return;
   }
@@ -332,19 +344,22 @@ async function read() {
       const keep = await ask(`Stop the read at record ${came}?`,
         'Keep the records that came as the log, or go back to the log held before the read.',
         'Keep', 'Discard');
-      await serial(() => module._sq71_demo_read_stop(keep ? 1 : 0));
+      await serial(() => module._sq71_read_stop(keep ? 1 : 0));
       kept = keep;
       say(keep ? `Read stopped at record ${came}; the records that came are kept` : 'Read stopped; the log is as it was');
       break;
     }
-    const [tick, progress] = await callAsync('sq71_demo_read_tick', (going) => [going, module._sq71_progress()]);
+    const [tick, progress] = await callAsync('sq71_read_tick', (going) => [going, module._sq71_progress()]);
     going = tick === 1;
     ui.progress.value = progress;
   }
   performance.measure('sq71-read', { start: started });
   setReading(false);
   if (log !== opened) return;
-  if (kept) logName = `sq71-${stamp()}.ulg`;
+  if (kept) {
+    logName = `sq71-${stamp()}.ulg`;
+    logDate = day(new Date());
+  }
   await serial(showEntries);
 }
 
@@ -355,13 +370,13 @@ function stamp() {
 }
 
 async function erase() {
-  const yes = await ask(`Erase the log kept in the ${kDemoName}?`, messageText(kMsgConfirmErase), 'Erase', 'Keep log');
+  const yes = await ask(`Erase the log kept in the ${kind === kDemo ? kDemoName : 'meter'}?`, messageText(kMsgConfirmErase), 'Erase', 'Keep log');
   if (!yes) return;
-  await callAsync('sq71_demo_erase');
+  await callAsync('sq71_erase');
 }
 
 async function listMeters() {
-  const text = ansi.decode(await callAsync('sq71_demo_meters', bytesAt));
+  const text = ansi.decode(await callAsync('sq71_meters', bytesAt));
   const items = text.split('\n').filter((line) => line !== '').map((line) => {
     const li = document.createElement('li');
     const [index, name, where] = line.split('\t');
@@ -374,10 +389,88 @@ async function listMeters() {
     items.length === 0);
 }
 
-function chooseDemo() {
-  ui.demo.setAttribute('aria-pressed', 'true');
-  ui.meterName.textContent = `${kDemoName}: the simulated meter, at the pace of a real one`;
-  for (const button of [ui.read, ui.erase, ui.meters]) button.disabled = false;
+let kind = kDemo;
+
+async function choose(which: number, name: string) {
+  if (reading) return;
+  kind = which;
+  await serial(() => module._sq71_choose(which));
+  ui.demo.setAttribute('aria-pressed', String(which === kDemo));
+  ui.meterName.textContent = name;
+  for (const button of [ui.read, ui.erase, ui.meters, ui.trace]) button.disabled = false;
+}
+
+const chooseDemo = () => choose(kDemo, `${kDemoName}: the simulated meter, at the pace of a real one`);
+
+// ---- real meters: Web Serial or the FT232R over WebUSB ----
+
+const meters = new Meters();
+const usbApi = (navigator as unknown as { usb?: UsbLike }).usb;
+const serialApi = (navigator as unknown as { serial?: SerialLike }).serial;
+const kChipFilter = { vendorId: kFtdiVendor, productId: kFt232rProduct };
+const kPortFilter = { usbVendorId: kFtdiVendor, usbProductId: kFt232rProduct };
+
+async function attachUsb(devices: UsbDeviceLike[]) {
+  for (const device of devices) {
+    const [id, fresh] = meters.usbId(device);
+    if (fresh) await serial(() => module.ccall('sq71_usb_attach', null, ['number', 'string'], [id, device.serialNumber ?? '']));
+  }
+}
+
+async function attachPorts(ports: SerialPortLike[]) {
+  for (const port of ports) {
+    const [id, fresh] = meters.serialId(port);
+    if (!fresh) continue;
+    port.addEventListener('disconnect', () => meters.serialDisconnected(port));
+    await serial(() => module.ccall('sq71_serial_attach', null, ['number', 'string'], [id, `serial port ${id + 1}`]));
+  }
+}
+
+// The way to the meter: Web Serial when the browser lists a granted port of
+// FTDI's, else the FT232R over WebUSB; the user's choice over both. Never by
+// the browser's name or by whether navigator.serial exists: Chrome on
+// Android has it, but lists no FTDI port.
+async function connect() {
+  const ports = serialApi ? (await serialApi.getPorts()).filter(isFtdiPort) : [];
+  const devices = usbApi ? (await usbApi.getDevices()).filter((d) => d.vendorId === kFtdiVendor) : [];
+  const way = ui.via.value === 'auto'
+    ? (ports.length > 0 || (devices.length === 0 && !usbApi) ? 'webserial' : 'webusb') : ui.via.value;
+  try {
+    if (way === 'webserial') {
+      if (!serialApi) throw new Error('This browser has no Web Serial: choose WebUSB');
+      if (ports.length === 0) ports.push(await serialApi.requestPort({ filters: [kPortFilter] }));
+      await attachPorts(ports);
+      await choose(kWebSerial, 'Meter on a serial port (Web Serial): warning: the chip\'s identity was not fully checked (the webserial backend cannot read its pin and CBUS settings)');
+    } else {
+      if (!usbApi) throw new Error('This browser has no WebUSB: choose Web Serial');
+      if (devices.length === 0) devices.push(await usbApi.requestDevice({ filters: [kChipFilter] }));
+      await attachUsb(devices);
+      await choose(kWebUsb, `Meter's FT232R over WebUSB${devices[0].serialNumber ? ` (${devices[0].serialNumber})` : ''}`);
+    }
+  } catch (error) {
+    if (nameOf(error) === 'NotFoundError') say('No meter chosen', true);
+    else say(error instanceof Error ? error.message : String(error), true);
+  }
+}
+const nameOf = (error: unknown) => (error as { name?: string })?.name ?? '';
+
+// After a failed open over WebUSB because a system driver holds the chip
+// (said by the message), Web Serial is the way offered next.
+function explainBusy() {
+  if (kind === kWebUsb && /another driver holds the chip/.test(ui.status.textContent ?? '')) ui.via.value = 'webserial';
+}
+
+// ---- the trace ----
+
+async function startTrace() {
+  await serial(() => module._sq71_trace_start());
+  ui.saveTrace.hidden = false;
+  say('Recording a trace of every call to the meter');
+}
+
+async function saveTrace() {
+  const text = await serial(() => bytesAt(module._sq71_trace_text()));
+  download(text, `sq71-trace-${stamp()}.txt`, 'text/plain');
 }
 
 // Runs a command; a fault of the page itself is said rather than lost.
@@ -396,6 +489,7 @@ async function start() {
   ui.marginal.value = String(s.marginal);
   module = await createSq71({
     onMessage: (_number, text, error) => say(text, error),
+    meters,
   });
   ui.version.textContent = `version ${module.UTF8ToString(module._sq71_version())}`;
 
@@ -414,6 +508,21 @@ async function start() {
   ui.cancel.addEventListener('click', () => { cancelRequested = true; });
   ui.erase.addEventListener('click', command(erase));
   ui.meters.addEventListener('click', command(listMeters));
+  ui.connect.addEventListener('click', command(connect));
+  ui.trace.addEventListener('click', command(startTrace));
+  ui.saveTrace.addEventListener('click', command(saveTrace));
+  // A device unplugged ends its own session only; a meter plugged in again
+  // is taken without asking, permission being the browser's to remember.
+  usbApi?.addEventListener('disconnect', (event) => meters.usbDisconnected((event as unknown as { device: unknown }).device));
+  usbApi?.addEventListener('connect', (event) => {
+    const device = (event as unknown as { device: UsbDeviceLike }).device;
+    if (kind === kWebUsb && device.vendorId === kFtdiVendor) command(() => attachUsb([device]))();
+  });
+  serialApi?.addEventListener('disconnect', (event) => meters.serialDisconnected(event.target));
+  serialApi?.addEventListener('connect', (event) => {
+    const port = event.target as SerialPortLike;
+    if (kind === kWebSerial && isFtdiPort(port)) command(() => attachPorts([port]))();
+  });
   $('settings-form').addEventListener('change', saveSettings);
   $('settings-form').addEventListener('submit', (event) => event.preventDefault());
 

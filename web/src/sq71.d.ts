@@ -2,6 +2,7 @@
 export interface Sq71Module {
   HEAPU8: Uint8Array<ArrayBuffer>;
   onMessage?: (number: number, text: string, error: boolean) => void;
+  meters?: object;
   ccall(name: string, returnType: 'number' | null, argTypes: string[], args: unknown[],
     options?: { async: boolean }): number | Promise<number>;
   UTF8ToString(pointer: number): string;
@@ -17,7 +18,11 @@ export interface Sq71Module {
   _sq71_json(): number;
   _sq71_progress(): number;
   _sq71_next_record(): number;
-  _sq71_demo_read_stop(keep: number): void;
+  _sq71_read_stop(keep: number): void;
+  _sq71_choose(kind: number): void;
+  _sq71_partial_identity(): number;
+  _sq71_trace_start(): void;
+  _sq71_trace_text(): number;
 }
 
 export default function createSq71(options?: Partial<Sq71Module>): Promise<Sq71Module>;

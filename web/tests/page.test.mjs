@@ -14,7 +14,7 @@ import { launch } from '../../tests/browser/harness.mjs';
 const root = resolve(dirname(fileURLToPath(import.meta.url)), '../..');
 const sq71Path = process.env.SQ71 ?? join(root, 'build/native/cli/sq71');
 const sample = join(root, 'data/sample.ulg');
-const temp = mkdtempSync(join(tmpdir(), 'sq71-web-'));
+const temp = process.env.SQ71_WEB_TEMP ?? mkdtempSync(join(tmpdir(), 'sq71-web-'));
 const sq71 = (...args) => execFileSync(sq71Path, args, { maxBuffer: 1 << 26 });
 
 // The page's own static server, which a test can stop.
@@ -149,6 +149,46 @@ test('random logs and hostile names: rows as sq71 views them, names as text only
   await page.context().close();
 });
 
+// Reads, and presses Cancel as soon as the bar passes record 4 (a short log
+// would otherwise be read before a click came), then Keep or Discard: the
+// record the read stopped at and the log then.
+async function readCancelled(page, keep) {
+  await page.evaluate(() => {
+    const bar = document.querySelector('progress');
+    const observer = new MutationObserver(() => {
+      if (bar.value > 4) { observer.disconnect(); document.getElementById('cancel').click(); }
+    });
+    observer.observe(bar, { attributes: true });
+  });
+  await button(page, 'Read').click();
+  const dialog = page.getByRole('dialog');
+  const came = Number(/record (\d+)/.exec(await dialog.textContent())[1]);
+  await dialog.getByRole('button', { name: keep ? 'Keep' : 'Discard' }).click();
+  await page.waitForSelector('#cancel', { state: 'hidden' });
+  return [came, await downloaded(page, 'Save log')];
+}
+
+// The records that came of the full log, then the end of the log, shown.
+async function keptUpTo(page, came, log, full) {
+  assert.ok(came > 0 && came < 1024, `stopped at ${came}`);
+  assert.deepEqual(log.subarray(0, came * 64), full.subarray(0, came * 64));
+  assert.deepEqual(log.subarray(came * 64, came * 64 + 64), Buffer.alloc(64, 255));
+  assert.equal((await tableRows(page)).length, came);
+}
+
+// Erase (the dialog naming `name`), then a Read finds nothing.
+async function eraseThenRead(page, name) {
+  await button(page, 'Erase').click();
+  const confirm = page.getByRole('dialog');
+  assert.match(await confirm.textContent(), name);
+  await confirm.getByRole('button', { name: 'Erase' }).click();
+  await page.waitForSelector('#status:text("Meter log data erased")', { timeout: 20000 });
+  await button(page, 'Read').click();
+  await page.waitForSelector('#status:text("No logging data present")', { timeout: 20000 });
+  assert.deepEqual(await tableRows(page), []);
+  assert.deepEqual((await downloaded(page, 'Save log')).subarray(0, 64), Buffer.alloc(64, 255));
+}
+
 test('demo meter: a full read is the demo log, Cancel keeps what came or gives the old log back, Erase then Read is empty', async () => {
   const page = await openPage();
   await button(page, 'Demo meter').click();
@@ -168,40 +208,15 @@ test('demo meter: a full read is the demo log, Cancel keeps what came or gives t
   // held before the read comes back.
   for (const keep of [true, false]) {
     const previous = await downloaded(page, 'Save log');
-    // Cancel is pressed as soon as the bar passes record 4: the demo log is
-    // short, and the read would otherwise be over before a click came.
-    await page.evaluate(() => {
-      const bar = document.querySelector('progress');
-      const observer = new MutationObserver(() => {
-        if (bar.value > 4) { observer.disconnect(); document.getElementById('cancel').click(); }
-      });
-      observer.observe(bar, { attributes: true });
-    });
-    await button(page, 'Read').click();
-    const dialog = page.getByRole('dialog');
-    const came = Number(/record (\d+)/.exec(await dialog.textContent())[1]);
-    await dialog.getByRole('button', { name: keep ? 'Keep' : 'Discard' }).click();
-    await page.waitForSelector('#cancel', { state: 'hidden' });
-    const log = await downloaded(page, 'Save log');
+    const [came, log] = await readCancelled(page, keep);
     if (keep) {
-      assert.ok(came > 0 && came < 1024, `stopped at ${came}`);
-      assert.deepEqual(log.subarray(0, came * 64), full.subarray(0, came * 64));
-      assert.deepEqual(log.subarray(came * 64, came * 64 + 64), Buffer.alloc(64, 255));
-      assert.equal((await tableRows(page)).length, came);
+      await keptUpTo(page, came, log, full);
     } else {
       assert.deepEqual(log, previous);
     }
   }
 
-  await button(page, 'Erase').click();
-  const confirm = page.getByRole('dialog');
-  assert.match(await confirm.textContent(), /Demo meter/);
-  await confirm.getByRole('button', { name: 'Erase' }).click();
-  await page.waitForSelector('#status:text("Meter log data erased")', { timeout: 20000 });
-  await button(page, 'Read').click();
-  await page.waitForSelector('#status:text("No logging data present")', { timeout: 20000 });
-  assert.deepEqual(await tableRows(page), []);
-  assert.deepEqual((await downloaded(page, 'Save log')).subarray(0, 64), Buffer.alloc(64, 255));
+  await eraseThenRead(page, /Demo meter/);
   await page.context().close();
 });
 
@@ -222,5 +237,134 @@ test('offline after one visit, and no sideways scrolling at 360 px', async () =>
   await page.dispatchEvent('body', 'drop', { dataTransfer: drop });
   assert.equal((await tableRows(page)).length, viewLines(sample).length);
   assert.ok(await page.evaluate(() => document.documentElement.scrollWidth <= window.innerWidth));
+  await page.context().close();
+});
+
+// ---- real meters through fakes of the browser's USB and serial interfaces ----
+// A fake USBDevice and SerialPort (fake_devices.js) in front of the
+// simulated meter's FT232R (fake_ft232r.cpp, its own module), in place of
+// navigator.usb and navigator.serial. The page must come to what sq71 read
+// --sim comes to with the same scenario: the same log bytes, the same message.
+
+const fakeModule = join(root, 'build/web-module/web');
+const kWays = { usb: 'WebUSB', serial: 'Web Serial' };
+
+async function fakePage() {
+  const context = await browser.newContext({ acceptDownloads: true, serviceWorkers: 'block' });
+  await context.route('**/fake/*', (route) => route.fulfill({ path: join(fakeModule, new URL(route.request().url()).pathname.slice(6)) }));
+  await context.addInitScript({ path: join(root, 'web/tests/fake_devices.js') });
+  return openPage({ context });
+}
+
+// Plugs a chip running `scenario` in, connects to it the given way, and
+// starts a trace.
+async function connectFake(page, way, scenario, options = {}) {
+  await page.evaluate(([way, scenario, options]) => (way === 'usb' ? sq71Fakes.plugUsb : sq71Fakes.plugSerial)(scenario, options),
+    [way, scenario, options]);
+  await page.getByLabel('Connect by').selectOption({ label: kWays[way] });
+  await button(page, 'Connect meter').click();
+  await page.waitForSelector('#trace:not([disabled])');
+  await button(page, 'Record a trace').click();
+}
+
+// Clicks a command and waits until the meter's buttons are back.
+async function meterCommand(page, name) {
+  await button(page, name).click();
+  await page.waitForSelector('#read:not([disabled])', { timeout: 60000 });
+  return (await page.locator('#status').textContent()).trim();
+}
+
+// sq71 read --sim on a scenario: its log (null when it wrote none) and its
+// error line.
+function nativeRead(scenario, name) {
+  const file = logFile(`${name}.txt`, scenario);
+  const out = join(temp, `${name}.ulg`);
+  let error = '';
+  try {
+    execFileSync(sq71Path, ['read', '--sim', file, '--keep-partial', '-q', '-o', out], { stdio: ['ignore', 'ignore', 'pipe'] });
+  } catch (failure) {
+    error = String(failure.stderr);
+  }
+  let log = null;
+  try { log = readFileSync(out); } catch { /* none written */ }
+  return { log, error };
+}
+
+const kScenarios = {
+  'glitch': 'fault = record 3 bad_checksum once\nfault = exchange 9 no_reply once\nfault = record 20 delay 300\nfault = record 7 stray 5 once\nfault = record 12 late 100 once',
+  'unplugged': 'fault = record 17 unplug',
+  'not a meter': 'description = "Door Bell"',
+  'silent': 'fault = identify no_reply',
+};
+
+for (const way of ['usb', 'serial']) {
+  test(`a meter over ${kWays[way]}: reads as sq71 does, faults included, and its trace replays in sq71`, async () => {
+    for (const [name, faults] of Object.entries(kScenarios)) {
+      // Web Serial cannot read the chip's description.
+      if (way === 'serial' && name === 'not a meter') continue;
+      const scenario = `timing = wire\n[device]\nlog = sample\n${faults}\n`;
+      const page = await fakePage();
+      await connectFake(page, way, scenario);
+      const status = await meterCommand(page, 'Read');
+      const native = nativeRead(scenario, `${way}-${name}`);
+      const what = `${kWays[way]}, ${name}: "${status}" / ${native.error}`;
+      const trace = (await downloaded(page, 'Save trace')).toString();
+      logFile(`${way}-${name}.trace`, trace);
+      assert.match(trace, new RegExp(`^\\d+ TRACE driver=web${way}\\n`), what);
+      // No log from sq71: the page has none either (it had none before).
+      if (native.log === null) assert.ok(await button(page, 'Save log').isDisabled(), what);
+      else {
+        const log = await downloaded(page, 'Save log');
+        logFile(`${way}-${name}-page.ulg`, log);  // beside sq71's, to compare when it fails
+        assert.deepEqual(log, native.log, what);
+      }
+      if (native.error === '') assert.match(status, /Transfer Complete!/, what);
+      else assert.ok(status !== '' && native.error.includes(status.split(': ').pop()), what);
+
+      const replayed = nativeRead(`replay = ${way}-${name}.trace\n`, `${way}-${name}-replayed`);
+      assert.deepEqual(replayed.log, native.log, `${what}: replayed`);
+      assert.equal(replayed.error.split(': ').pop(), native.error.split(': ').pop(), `${what}: replayed`);
+      await page.context().close();
+    }
+  });
+}
+
+test('through each fake: Meters, Cancel keeping what came, Erase then an empty Read', async () => {
+  const full = readFileSync(sample);
+  for (const way of ['usb', 'serial']) {
+    const page = await fakePage();
+    await connectFake(page, way, 'timing = wire\n[device]\nlog = sample\n');
+    // Web Serial cannot read the chip's EEPROM, and says so as sq71's tty backend does.
+    assert.equal(/identity was not fully checked/.test(await page.locator('#meter-name').textContent()), way === 'serial', way);
+    await button(page, 'Meters').click();
+    await page.waitForSelector('#meter-list li');
+    assert.match(await page.getByRole('list', { name: 'Meters found' }).textContent(), /^0: SQ-71 Meter/, way);
+    const [came, log] = await readCancelled(page, true);
+    await keptUpTo(page, came, log, full);
+    await eraseThenRead(page, /the log kept in the meter/);
+    await page.context().close();
+  }
+});
+
+test('WebUSB: a chip a system driver holds points to Web Serial; an unplug ends only its own device; a meter plugged in again is read without asking', async () => {
+  const scenario = 'timing = wire\n[device]\nlog = sample\n';
+  let page = await fakePage();
+  await connectFake(page, 'usb', scenario, { busy: true });
+  assert.match(await meterCommand(page, 'Read'), /^USB Port Error \(.*another driver holds the chip.*use Web Serial/);
+  assert.equal(await page.getByLabel('Connect by').inputValue(), 'webserial');
+  await page.context().close();
+
+  // Two identical adapters, both granted: the other one goes.
+  page = await fakePage();
+  await page.evaluate((s) => sq71Fakes.plugUsb(s, { granted: true }), scenario);
+  await connectFake(page, 'usb', scenario, { granted: true });
+  await page.evaluate(() => sq71Fakes.unplug('usb', 1));
+  assert.match(await meterCommand(page, 'Read'), /Transfer Complete!/);
+  assert.deepEqual(await downloaded(page, 'Save log'), readFileSync(sample));
+  // Ours goes, and comes back as a new device the browser lets the page have.
+  await page.evaluate(() => sq71Fakes.unplug('usb', 0));
+  assert.match(await meterCommand(page, 'Meters'), /^No devices found$/);
+  await page.evaluate((s) => sq71Fakes.plugUsb(s, { granted: true }), scenario.replace('sample', 'empty'));
+  assert.match(await meterCommand(page, 'Read'), /No logging data present/);
   await page.context().close();
 });
