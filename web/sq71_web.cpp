@@ -124,6 +124,8 @@ struct Page {
     ExchangePolicy policy;
     policy.purge_every_request = false;
     policy.retries = kRetries;
+    policy.check_record_number = true;
+    policy.confirm_after_failure = true;
     engine = std::make_unique<TransferEngine>(state, image, ui, policy);
   }
 
