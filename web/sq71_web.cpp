@@ -56,6 +56,11 @@ class PageUi : public MainWindowUi {
   // A port that would not open is said with the driver's reason, as sq71
   // says it (a chip a system driver holds, a device gone).
   void ShowMessage(int number, MessageStyle style) override {
+    // Said only once every record is known to have come (see Page::Finish).
+    if (number == kMsgTransferComplete) {
+      complete = true;
+      return;
+    }
     std::string text = MessageText(number);
     if (number == kMsgUsbPortError && driver != nullptr && !driver->last_error().empty()) {
       text += " (" + driver->last_error() + ")";
@@ -70,6 +75,7 @@ class PageUi : public MainWindowUi {
   void KillTransferTimer() override { timer_armed = false; }
 
   bool timer_armed = false;
+  bool complete = false;  // the engine said the download was complete
   int answer = kAnswerNo;
   const Driver* driver = nullptr;  // the meter's
 };
@@ -127,6 +133,31 @@ struct Page {
     policy.check_record_number = true;
     policy.confirm_after_failure = true;
     engine = std::make_unique<TransferEngine>(state, image, ui, policy);
+  }
+
+  // The net under the exchange policy, as sq71 read has it: each record up
+  // to the end marker (up to where a log cut short ends) must have come in a
+  // good reply of this read; at the first that did not, the log ends, and a
+  // read that said it was complete is not.
+  void Finish() {
+    const bool said_complete = ui.complete;
+    ui.complete = false;
+    const int end = EntryCount(image, nullptr);
+    const int last = said_complete ? std::min(end, kRecordCount - 1) : end - 1;
+    for (int n = 0; n <= last; ++n) {
+      if (engine->stored(n)) continue;
+      MarkLogEnd(image, n);
+      std::fill(image.begin() + static_cast<std::ptrdiff_t>(n + 1) * kRecordSize, image.end(), 0);
+      if (said_complete) {
+        const std::string text = "record " + std::to_string(n) +
+                                 ": no good reply brought it; the log ends before it";
+        sq71_show_message(-1, text.c_str(), 1);
+      }
+      return;
+    }
+    if (said_complete) {
+      sq71_show_message(kMsgTransferComplete, MessageText(kMsgTransferComplete), 0);
+    }
   }
 
   void Choose(int kind) {
@@ -266,6 +297,7 @@ EMSCRIPTEN_KEEPALIVE int sq71_read_start() {
   Page& page = ThePage();
   page.Ensure();
   page.before_read = page.image;
+  page.ui.complete = false;
   page.engine->StartTransfer(page.device.get());
   return page.ui.timer_armed ? 1 : 0;
 }
@@ -275,7 +307,10 @@ EMSCRIPTEN_KEEPALIVE int sq71_read_tick() {
   Page& page = ThePage();
   if (page.engine == nullptr) return 0;
   page.engine->TransferTick(page.device.get());
-  if (!page.ui.timer_armed) page.device->Close();
+  if (!page.ui.timer_armed) {
+    page.device->Close();
+    page.Finish();
+  }
   return page.ui.timer_armed ? 1 : 0;
 }
 
@@ -289,7 +324,11 @@ EMSCRIPTEN_KEEPALIVE void sq71_read_stop(int keep) {
   if (page.engine == nullptr) return;
   page.engine->StopEarly(page.device.get());
   page.device->Close();
-  if (keep == 0) page.image = page.before_read;
+  if (keep == 0) {
+    page.image = page.before_read;
+  } else {
+    page.Finish();
+  }
 }
 
 // Erase the meter's log; the page has had the user confirm it.
