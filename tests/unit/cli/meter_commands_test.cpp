@@ -295,7 +295,7 @@ TEST_F(MeterCommandsTest, DoctorAdvisesForTheReasonItFound) {
        "0 meters answer. Next: the device found is not a meter: a meter's chip describes itself "
        "as \"SQ-71 Meter\"; plug in the meter itself, then run sq71 doctor again\n"},
       {"open = refuse\n", "0 meters answer. Next: close any program that holds the meter; if "
-                          "none does, permission denied; "},
+                          "none does, permission denied"},
   };
   for (const auto& c : cases) {
     const test::Sq71Outcome run =
