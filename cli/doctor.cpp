@@ -320,14 +320,14 @@ int RunDoctor(const DeviceChoice& choice, TraceSink* trace, std::ostream& out) {
     LookThroughSim(choice, report);
   } else {
 #if defined(SQ71_DOCTOR_LIBFTDI)
-    if (all || choice.backend == "libftdi") LookThroughLibftdi(choice, report);
+    if (all || choice.backend == kLibftdiBackend) LookThroughLibftdi(choice, report);
 #elif !defined(_WIN32)
-    if (all || choice.backend == "libftdi") out << "libftdi: not built in\n";
+    if (all || choice.backend == kLibftdiBackend) out << "libftdi: not built in\n";
 #endif
 #if defined(SQ71_DOCTOR_TTY)
-    if (all || choice.backend == "tty" || !choice.port.empty()) LookThroughTty(choice, report);
+    if (all || choice.backend == kTtyBackend || !choice.port.empty()) LookThroughTty(choice, report);
 #endif
-    if (all || choice.backend == "d2xx") LookThroughD2xx(choice, report);
+    if (all || choice.backend == kD2xxBackend) LookThroughD2xx(choice, report);
   }
   out << (report.meters == 1 ? "1 meter answers" : std::to_string(report.meters) + " meters answer")
       << ". Next: " << NextStep(report) << "\n";

@@ -31,24 +31,16 @@ perl -e '
 "$sq71" export b.ulg b.csv
 cmp -s a.csv b.csv && { echo "the two logs give the same CSV" >&2; exit 1; }
 
-# Each run reads its log from a named pipe, so that both runs get going at the
-# same moment: when the pipes close, one right after the other.
-mkfifo a.pipe b.pipe
+# Both runs wait for a start file, so that they get going at the same moment
+# (logs are read only from regular files, so no pipe can hold them back).
 mixed=0 from_failed=0 failed_runs=0
 for ((i = 0; i < pairs; i++)); do
-  "$sq71" export a.pipe out.csv 2>/dev/null &
+  rm -f go
+  (while [ ! -e go ]; do :; done; exec "$sq71" export a.ulg out.csv 2>/dev/null) &
   pa=$!
-  "$sq71" export b.pipe out.csv 2>/dev/null &
+  (while [ ! -e go ]; do :; done; exec "$sq71" export b.ulg out.csv 2>/dev/null) &
   pb=$!
-  perl -e '
-    local $/;
-    my @logs = map { open(my $in, "<:raw", $_) or die; scalar <$in> } "a.ulg", "b.ulg";
-    open(my $a, ">:raw", "a.pipe") or die;
-    open(my $b, ">:raw", "b.pipe") or die;
-    print $a $logs[0];
-    print $b $logs[1];
-    close($a);
-    close($b);'
+  : > go
   ra=0 rb=0
   wait "$pa" || ra=$?
   wait "$pb" || rb=$?
@@ -63,7 +55,7 @@ for ((i = 0; i < pairs; i++)); do
   fi
 done
 left=$(find . -maxdepth 1 -type f ! -name a.ulg ! -name b.ulg ! -name a.csv ! -name b.csv \
-       ! -name out.csv | wc -l)
+       ! -name out.csv ! -name go | wc -l)
 echo "$pairs concurrent export pairs: $mixed mixed, $from_failed holding a failed run's CSV," \
      "$failed_runs runs reported failure, $left temporary files left"
 [ "$mixed" -eq 0 ] && [ "$from_failed" -eq 0 ] && [ "$left" -eq 0 ]
