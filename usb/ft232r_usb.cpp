@@ -78,9 +78,10 @@ bool BaudRateRequest(uint32_t baud, ControlRequest* request, uint32_t* actual) {
     encoded = (eighths >> 3) | (uint32_t{kCodeOfEighths[eighths & 7]} << 14);
     made = (kBaudClock * 16 / eighths + 1) / 2;
   }
-  // A rate the chip cannot come within 3% of garbles every byte.
-  const uint32_t off = made > baud ? made - baud : baud - made;
-  if (off * 33 > baud) return false;
+  // A rate the chip cannot come within about 5% of is refused, with
+  // libftdi's bounds, so both drivers take and refuse the same rates.
+  const uint64_t want = baud, got = made;
+  if (got < want ? got * 21 < want * 20 : want * 21 < got * 20) return false;
   *request = Out(kRequestBaudRate, static_cast<uint16_t>(encoded & 0xFFFF),
                  static_cast<uint16_t>(encoded >> 16));
   if (actual != nullptr) *actual = made;

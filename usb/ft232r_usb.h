@@ -85,8 +85,9 @@ ControlRequest ReadEepromWordRequest(uint16_t address);
 // the nearest eighth (half up); 0 and 1 are the chip's codes for 3 and 2
 // Mbaud, and 1.5 Mbaud is a divisor of exactly 2. The whole part goes into
 // value bits 0-13, the eighths' code into value bits 14-15 and wIndex bit 0.
-// False for a rate the chip cannot make within 3% (below 183 baud, above 3
-// Mbaud). *actual (if given) is the rate the chip then runs at.
+// False for a rate the chip cannot make within about 5%, with libftdi's
+// bounds (below 183 baud, above 3 Mbaud). *actual (if given) is the rate the
+// chip then runs at.
 bool BaudRateRequest(uint32_t baud, ControlRequest* request, uint32_t* actual = nullptr);
 // The rate the chip runs at for a baud request's value and index.
 uint32_t BaudFromDivisor(uint16_t value, uint16_t index);
