@@ -17,6 +17,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "log/decoder.h"
 #include "log/log_files.h"
@@ -251,7 +252,8 @@ EMSCRIPTEN_KEEPALIVE const char* sq71_rows() {
     out.append(row, id_end);
     out.push_back('\x1f');
     const std::size_t name_size = std::max<std::size_t>(16, std::strlen(entry.name));
-    AppendName(id_end + 1, name_size, &out);
+    // The name as sq71 view shows it: Windows-1252 in UTF-8, escaped.
+    out += Cp1252ForTerminal(std::string_view(id_end + 1, name_size));
     out.push_back('\x1f');
     for (const char* cell = id_end + 1 + name_size + 1; *cell != '\0'; ++cell) {
       out.push_back(*cell == '\t' ? '\x1f' : *cell);

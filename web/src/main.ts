@@ -107,7 +107,7 @@ let showing = 0;
 
 function showEntries() {
   entryCount = module._sq71_entry_count();
-  const rows = ansi.decode(bytesAt(module._sq71_rows())).split('\x1e').slice(0, -1);
+  const rows = new TextDecoder().decode(bytesAt(module._sq71_rows())).split('\x1e').slice(0, -1);
   // A new body in place of the old one: taking out a thousand rows one by
   // one would cost more than making the new ones.
   const body = document.createElement('div');

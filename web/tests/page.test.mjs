@@ -54,7 +54,7 @@ async function downloaded(page, name) {
   const [file] = await Promise.all([page.waitForEvent('download'), button(page, name).click()]);
   return readFileSync(await file.path());
 }
-const viewLines = (log) => new TextDecoder('windows-1252').decode(sq71('view', log)).split('\n').slice(0, -1);
+const viewLines = (log) => new TextDecoder().decode(sq71('view', log)).split('\n').slice(0, -1);
 const withoutTime = (html) => html.replace(/<span>Made<\/span><b>[^<]*<\/b>/, '');
 
 function logFile(name, image) {
@@ -136,7 +136,8 @@ test('random logs and hostile names: rows as sq71 views them, names as text only
   const names = (await tableRows(page)).map((row) => row.split('\t')[1]);
   const shown = (name) => {
     const cut = name.split('\x00')[0].slice(0, 16);
-    const escaped = [...cut].map((c) => (c < ' ' || c === '\x7f' ? `\\x${c.charCodeAt(0).toString(16).toUpperCase().padStart(2, '0')}` : c));
+    const escaped = [...cut].map((c) => (c === '\\' ? '\\\\'
+      : c < ' ' || c === '\x7f' ? `\\x${c.charCodeAt(0).toString(16).padStart(2, '0')}` : c));
     return escaped.join('').padStart(16 + escaped.join('').length - cut.length, ' ');
   };
   assert.deepEqual(names.slice(0, kHostile.length),
