@@ -83,7 +83,7 @@ std::string BashOffer(ValueKind kind) {
   return std::string("_sq71_files '") + pattern + "' \"$cur\"";
 }
 
-// Text for inside a single-quoted zsh spec and its [description].
+// Text for inside a single-quoted zsh option argument and its [description].
 // Its lines joined into one, brackets, colons and backslashes left out (they
 // mean something there) and a quote closed and opened around.
 std::string ZshText(const std::string& text) {
